@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+class QWidget;
+
+namespace camwarden {
+
+// The capture settings block, field for field as the capture layer keeps it
+// (22 four-byte fields, 88 bytes). Booleans are kept as 32-bit values so a
+// block read from the layer and written back is unchanged bit for bit.
+struct CaptureParms {
+    uint32_t dwRequestMicroSecPerFrame = 66667;
+    int32_t fMakeUserHitOKToCapture = 0;
+    uint32_t wPercentDropForError = 10;
+    int32_t fYield = 0;
+    uint32_t dwIndexSize = 0;
+    uint32_t wChunkGranularity = 0;
+    int32_t fUsingDOSMemory = 0;
+    uint32_t wNumVideoRequested = 0;
+    int32_t fCaptureAudio = 1;
+    uint32_t wNumAudioRequested = 0;
+    uint32_t vKeyAbort = 0x1B;  // Escape
+    int32_t fAbortLeftMouse = 1;
+    int32_t fAbortRightMouse = 1;
+    int32_t fLimitEnabled = 0;
+    uint32_t wTimeLimit = 0;  // seconds, honoured when fLimitEnabled
+    int32_t fMCIControl = 0;
+    int32_t fStepMCIDevice = 0;
+    uint32_t dwMCIStartTime = 0;
+    uint32_t dwMCIStopTime = 0;
+    int32_t fStepCaptureAt2x = 0;
+    uint32_t wStepCaptureAverageFrames = 0;
+    uint32_t dwAudioBufferSize = 0;
+
+    friend bool operator==(const CaptureParms&, const CaptureParms&) = default;
+};
+static_assert(sizeof(CaptureParms) == 88, "the block keeps its 88-byte form");
+
+// One hidden capture window. Each method is one request the program sends;
+// the result is what the request answers (false = 0). Requests never throw.
+class CaptureWindow {
+public:
+    virtual ~CaptureWindow() = default;
+
+    virtual bool DriverConnect(int driverIndex) = 0;
+    virtual bool DriverDisconnect() = 0;
+    // Also answers whether the connected device is still there.
+    virtual bool SetPreview(bool on) = 0;
+    virtual bool SetCaptureFile(const QString& path) = 0;
+    virtual bool GetSequenceSetup(CaptureParms& parms) = 0;
+    // nullptr stands for a block of size 0, which leaves the setup in force.
+    virtual bool SetSequenceSetup(const CaptureParms* parms) = 0;
+    // Starts background capture into the capture file. While a clip is
+    // already being captured it answers true and leaves that clip alone.
+    virtual bool Sequence() = 0;
+    // Ends the running clip; its file is finished (possibly just after return).
+    virtual bool Stop() = 0;
+    virtual bool DlgVideoSource() = 0;
+    virtual bool DlgVideoFormat() = 0;
+    virtual bool DlgVideoCompression() = 0;
+    // The window's close request: a running clip is finished, the device released.
+    virtual void Close() = 0;
+};
+
+// Creates capture windows; outlives them so that clips still being finished
+// after a window is gone are waited for when the program quits.
+class CaptureSystem {
+public:
+    virtual ~CaptureSystem() = default;
+    // nullptr when no window can be made.
+    virtual std::unique_ptr<CaptureWindow> CreateCaptureWindow(const QString& name,
+                                                               QWidget* owner) = 0;
+};
+
+}  // namespace camwarden
