@@ -1,0 +1,135 @@
+#include "startup/RegStuff.h"
+
+#include <gtest/gtest.h>
+#include <QDir>
+
+#include "app/VbError.h"
+#include "startup/mStartUp.h"
+#include "support/FakeRegistry.h"
+
+namespace camwarden {
+namespace {
+
+using testing::FakeRegistry;
+
+const QString RunKey = QString::fromLatin1(RegStuff::RunSubKey);
+
+QString Native(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+TEST(RegStuffTest, RunValueIsNamedAfterTheExecutableAndHoldsItsQuotedPath) {
+    FakeRegistry registry;
+    EXPECT_EQ(RegStuff::SetRunValue(registry, QStringLiteral("/opt/cam warden"),
+                                    QStringLiteral("camwarden")),
+              ErrorSuccess);
+
+    ASSERT_EQ(registry.opens.size(), 1u);
+    EXPECT_EQ(registry.opens[0].root, 0x80000002u);
+    EXPECT_EQ(registry.opens[0].subKey,
+              QStringLiteral("SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUN\\"));
+    EXPECT_EQ(registry.opens[0].options, 0u);
+    EXPECT_EQ(registry.opens[0].access, 63u);
+
+    const auto value = registry.value(HkeyLocalMachine, RunKey, QStringLiteral("camwarden"));
+    ASSERT_TRUE(value.has_value());
+    EXPECT_EQ(value->type, RegSz);
+    EXPECT_EQ(std::get<QString>(value->data),
+              QStringLiteral("\"") + Native(QStringLiteral("/opt/cam warden/camwarden")) +
+                  QStringLiteral("\""));
+    EXPECT_TRUE(registry.allClosed());
+}
+
+TEST(RegStuffTest, FolderEndingInASeparatorGetsNoSecondOne) {
+    EXPECT_EQ(RegStuff::RunValueData(QStringLiteral("/"), QStringLiteral("camwarden")),
+              QStringLiteral("\"") + Native(QStringLiteral("/camwarden")) + QStringLiteral("\""));
+    EXPECT_EQ(RegStuff::RunValueData(QStringLiteral("/opt/bin/"), QStringLiteral("camwarden")),
+              RegStuff::RunValueData(QStringLiteral("/opt/bin"), QStringLiteral("camwarden")));
+}
+
+TEST(RegStuffTest, FailuresComeBackToTheCallerAndKeysAreClosed) {
+    FakeRegistry registry;
+    registry.failOpen = ErrorAccessDenied;
+    EXPECT_EQ(RegStuff::SetRunValue(registry, QStringLiteral("/opt"), QStringLiteral("cw")),
+              ErrorAccessDenied);
+    EXPECT_EQ(registry.sets, 0) << "nothing is written when the key does not open";
+    EXPECT_EQ(registry.closes, 0);
+
+    registry.failOpen.reset();
+    registry.failSet = ErrorWriteFault;
+    EXPECT_EQ(RegStuff::SetRunValue(registry, QStringLiteral("/opt"), QStringLiteral("cw")),
+              ErrorWriteFault);
+    EXPECT_TRUE(registry.allClosed());
+    EXPECT_EQ(registry.valueCount(), 0u);
+}
+
+TEST(RegStuffTest, OnlyTextAndNumberValuesAreWritten) {
+    FakeRegistry registry;
+    const QString key = QStringLiteral("Software\\Test");
+    EXPECT_EQ(RegStuff::WriteRegistryValue(registry, HkeyCurrentUser, key, QStringLiteral("n"),
+                                           QStringLiteral(" 42 "), RegDword),
+              ErrorSuccess);
+    EXPECT_EQ(std::get<std::int32_t>(registry.value(HkeyCurrentUser, key, "n")->data), 42);
+
+    EXPECT_EQ(RegStuff::WriteRegistryValue(registry, HkeyCurrentUser, key, QStringLiteral("s"), 12,
+                                           RegSz),
+              ErrorSuccess);
+    EXPECT_EQ(registry.text(HkeyCurrentUser, key, QStringLiteral("s")), QStringLiteral("12"));
+
+    EXPECT_EQ(RegStuff::WriteRegistryValue(registry, HkeyCurrentUser, key, QStringLiteral("b"),
+                                           QStringLiteral("x"), 3),
+              ErrorSuccess);
+    EXPECT_FALSE(registry.value(HkeyCurrentUser, key, QStringLiteral("b")).has_value());
+
+    EXPECT_THROW(RegStuff::WriteRegistryValue(registry, HkeyCurrentUser, key, QStringLiteral("n"),
+                                              QStringLiteral("abc"), RegDword),
+                 VbError);
+    EXPECT_THROW(RegStuff::WriteRegistryValue(registry, HkeyCurrentUser, key, QStringLiteral("n"),
+                                              qlonglong(1) << 31, RegDword),
+                 VbError);
+    EXPECT_TRUE(registry.allClosed()) << "a failed conversion still closes the key";
+}
+
+TEST(RegStuffTest, DeleteRemovesTheNamedValueOnly) {
+    FakeRegistry registry;
+    RegStuff::SetRunValue(registry, QStringLiteral("/a"), QStringLiteral("one"));
+    RegStuff::SetRunValue(registry, QStringLiteral("/a"), QStringLiteral("two"));
+    EXPECT_EQ(RegStuff::DeleteRunValue(registry, QStringLiteral("one")), ErrorSuccess);
+    EXPECT_FALSE(registry.value(HkeyLocalMachine, RunKey, QStringLiteral("one")).has_value());
+    EXPECT_TRUE(registry.value(HkeyLocalMachine, RunKey, QStringLiteral("two")).has_value());
+    EXPECT_EQ(RegStuff::DeleteRunValue(registry, QStringLiteral("one")), ErrorFileNotFound);
+    EXPECT_TRUE(registry.allClosed());
+}
+
+TEST(StartUpTest, EntryNamesTheRunningExecutableAndIsRemovedAgain) {
+    FakeRegistry registry;
+    EXPECT_TRUE(mStartUp::AddStartupEntry(registry, QStringLiteral("/usr/local/bin/camwarden")));
+    EXPECT_EQ(registry.text(HkeyLocalMachine, RunKey, QStringLiteral("camwarden")),
+              QStringLiteral("\"") + Native(QStringLiteral("/usr/local/bin/camwarden")) +
+                  QStringLiteral("\""));
+    EXPECT_EQ(registry.valueCount(), 1u);
+
+    EXPECT_TRUE(mStartUp::RemoveStartupEntry(registry, QStringLiteral("/usr/local/bin/camwarden")));
+    EXPECT_EQ(registry.valueCount(), 0u);
+    EXPECT_TRUE(mStartUp::RemoveStartupEntry(registry, QStringLiteral("/usr/local/bin/camwarden")))
+        << "an entry already gone counts as removed";
+}
+
+TEST(StartUpTest, FailedWriteIsReported) {
+    FakeRegistry registry;
+    registry.failOpen = ErrorAccessDenied;
+    EXPECT_FALSE(mStartUp::AddStartupEntry(registry, QStringLiteral("/usr/bin/camwarden")));
+    registry.failOpen.reset();
+    registry.failSet = ErrorAccessDenied;
+    EXPECT_FALSE(mStartUp::AddStartupEntry(registry, QStringLiteral("/usr/bin/camwarden")));
+    EXPECT_FALSE(mStartUp::AddStartupEntry(registry, QString())) << "nothing to register";
+    EXPECT_EQ(registry.valueCount(), 0u);
+
+    registry.failSet.reset();
+    ASSERT_TRUE(mStartUp::AddStartupEntry(registry, QStringLiteral("/usr/bin/camwarden")));
+    registry.failDelete = ErrorAccessDenied;
+    EXPECT_FALSE(mStartUp::RemoveStartupEntry(registry, QStringLiteral("/usr/bin/camwarden")));
+}
+
+}  // namespace
+}  // namespace camwarden

@@ -1,0 +1,135 @@
+#include "platform/xdg/XdgAutostartRegistry.h"
+
+#include <gtest/gtest.h>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include "startup/RegStuff.h"
+#include "startup/mStartUp.h"
+
+namespace camwarden {
+namespace {
+
+QString Read(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+// desktop-file-validate's verdict on the entry; entries are only checked
+// where the tool is installed (scripts/setup installs it).
+::testing::AssertionResult IsValidEntry(const QString& path) {
+    const QString tool = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    if (tool.isEmpty()) return ::testing::AssertionSuccess() << "validator not installed";
+    QProcess process;
+    process.start(tool, {path});
+    if (!process.waitForFinished(30000)) return ::testing::AssertionFailure() << "validator hung";
+    const QString output = QString::fromUtf8(process.readAllStandardOutput()) +
+                           QString::fromUtf8(process.readAllStandardError());
+    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0) {
+        return ::testing::AssertionSuccess() << output.toStdString();
+    }
+    return ::testing::AssertionFailure() << output.toStdString();
+}
+
+class XdgAutostartTest : public ::testing::Test {
+protected:
+    QTemporaryDir home;
+    QString folder = home.path() + QStringLiteral("/config/autostart");
+    XdgAutostartRegistry registry{folder, QStringLiteral("Camwarden")};
+};
+
+TEST_F(XdgAutostartTest, TickingWritesAValidEntryAndUntickingDeletesIt) {
+    ASSERT_TRUE(mStartUp::AddStartupEntry(registry, QStringLiteral("/opt/camwarden/camwarden")));
+    const QString entry = folder + QStringLiteral("/camwarden.desktop");
+    ASSERT_TRUE(QFileInfo::exists(entry)) << "the folder is created when missing";
+    EXPECT_EQ(Read(entry), QStringLiteral("[Desktop Entry]\n"
+                                          "Type=Application\n"
+                                          "Name=Camwarden\n"
+                                          "Exec=\"/opt/camwarden/camwarden\"\n"
+                                          "Terminal=false\n"));
+    EXPECT_TRUE(IsValidEntry(entry));
+
+    ASSERT_TRUE(mStartUp::RemoveStartupEntry(registry, QStringLiteral("/opt/camwarden/camwarden")));
+    EXPECT_FALSE(QFileInfo::exists(entry));
+}
+
+TEST_F(XdgAutostartTest, ExecQuotesAndEscapesAnAwkwardPath) {
+    const QString exe =
+        QStringLiteral("/home/a b/it's \"x\" $HOME `id` back\\slash 100%/cam warden");
+    ASSERT_TRUE(mStartUp::AddStartupEntry(registry, exe));
+    const QString entry = registry.EntryPath(QStringLiteral("cam warden"));
+    EXPECT_TRUE(QFileInfo(entry).fileName().endsWith(QStringLiteral(".desktop")));
+    EXPECT_FALSE(QFileInfo(entry).fileName().contains(QLatin1Char(' ')));
+
+    const QString text = Read(entry);
+    // Quoting rule first (\" \$ \` \\), then %% for field codes, then the
+    // string escape doubles every backslash.
+    EXPECT_TRUE(text.contains(QStringLiteral(
+        "Exec=\"/home/a b/it's \\\\\"x\\\\\" \\\\$HOME \\\\`id\\\\` back\\\\\\\\slash "
+        "100%%/cam warden\"\n")))
+        << text.toStdString();
+    EXPECT_TRUE(IsValidEntry(entry));
+
+    ASSERT_TRUE(mStartUp::RemoveStartupEntry(registry, exe));
+    EXPECT_FALSE(QFileInfo::exists(entry));
+}
+
+TEST_F(XdgAutostartTest, UnwritablePlacesReportFailure) {
+    // A file where the folder should be: the key cannot be opened.
+    const QString blocked = home.path() + QStringLiteral("/blocked");
+    {
+        QFile file(blocked);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    XdgAutostartRegistry noFolder(blocked + QStringLiteral("/autostart"),
+                                  QStringLiteral("Camwarden"));
+    Registry::Handle handle = 99;
+    EXPECT_EQ(noFolder.RegOpenKeyEx(HkeyLocalMachine, QString::fromLatin1(RegStuff::RunSubKey), 0,
+                                    KeyAccess, handle),
+              ErrorAccessDenied);
+    EXPECT_EQ(handle, 0u);
+    EXPECT_FALSE(mStartUp::AddStartupEntry(noFolder, QStringLiteral("/usr/bin/camwarden")));
+
+    // A directory standing where the entry file goes: the write fails.
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/camwarden.desktop")));
+    EXPECT_FALSE(mStartUp::AddStartupEntry(registry, QStringLiteral("/usr/bin/camwarden")));
+}
+
+TEST_F(XdgAutostartTest, OnlyTheRunKeyExistsAndHandlesMustBeOpen) {
+    Registry::Handle handle = 0;
+    EXPECT_EQ(registry.RegOpenKeyEx(HkeyLocalMachine, QStringLiteral("SOFTWARE\\Other"), 0,
+                                    KeyAccess, handle),
+              ErrorFileNotFound);
+    EXPECT_EQ(
+        registry.RegOpenKeyEx(HkeyCurrentUser,
+                              QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
+                              0, KeyAccess, handle),
+        ErrorSuccess);
+    EXPECT_EQ(registry.RegSetValueEx(handle, QStringLiteral("n"), RegDword, 5),
+              ErrorInvalidParameter);
+    EXPECT_EQ(registry.RegDeleteValue(handle, QStringLiteral("absent")), ErrorFileNotFound);
+    EXPECT_EQ(registry.RegCloseKey(handle), ErrorSuccess);
+    EXPECT_EQ(registry.RegSetValueEx(handle, QStringLiteral("n"), RegSz, QStringLiteral("/x")),
+              ErrorInvalidHandle);
+    EXPECT_EQ(registry.RegCloseKey(handle), ErrorInvalidHandle);
+}
+
+TEST(XdgAutostartFolderTest, FollowsXdgConfigHome) {
+    QTemporaryDir config;
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    EXPECT_EQ(XdgAutostartRegistry::DefaultAutostartFolder(),
+              config.path() + QStringLiteral("/autostart"));
+    if (saved.isEmpty()) {
+        qunsetenv("XDG_CONFIG_HOME");
+    } else {
+        qputenv("XDG_CONFIG_HOME", saved);
+    }
+}
+
+}  // namespace
+}  // namespace camwarden

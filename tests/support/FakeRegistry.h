@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QString>
+#include <map>
+#include <optional>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "startup/Registry.h"
+
+namespace camwarden::testing {
+
+// An in-memory registry. Keys exist once opened; a test can make any call
+// fail with a chosen code, and every call is logged.
+class FakeRegistry final : public Registry {
+public:
+    struct Value {
+        std::uint32_t type;
+        RegistryData data;
+    };
+    struct Opened {
+        std::uint32_t root;
+        QString subKey;
+        std::uint32_t options;
+        std::uint32_t access;
+    };
+
+    std::optional<std::int32_t> failOpen;
+    std::optional<std::int32_t> failSet;
+    std::optional<std::int32_t> failDelete;
+
+    std::vector<Opened> opens;
+    int sets = 0;
+    int deletes = 0;
+    int closes = 0;
+
+    std::int32_t RegOpenKeyEx(std::uint32_t root, const QString& subKey, std::uint32_t options,
+                              std::uint32_t access, Handle& result) override {
+        opens.push_back({root, subKey, options, access});
+        result = 0;
+        if (failOpen) return *failOpen;
+        result = nextHandle_++;
+        openKeys_[result] = {root, subKey};
+        return ErrorSuccess;
+    }
+
+    std::int32_t RegSetValueEx(Handle key, const QString& valueName, std::uint32_t type,
+                               const RegistryData& data) override {
+        ++sets;
+        const auto it = openKeys_.find(key);
+        if (it == openKeys_.end()) return ErrorInvalidHandle;
+        if (failSet) return *failSet;
+        values_[it->second][valueName] = Value{type, data};
+        return ErrorSuccess;
+    }
+
+    std::int32_t RegDeleteValue(Handle key, const QString& valueName) override {
+        ++deletes;
+        const auto it = openKeys_.find(key);
+        if (it == openKeys_.end()) return ErrorInvalidHandle;
+        if (failDelete) return *failDelete;
+        return values_[it->second].erase(valueName) == 1 ? ErrorSuccess : ErrorFileNotFound;
+    }
+
+    std::int32_t RegCloseKey(Handle key) override {
+        ++closes;
+        return openKeys_.erase(key) == 1 ? ErrorSuccess : ErrorInvalidHandle;
+    }
+
+    // The value as stored under root and sub-key, if any.
+    std::optional<Value> value(std::uint32_t root, const QString& subKey,
+                               const QString& valueName) const {
+        const auto key = values_.find({root, subKey});
+        if (key == values_.end()) return std::nullopt;
+        const auto v = key->second.find(valueName);
+        if (v == key->second.end()) return std::nullopt;
+        return v->second;
+    }
+    // Text data of a REG_SZ value, empty when absent.
+    QString text(std::uint32_t root, const QString& subKey, const QString& valueName) const {
+        const auto v = value(root, subKey, valueName);
+        if (!v) return {};
+        const auto* s = std::get_if<QString>(&v->data);
+        return s ? *s : QString();
+    }
+    std::size_t valueCount() const {
+        std::size_t n = 0;
+        for (const auto& [key, values] : values_) n += values.size();
+        return n;
+    }
+    bool allClosed() const { return openKeys_.empty(); }
+
+private:
+    using Key = std::pair<std::uint32_t, QString>;
+    Handle nextHandle_ = 0x100;
+    std::map<Handle, Key> openKeys_;
+    std::map<Key, std::map<QString, Value>> values_;
+};
+
+}  // namespace camwarden::testing
