@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# Puts the program's icon on a real XEmbed tray host (trayer) under Xvfb,
+# takes screenshots of the tray and of the balloon, and clicks the icon.
+#
+#   tray_e2e.sh BUILD_DIR
+#       runs tray_demo from BUILD_DIR and checks the events it reports
+#   tray_e2e.sh BUILD_DIR PROGRAM [ARGS...]
+#       runs PROGRAM instead (e.g. the real camwarden) with a throw-away
+#       HOME and XDG_CONFIG_HOME, and screenshots it before and after a
+#       left click on its icon; preset settings can be put under
+#       $E2E_CONFIG (copied into the throw-away config home first)
+#
+# Screenshots land in BUILD_DIR/e2e-tray/. Needs Xvfb, trayer, xdotool and
+# ImageMagick's import (scripts/setup installs them).
+set -euo pipefail
+
+build=$(cd "${1:?usage: $0 BUILD_DIR [PROGRAM [ARGS...]]}" && pwd)
+shift
+out="$build/e2e-tray"
+mkdir -p "$out"
+rm -f "$out"/*.png "$out"/*.log
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  local pid
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    pid=${pids[i]}
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# Waits up to $1 seconds for the command after it to succeed.
+wait_for() {
+  local limit=$1; shift
+  local end=$((SECONDS + limit))
+  until "$@"; do
+    ((SECONDS < end)) || return 1
+    sleep 0.2
+  done
+}
+
+# A display of our own, whatever is free.
+exec 3<> "$work/display"
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp > "$out/xvfb.log" 2>&1 &
+pids+=($!)
+wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(head -n1 "$work/display")"
+exec 3>&-
+
+trayer --edge top --align right --widthtype pixel --width 160 --heighttype pixel --height 28 \
+  --SetDockType true --transparent false --tint 0xc0c0c0 > "$out/trayer.log" 2>&1 &
+pids+=($!)
+wait_for 10 xdotool search --name '^panel$' > /dev/null || fail "trayer did not start"
+
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/run"
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+if [[ -n "${E2E_CONFIG:-}" ]]; then cp -r "$E2E_CONFIG"/. "$XDG_CONFIG_HOME"/; fi
+
+if (($#)); then
+  program=$1; shift
+  args=("$@")
+  demo=false
+else
+  program=$(find "$build" -name tray_demo -type f -perm -u+x | head -n1)
+  [[ -n "$program" ]] || fail "tray_demo not built in $build"
+  args=(--balloon-after 2000 --quit-after 12000)
+  demo=true
+fi
+log="$out/program.log"
+QT_QPA_PLATFORM=xcb "$program" "${args[@]}" > "$log" 2>&1 &
+program_pid=$!
+pids+=("$program_pid")
+
+# The icon is the program's small window embedded at the top of the screen.
+icon_center() {
+  local w WIDTH HEIGHT X Y
+  for w in $(xdotool search --classname "$(basename "$program")" 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)" || continue
+    if ((WIDTH > 4 && WIDTH <= 64 && HEIGHT > 4 && HEIGHT <= 64 && Y < 40)); then
+      echo "$((X + WIDTH / 2)) $((Y + HEIGHT / 2))"
+      return 0
+    fi
+  done
+  return 1
+}
+wait_for 15 icon_center > /dev/null || fail "no icon appeared in the tray"
+read -r ix iy < <(icon_center)
+echo "icon at $ix,$iy"
+sleep 0.5
+import -window root -crop 240x40+560+0 +repage "$out/tray.png"
+
+logged() { grep -qx "$1" "$log"; }
+
+if $demo; then
+  wait_for 10 logged "balloon up" || fail "no balloon"
+  sleep 0.7
+  import -window root "$out/balloon.png"
+  # The balloon stays until its 5 seconds are up; whether the shell's
+  # timeout or the program's own wait ends it first does not matter.
+  wait_for 10 grep -q "^balloon wait over" "$log" || fail "balloon wait did not end"
+
+  xdotool mousemove "$ix" "$iy" click 1
+  wait_for 5 logged "MouseUp 1 0" || fail "left click not reported"
+  xdotool click 3
+  wait_for 5 logged "MouseUp 2 0" || fail "right click not reported"
+  xdotool click 2
+  xdotool click --repeat 2 --delay 60 1
+  wait_for 5 logged "MouseDblClick 1 0" || fail "double click not reported"
+  sleep 0.3
+  events=$(grep -E '^Mouse' "$log" | tr '\n' ',')
+  expected="MouseDown 1 0,MouseUp 1 0,MouseDown 2 0,MouseUp 2 0,MouseDown 1 0,MouseUp 1 0,MouseDblClick 1 0,MouseUp 1 0,"
+  [[ "$events" == "$expected" ]] || fail "events were: $events"
+
+  wait_for 20 logged "icon removed" || fail "icon not removed"
+  wait "$program_pid" || fail "tray_demo failed"
+  sleep 0.3
+  ! icon_center > /dev/null || fail "icon still in the tray after removal"
+  import -window root -crop 240x40+560+0 +repage "$out/tray-after.png"
+else
+  sleep 1.5
+  import -window root "$out/started.png"
+  xdotool mousemove "$ix" "$iy" click 1
+  sleep 1
+  import -window root "$out/after-click.png"
+  kill -0 "$program_pid" 2> /dev/null || fail "$program exited"
+fi
+echo "screenshots in $out:"
+ls "$out"/*.png
