@@ -1,0 +1,158 @@
+#include "platform/gst/CaptureCore.h"
+
+#include <algorithm>
+
+#include "platform/gst/CaptureLog.h"
+
+namespace camwarden::capgst {
+
+Q_LOGGING_CATEGORY(lcCapture, "camwarden.capture")
+
+CaptureCore::CaptureCore(QString runCamera, SettingsLocation settings)
+    : settings_(std::move(settings)),
+      runCamera_(std::move(runCamera)),
+      worker_([this](const std::stop_token& stop) { Run(stop); }) {}
+
+CaptureCore::~CaptureCore() {
+    Shutdown(std::chrono::milliseconds(3000));
+}
+
+QString CaptureCore::RunCamera() const {
+    std::lock_guard lock(m_);
+    return runCamera_;
+}
+
+void CaptureCore::SetRunCamera(const QString& camera) {
+    std::lock_guard lock(m_);
+    runCamera_ = camera;
+}
+
+bool CaptureCore::IsPresent(const Camera& camera) const {
+    if (camera.IsTest()) return testState_->plugged.load();
+    return IsCaptureDevice(camera.path);
+}
+
+void CaptureCore::Wake() {
+    {
+        std::lock_guard lock(m_);
+        woken_ = true;
+    }
+    wakeCv_.notify_all();
+}
+
+std::shared_ptr<Clip> CaptureCore::StartClip(ClipPlan plan, QString* error) {
+    {
+        std::lock_guard lock(m_);
+        if (shutDown_) {
+            if (error) *error = QStringLiteral("the capture layer has shut down");
+            return nullptr;
+        }
+    }
+    // The core outlives every running pipeline (Shutdown stops them all), so
+    // the streaming threads may call back into it.
+    auto clip = Clip::Start(
+        std::move(plan), [this] { Wake(); }, error);
+    if (!clip) return nullptr;
+    {
+        std::lock_guard lock(m_);
+        clips_.push_back(clip);
+    }
+    Wake();
+    return clip;
+}
+
+void CaptureCore::Finish(const std::shared_ptr<Clip>& clip) {
+    if (clip) clip->RequestFinish();
+}
+
+template <typename Pred>
+bool CaptureCore::WaitDone(std::chrono::milliseconds bound, Pred pred) {
+    std::unique_lock lock(m_);
+    return doneCv_.wait_for(lock, bound, [&] { return pred(); });
+}
+
+void CaptureCore::WaitForCamera(const Camera& camera, std::chrono::milliseconds bound) {
+    WaitDone(bound, [&] {
+        return std::none_of(clips_.begin(), clips_.end(),
+                            [&](const auto& c) { return c->camera() == camera && !c->IsDone(); });
+    });
+}
+
+bool CaptureCore::WaitUntilIdle(std::chrono::milliseconds bound) {
+    return WaitDone(bound, [&] { return clips_.empty(); });
+}
+
+void CaptureCore::Shutdown(std::chrono::milliseconds bound) {
+    std::vector<std::shared_ptr<Clip>> left;
+    {
+        std::lock_guard lock(m_);
+        if (shutDown_) return;
+        shutDown_ = true;
+        left = clips_;
+    }
+    for (const auto& c : left) c->RequestFinish();
+    if (!WaitUntilIdle(bound)) {
+        qCWarning(lcCapture) << "Quitting before every clip was finished";
+    }
+    worker_.request_stop();
+    Wake();
+    if (worker_.joinable()) worker_.join();
+    // Whatever the worker did not get to is cut off here, keeping what it wrote.
+    {
+        std::lock_guard lock(m_);
+        left.clear();
+        left.swap(clips_);
+    }
+    for (const auto& c : left) c->ForceEnd();
+}
+
+void CaptureCore::SetClipFinishedHandler(std::function<void(const ClipReport&)> handler) {
+    std::lock_guard lock(m_);
+    onFinished_ = std::move(handler);
+}
+
+void CaptureCore::Run(const std::stop_token& stop) {
+    auto next = SteadyTime::max();
+    while (!stop.stop_requested()) {
+        std::vector<std::shared_ptr<Clip>> clips;
+        {
+            std::unique_lock lock(m_);
+            const auto ready = [&] { return woken_ || stop.stop_requested(); };
+            if (next == SteadyTime::max())
+                wakeCv_.wait(lock, ready);
+            else
+                wakeCv_.wait_until(lock, next, ready);
+            woken_ = false;
+            clips = clips_;
+        }
+        // Clips are looked after without the lock: ending a pipeline waits
+        // for its streaming threads, which may be calling Wake.
+        next = SteadyTime::max();
+        std::vector<std::shared_ptr<Clip>> done;
+        for (const auto& c : clips) {
+            const auto due = c->Service(std::chrono::steady_clock::now());
+            if (due)
+                next = std::min(next, *due);
+            else
+                done.push_back(c);
+        }
+        if (done.empty()) continue;
+        std::function<void(const ClipReport&)> handler;
+        {
+            std::lock_guard lock(m_);
+            handler = onFinished_;
+        }
+        if (handler) {
+            for (const auto& c : done) handler(c->Report());
+        }
+        {
+            std::lock_guard lock(m_);
+            std::erase_if(clips_, [&](const auto& c) {
+                return std::find(done.begin(), done.end(), c) != done.end();
+            });
+        }
+        doneCv_.notify_all();
+    }
+}
+
+}  // namespace camwarden::capgst

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QString>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/gst/Camera.h"
+#include "platform/gst/CaptureSettings.h"
+#include "platform/gst/Clip.h"
+
+namespace camwarden::capgst {
+
+// What the capture system and its windows share: the camera chosen for this
+// run, the settings, and the worker thread that ends clips and finishes
+// their files so the UI thread never waits for it.
+class CaptureCore {
+public:
+    CaptureCore(QString runCamera, SettingsLocation settings);
+    ~CaptureCore();
+    CaptureCore(const CaptureCore&) = delete;
+    CaptureCore& operator=(const CaptureCore&) = delete;
+
+    QString RunCamera() const;
+    void SetRunCamera(const QString& camera);
+    const SettingsLocation& Settings() const { return settings_; }
+    const std::shared_ptr<TestCameraState>& TestState() const { return testState_; }
+    bool IsPresent(const Camera& camera) const;
+
+    // Null when the clip cannot start, or after shutdown; *error says why.
+    std::shared_ptr<Clip> StartClip(ClipPlan plan, QString* error);
+    void Finish(const std::shared_ptr<Clip>& clip);
+    // Waits for clips of that camera still being finished, so the device
+    // is free again.
+    void WaitForCamera(const Camera& camera, std::chrono::milliseconds bound);
+    bool WaitUntilIdle(std::chrono::milliseconds bound);
+    // Finishes every clip, waiting at most `bound` before cutting them off.
+    void Shutdown(std::chrono::milliseconds bound);
+
+    void SetClipFinishedHandler(std::function<void(const ClipReport&)> handler);
+
+private:
+    void Wake();
+    void Run(const std::stop_token& stop);
+    template <typename Pred>
+    bool WaitDone(std::chrono::milliseconds bound, Pred pred);
+
+    const SettingsLocation settings_;
+    const std::shared_ptr<TestCameraState> testState_ = std::make_shared<TestCameraState>();
+
+    mutable std::mutex m_;
+    std::condition_variable wakeCv_;
+    std::condition_variable doneCv_;
+    bool woken_ = false;
+    bool shutDown_ = false;
+    QString runCamera_;
+    std::vector<std::shared_ptr<Clip>> clips_;
+    std::function<void(const ClipReport&)> onFinished_;
+    std::jthread worker_;  // last, so it stops before the rest goes
+};
+
+}  // namespace camwarden::capgst

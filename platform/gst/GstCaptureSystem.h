@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include "capture/CaptureWindow.h"
+#include "platform/gst/Clip.h"
+
+namespace camwarden {
+
+namespace capgst {
+class CaptureCore;
+}
+
+// Initialises GStreamer once for the process; false (with the reason) when
+// it cannot be, in which case no capture system can work.
+bool InitGStreamer(QString* error = nullptr);
+
+// Capture windows backed by GStreamer pipelines.
+//
+// `camera` picks the camera for this run: empty = the one chosen in the Video
+// Source dialog, or else the first video capture device; a device node such
+// as "/dev/video2"; "test" = the built-in live test camera delivering raw
+// video; "test-mjpeg" = the test camera acting as an MJPEG webcam (it offers
+// raw video too; the Video Parameters dialog decides which is used).
+// `settingsFile` = an INI file for the dialogs' choices instead of the
+// per-user Quillory settings.
+class GstCaptureSystem final : public CaptureSystem {
+public:
+    explicit GstCaptureSystem(const QString& camera, const QString& settingsFile = {});
+    // Waits, bounded, for every clip still being finished.
+    ~GstCaptureSystem() override;
+    GstCaptureSystem(const GstCaptureSystem&) = delete;
+    GstCaptureSystem& operator=(const GstCaptureSystem&) = delete;
+
+    std::unique_ptr<CaptureWindow> CreateCaptureWindow(const QString& name,
+                                                       QWidget* owner) override;
+
+    // Pulling the test camera's plug ends its clip with an error, as
+    // unplugging a webcam does.
+    void SetTestCameraPlugged(bool plugged);
+    // Runs on a capture thread once per clip, when its file is finished.
+    void SetClipFinishedHandler(std::function<void(const capgst::ClipReport&)> handler);
+    // True when no clip is recording or being finished within `bound`.
+    bool WaitUntilIdle(std::chrono::milliseconds bound);
+
+private:
+    std::shared_ptr<capgst::CaptureCore> core_;
+};
+
+// For main(): the capture system for the --camera argument; null (after
+// logging why) when GStreamer cannot be initialised.
+std::unique_ptr<CaptureSystem> MakeGstCaptureSystem(const QString& cameraArg);
+
+}  // namespace camwarden

@@ -1,0 +1,190 @@
+#include "platform/gst/GstCaptureWindow.h"
+
+#include "platform/gst/CaptureCore.h"
+#include "platform/gst/CaptureDialogs.h"
+#include "platform/gst/CaptureLog.h"
+#include "platform/gst/Clip.h"
+
+namespace camwarden {
+
+using namespace capgst;
+
+namespace {
+
+void TakeRateFrom(const DriverSettings& s, CaptureParms& parms) {
+    if (s.frameRateNum > 0)
+        parms.dwRequestMicroSecPerFrame =
+            MicroSecondsFromFrameRate({s.frameRateNum, s.frameRateDen});
+}
+
+}  // namespace
+
+GstCaptureWindow::GstCaptureWindow(std::shared_ptr<CaptureCore> core, QString name, QWidget* owner)
+    : core_(std::move(core)), name_(std::move(name)), owner_(owner) {
+    TakeRateFrom(core_->Settings().Load(), parms_);
+}
+
+GstCaptureWindow::~GstCaptureWindow() {
+    EndClip();
+}
+
+bool GstCaptureWindow::Connect() {
+    camera_.reset();
+    offered_.reset();
+    const DriverSettings settings = core_->Settings().Load();
+    const auto camera = ResolveCamera(core_->RunCamera(), settings.device);
+    if (!camera) {
+        qCWarning(lcCapture) << "No video capture device found";
+        return false;
+    }
+    QString why;
+    GstCapsPtr offered = core_->IsPresent(*camera) ? ProbeCameraCaps(*camera, &why) : nullptr;
+    if (!offered) {
+        qCWarning(lcCapture).noquote() << "Camera" << camera->path << "not available:" << why;
+        return false;
+    }
+    camera_ = camera;
+    offered_ = std::move(offered);
+    qCInfo(lcCapture).noquote() << "Connected to camera" << camera_->path;
+    return true;
+}
+
+bool GstCaptureWindow::DriverConnect(int driverIndex) {
+    // There is one driver: the camera chosen for the run.
+    if (driverIndex != 0) return false;
+    return Connect();
+}
+
+bool GstCaptureWindow::DriverDisconnect() {
+    EndClip();
+    const bool was = camera_.has_value();
+    camera_.reset();
+    offered_.reset();
+    return was;
+}
+
+bool GstCaptureWindow::SetPreview(bool) {
+    // No preview is ever shown; the answer is whether the camera is still there.
+    return camera_ && core_->IsPresent(*camera_);
+}
+
+bool GstCaptureWindow::SetCaptureFile(const QString& path) {
+    if (path.isEmpty()) return false;
+    file_ = path;
+    return true;
+}
+
+bool GstCaptureWindow::GetSequenceSetup(CaptureParms& parms) {
+    parms = parms_;
+    return true;
+}
+
+bool GstCaptureWindow::SetSequenceSetup(const CaptureParms* parms) {
+    if (parms) parms_ = *parms;
+    return true;
+}
+
+bool GstCaptureWindow::Sequence() {
+    if (clip_ && clip_->IsRecording()) {
+        qCInfo(lcCapture).noquote() << "A clip is still recording into" << clip_->Report().file
+                                    << "- the request to start another leaves it alone";
+        return true;
+    }
+    clip_.reset();
+    if (!camera_ || !offered_) {
+        qCWarning(lcCapture) << "Cannot capture: no camera connected";
+        return false;
+    }
+    if (file_.isEmpty()) {
+        qCWarning(lcCapture) << "Cannot capture: no capture file set";
+        return false;
+    }
+    if (!core_->IsPresent(*camera_)) {
+        qCWarning(lcCapture).noquote() << "Cannot capture: camera" << camera_->path << "is gone";
+        return false;
+    }
+    // The previous clip may still hold the device while its file is finished.
+    core_->WaitForCamera(*camera_, Clip::kFinishBound);
+
+    ClipPlan plan;
+    plan.camera = *camera_;
+    plan.settings = core_->Settings().Load();
+    const auto format = ChooseFormat(offered_.get(), plan.settings,
+                                     FrameRateFromMicroSeconds(parms_.dwRequestMicroSecPerFrame));
+    if (!format) {
+        qCWarning(lcCapture).noquote()
+            << "Cannot capture: camera" << camera_->path << "offers no usable format";
+        return false;
+    }
+    plan.format = ChosenFormat{format->mjpeg,      RefCaps(format->sourceCaps.get()),
+                               format->width,      format->height,
+                               format->sourceRate, format->outputRate};
+    plan.file = file_;
+    // Abort keys and mouse clicks are ignored on purpose: a stray click
+    // must never cut an unattended clip. Audio is never recorded.
+    plan.timeLimitSeconds = parms_.fLimitEnabled ? parms_.wTimeLimit : 0;
+    plan.testState = core_->TestState();
+
+    QString why;
+    clip_ = core_->StartClip(std::move(plan), &why);
+    if (!clip_) {
+        qCWarning(lcCapture).noquote() << "Cannot capture into" << file_ << ":" << why;
+        return false;
+    }
+    return true;
+}
+
+void GstCaptureWindow::EndClip() {
+    if (clip_) core_->Finish(clip_);
+    clip_.reset();
+}
+
+bool GstCaptureWindow::Stop() {
+    const bool running = clip_ && clip_->IsRecording();
+    EndClip();
+    return running || camera_.has_value();
+}
+
+bool GstCaptureWindow::DlgVideoSource() {
+    if (!camera_) return false;
+    VideoSourceDialog dialog(*camera_, ListCaptureDevices(), QueryPictureControls(*camera_),
+                             core_->Settings().Load(), owner_);
+    if (dialog.exec() != QDialog::Accepted) return true;
+    const QString chosen = dialog.ChosenCamera();
+    core_->Settings().Save(dialog.Apply(core_->Settings().Load()));
+    const Camera now = *camera_;
+    // A test camera stays this run's choice; a device is remembered instead.
+    core_->SetRunCamera(CameraFromName(chosen).IsTest() ? chosen : QString());
+    const auto next = ResolveCamera(core_->RunCamera(), core_->Settings().Load().device);
+    if (!next || !(*next == now)) {
+        // A running clip keeps its camera; the next one uses the new choice.
+        if (!Connect()) qCWarning(lcCapture) << "The chosen camera cannot be used";
+    }
+    return true;
+}
+
+bool GstCaptureWindow::DlgVideoFormat() {
+    if (!camera_ || !offered_) return false;
+    VideoFormatDialog dialog(offered_.get(), core_->Settings().Load(), owner_);
+    if (dialog.exec() != QDialog::Accepted) return true;
+    const DriverSettings s = dialog.Apply(core_->Settings().Load());
+    core_->Settings().Save(s);
+    TakeRateFrom(s, parms_);
+    return true;
+}
+
+bool GstCaptureWindow::DlgVideoCompression() {
+    if (!camera_) return false;
+    VideoParametersDialog dialog(OffersMjpeg(offered_.get()), core_->Settings().Load(), owner_);
+    if (dialog.exec() != QDialog::Accepted) return true;
+    core_->Settings().Save(dialog.Apply(core_->Settings().Load()));
+    return true;
+}
+
+void GstCaptureWindow::Close() {
+    EndClip();
+    camera_.reset();
+    offered_.reset();
+}
+
+}  // namespace camwarden

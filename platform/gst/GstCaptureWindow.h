@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <memory>
+#include <optional>
+
+#include "capture/CaptureWindow.h"
+#include "platform/gst/Camera.h"
+#include "platform/gst/GstPtr.h"
+
+namespace camwarden {
+
+namespace capgst {
+class CaptureCore;
+class Clip;
+}  // namespace capgst
+
+// One capture window over GStreamer. Connecting probes the camera and lets
+// it go again; each clip opens it anew in a pipeline of its own.
+class GstCaptureWindow final : public CaptureWindow {
+public:
+    GstCaptureWindow(std::shared_ptr<capgst::CaptureCore> core, QString name, QWidget* owner);
+    ~GstCaptureWindow() override;
+    GstCaptureWindow(const GstCaptureWindow&) = delete;
+    GstCaptureWindow& operator=(const GstCaptureWindow&) = delete;
+
+    bool DriverConnect(int driverIndex) override;
+    bool DriverDisconnect() override;
+    bool SetPreview(bool on) override;
+    bool SetCaptureFile(const QString& path) override;
+    bool GetSequenceSetup(CaptureParms& parms) override;
+    bool SetSequenceSetup(const CaptureParms* parms) override;
+    bool Sequence() override;
+    bool Stop() override;
+    bool DlgVideoSource() override;
+    bool DlgVideoFormat() override;
+    bool DlgVideoCompression() override;
+    void Close() override;
+
+private:
+    bool Connect();
+    void EndClip();
+
+    std::shared_ptr<capgst::CaptureCore> core_;
+    QString name_;
+    QPointer<QWidget> owner_;
+    std::optional<capgst::Camera> camera_;
+    capgst::GstCapsPtr offered_;
+    QString file_;
+    CaptureParms parms_;
+    std::shared_ptr<capgst::Clip> clip_;
+};
+
+}  // namespace camwarden
