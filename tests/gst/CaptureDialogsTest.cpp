@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
+
+#include "platform/gst/CaptureDialogs.h"
+#include "platform/gst/CaptureSettings.h"
+#include "platform/gst/GstCaptureSystem.h"
+
+namespace camwarden {
+namespace {
+
+using capgst::DriverSettings;
+using capgst::SettingsLocation;
+
+// Answers the next modal dialog once it is open, as a user would.
+void WhenDialogOpens(std::function<void(QDialog&)> act) {
+    QTimer::singleShot(0, [act = std::move(act)] {
+        auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        act(*d);
+    });
+}
+
+class CaptureDialogs : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        system_ = std::make_unique<GstCaptureSystem>("test-mjpeg", Ini());
+        window_ = system_->CreateCaptureWindow("SaveCam", &owner_);
+        ASSERT_TRUE(window_ && window_->DriverConnect(0));
+    }
+    QString Ini() const { return dir_.filePath("Quillory.ini"); }
+    DriverSettings Saved() const { return SettingsLocation(Ini()).Load(); }
+
+    QTemporaryDir dir_;
+    QWidget owner_;
+    std::unique_ptr<GstCaptureSystem> system_;
+    std::unique_ptr<CaptureWindow> window_;
+};
+
+TEST_F(CaptureDialogs, FormatChoiceIsSavedAndBecomesTheRequestedRate) {
+    WhenDialogOpens([](QDialog& d) {
+        auto* sizes = d.findChild<QComboBox*>("sizeList");
+        auto* rates = d.findChild<QComboBox*>("rateList");
+        ASSERT_TRUE(sizes && rates);
+        EXPECT_EQ(sizes->count(), 3);
+        EXPECT_EQ(sizes->currentText(), "640 × 480");
+        sizes->setCurrentIndex(sizes->findText("320 × 240"));
+        rates->setCurrentIndex(rates->findText("30 frames per second"));
+        d.accept();
+    });
+    EXPECT_TRUE(window_->DlgVideoFormat());
+    const DriverSettings s = Saved();
+    EXPECT_EQ(s.width, 320);
+    EXPECT_EQ(s.height, 240);
+    EXPECT_EQ(s.frameRateNum, 30);
+    CaptureParms p;
+    window_->GetSequenceSetup(p);
+    EXPECT_EQ(p.dwRequestMicroSecPerFrame, 33333u);
+
+    // A window made later starts from the saved rate too.
+    auto later = system_->CreateCaptureWindow("SaveCam", &owner_);
+    later->GetSequenceSetup(p);
+    EXPECT_EQ(p.dwRequestMicroSecPerFrame, 33333u);
+}
+
+TEST_F(CaptureDialogs, CancelChangesNothing) {
+    const DriverSettings before = Saved();
+    WhenDialogOpens([](QDialog& d) {
+        d.findChild<QComboBox*>("sizeList")->setCurrentIndex(2);
+        d.reject();
+    });
+    EXPECT_TRUE(window_->DlgVideoFormat());
+    WhenDialogOpens([](QDialog& d) {
+        d.findChild<QCheckBox*>("passMjpeg")->setChecked(false);
+        d.findChild<QSpinBox*>("jpegQuality")->setValue(10);
+        d.reject();
+    });
+    EXPECT_TRUE(window_->DlgVideoCompression());
+    WhenDialogOpens([](QDialog& d) {
+        auto* cams = d.findChild<QComboBox*>("cameraList");
+        cams->setCurrentIndex(0);
+        d.reject();
+    });
+    EXPECT_TRUE(window_->DlgVideoSource());
+    EXPECT_EQ(Saved(), before);
+    EXPECT_TRUE(window_->SetPreview(false));
+}
+
+TEST_F(CaptureDialogs, ParametersAreSavedAndOwnedByTheOwnerWindow) {
+    WhenDialogOpens([this](QDialog& d) {
+        EXPECT_EQ(d.parentWidget(), &owner_);
+        EXPECT_EQ(d.findChild<QWidget*>("noMjpeg"), nullptr);
+        d.findChild<QCheckBox*>("passMjpeg")->setChecked(false);
+        d.findChild<QSpinBox*>("jpegQuality")->setValue(50);
+        d.accept();
+    });
+    EXPECT_TRUE(window_->DlgVideoCompression());
+    EXPECT_FALSE(Saved().passMjpeg);
+    EXPECT_EQ(Saved().jpegQuality, 50);
+}
+
+TEST_F(CaptureDialogs, SourceKeepsTheTestCameraForThisRunOnly) {
+    WhenDialogOpens([](QDialog& d) {
+        auto* cams = d.findChild<QComboBox*>("cameraList");
+        EXPECT_EQ(cams->currentData().toString(), "test-mjpeg");
+        EXPECT_NE(d.findChild<QWidget*>("noControls"), nullptr);
+        d.accept();
+    });
+    EXPECT_TRUE(window_->DlgVideoSource());
+    EXPECT_EQ(Saved().device, "");
+    EXPECT_TRUE(window_->SetPreview(false));
+}
+
+TEST(FormatOptions, ListWhatTheUsedFormOffersFastestFirst) {
+    InitGStreamer();
+    const capgst::GstCapsPtr caps(
+        gst_caps_from_string("image/jpeg,width=1280,height=720,framerate={15/1,30/1};"
+                             "video/x-raw,format=YUY2,width=640,height=480,framerate=[5/1,30/1]"));
+    DriverSettings s;
+    auto o = capgst::FormatOptions(caps.get(), s);
+    ASSERT_EQ(o.size(), 1u);
+    EXPECT_EQ(o[0].width, 1280);
+    EXPECT_EQ(o[0].rates, (std::vector<capgst::Fraction>{{30, 1}, {15, 1}}));
+
+    s.passMjpeg = false;
+    o = capgst::FormatOptions(caps.get(), s);
+    ASSERT_EQ(o.size(), 1u);
+    EXPECT_EQ(o[0].width, 640);
+    EXPECT_EQ(o[0].rates.front(), (capgst::Fraction{30, 1}));
+    EXPECT_EQ(o[0].rates.back(), (capgst::Fraction{5, 1}));
+}
+
+}  // namespace
+}  // namespace camwarden

@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <mutex>
+#include <vector>
+
+#include "AviProbe.h"
+#include "platform/gst/GstCaptureSystem.h"
+
+namespace camwarden {
+namespace {
+
+using namespace std::chrono_literals;
+using capgst::ClipReport;
+using testing::AviInfo;
+using testing::ProbeAvi;
+
+class TestCameraCapture : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+
+    void MakeSystem(const QString& camera) {
+        system_ = std::make_unique<GstCaptureSystem>(camera, dir_.filePath("Quillory.ini"));
+        system_->SetClipFinishedHandler([this](const ClipReport& r) {
+            std::lock_guard lock(m_);
+            reports_.push_back(r);
+        });
+    }
+
+    std::unique_ptr<CaptureWindow> Connected(const QString& camera) {
+        if (!system_) MakeSystem(camera);
+        auto w = system_->CreateCaptureWindow("SaveCam", nullptr);
+        if (w && !w->DriverConnect(0)) return nullptr;
+        return w;
+    }
+
+    // As the program prepares a clip: file, then the setup read, changed
+    // and written back, then the empty block.
+    static void Prepare(CaptureWindow& w, const QString& file, uint32_t usPerFrame = 66667,
+                        uint32_t limitSeconds = 0) {
+        ASSERT_TRUE(w.SetCaptureFile(file));
+        CaptureParms p;
+        ASSERT_TRUE(w.GetSequenceSetup(p));
+        p.fYield = 1;
+        p.fCaptureAudio = 0;
+        p.dwRequestMicroSecPerFrame = usPerFrame;
+        p.fLimitEnabled = limitSeconds > 0;
+        p.wTimeLimit = limitSeconds;
+        w.SetSequenceSetup(&p);
+        w.SetSequenceSetup(nullptr);
+    }
+
+    std::vector<ClipReport> Reports() {
+        std::lock_guard lock(m_);
+        return reports_;
+    }
+
+    QString File(const char* name) { return dir_.filePath(QString::fromUtf8(name)); }
+
+    static void ExpectFinishedMjpegAvi(const AviInfo& info) {
+        ASSERT_TRUE(info.readable);
+        EXPECT_EQ(info.container, "avi");
+        EXPECT_EQ(info.videoStreams, 1);
+        EXPECT_EQ(info.audioStreams, 0);
+        EXPECT_EQ(info.codec, "mjpeg");
+        EXPECT_GT(info.decodedFrames, 0);
+        EXPECT_EQ(info.headerFrames, info.decodedFrames);
+        EXPECT_TRUE(info.hasIndex);
+        EXPECT_EQ(info.errors, "");
+    }
+
+    QTemporaryDir dir_;
+    std::unique_ptr<GstCaptureSystem> system_;
+    std::mutex m_;
+    std::vector<ClipReport> reports_;
+};
+
+class BothCameraKinds : public TestCameraCapture,
+                        public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(BothCameraKinds, TimeLimitedClipHasExactlyItsFramesAsMjpegWithoutAudio) {
+    auto w = Connected(GetParam());
+    ASSERT_TRUE(w);
+    Prepare(*w, File("limited.avi"), 66667, 5);
+    ASSERT_TRUE(w->Sequence());
+    ASSERT_TRUE(system_->WaitUntilIdle(15s));
+
+    const AviInfo info = ProbeAvi(File("limited.avi"));
+    ExpectFinishedMjpegAvi(info);
+    EXPECT_EQ(info.decodedFrames, 75);
+    EXPECT_EQ(info.frameRate, "15/1");
+    EXPECT_DOUBLE_EQ(info.duration, 5.0);
+    EXPECT_EQ(info.width, 640);
+    EXPECT_EQ(info.height, 480);
+    // Encoded frames are 4:2:0, which every player reads.
+    EXPECT_EQ(info.pixelFormat, "yuvj420p");
+    const auto reports = Reports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].frames, 75u);
+    EXPECT_EQ(reports[0].error, "");
+}
+
+TEST_P(BothCameraKinds, StoppedClipLastsFromStartToStop) {
+    auto w = Connected(GetParam());
+    ASSERT_TRUE(w);
+    Prepare(*w, File("stopped.avi"), 33333);
+    ASSERT_TRUE(w->Sequence());
+    QTest::qWait(5000);
+    EXPECT_TRUE(w->Stop());
+    ASSERT_TRUE(system_->WaitUntilIdle(5s));
+
+    const AviInfo info = ProbeAvi(File("stopped.avi"));
+    ExpectFinishedMjpegAvi(info);
+    EXPECT_EQ(info.frameRate, "30/1");
+    // Five seconds, give or take a frame and the moments of starting.
+    EXPECT_NEAR(info.duration, 5.0, 1.0 / 30 + 0.5);
+    EXPECT_NEAR(double(info.decodedFrames), info.duration * 30, 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(TestCamera, BothCameraKinds, ::testing::Values("test", "test-mjpeg"));
+
+TEST_F(TestCameraCapture, MjpegCameraIsEncodedAfreshWhenPassingThroughIsOff) {
+    {
+        QSettings qs(dir_.filePath("Quillory.ini"), QSettings::IniFormat);
+        qs.setValue("CaptureDriver/PassMjpeg", false);
+        qs.setValue("CaptureDriver/Width", 320);
+        qs.setValue("CaptureDriver/Height", 240);
+    }
+    auto w = Connected("test-mjpeg");
+    ASSERT_TRUE(w);
+    Prepare(*w, File("encoded.avi"), 100000, 1);
+    ASSERT_TRUE(w->Sequence());
+    ASSERT_TRUE(system_->WaitUntilIdle(10s));
+    const AviInfo info = ProbeAvi(File("encoded.avi"));
+    ExpectFinishedMjpegAvi(info);
+    EXPECT_EQ(info.width, 320);
+    EXPECT_EQ(info.decodedFrames, 10);
+    EXPECT_EQ(info.frameRate, "10/1");
+}
+
+TEST_F(TestCameraCapture, EveryWayOfEndingLeavesAFinishedFile) {
+    auto w = Connected("test");
+    ASSERT_TRUE(w);
+
+    Prepare(*w, File("stop.avi"));
+    ASSERT_TRUE(w->Sequence());
+    QTest::qWait(700);
+    w->Stop();
+
+    Prepare(*w, File("close.avi"));
+    ASSERT_TRUE(w->Sequence());  // the stopped clip may still be finishing
+    QTest::qWait(700);
+    w->Close();
+
+    ASSERT_TRUE(w->DriverConnect(0));
+    Prepare(*w, File("gone.avi"));
+    ASSERT_TRUE(w->Sequence());
+    QTest::qWait(700);
+    w.reset();  // window destroyed mid-clip
+
+    ASSERT_TRUE(system_->WaitUntilIdle(5s));
+    for (const char* f : {"stop.avi", "close.avi", "gone.avi"}) {
+        SCOPED_TRACE(f);
+        ExpectFinishedMjpegAvi(ProbeAvi(File(f)));
+    }
+    EXPECT_EQ(Reports().size(), 3u);
+}
+
+TEST_F(TestCameraCapture, QuittingWaitsForClipsBeingFinished) {
+    auto w = Connected("test-mjpeg");
+    ASSERT_TRUE(w);
+    Prepare(*w, File("quit.avi"));
+    ASSERT_TRUE(w->Sequence());
+    QTest::qWait(500);
+    w->Stop();
+    w.reset();
+    system_.reset();  // returns only once the file is finished
+    ExpectFinishedMjpegAvi(ProbeAvi(File("quit.avi")));
+}
+
+TEST_F(TestCameraCapture, SecondRequestWhileRecordingLeavesTheClipAlone) {
+    auto w = Connected("test");
+    ASSERT_TRUE(w);
+    Prepare(*w, File("first.avi"));
+    ASSERT_TRUE(w->Sequence());
+    QTest::qWait(300);
+    Prepare(*w, File("second.avi"));
+    EXPECT_TRUE(w->Sequence());
+    QTest::qWait(300);
+    w->Stop();
+    ASSERT_TRUE(system_->WaitUntilIdle(5s));
+    EXPECT_FALSE(QFile::exists(File("second.avi")));
+    ExpectFinishedMjpegAvi(ProbeAvi(File("first.avi")));
+    EXPECT_EQ(Reports().size(), 1u);
+}
+
+TEST_F(TestCameraCapture, UnpluggedCameraEndsTheClipKeepingItAndCanRecordOnceBack) {
+    auto w = Connected("test");
+    ASSERT_TRUE(w);
+    Prepare(*w, File("unplugged.avi"));
+    ASSERT_TRUE(w->Sequence());
+    QTest::qWait(700);
+    system_->SetTestCameraPlugged(false);
+    ASSERT_TRUE(system_->WaitUntilIdle(5s));
+
+    ExpectFinishedMjpegAvi(ProbeAvi(File("unplugged.avi")));
+    auto reports = Reports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].error, "");
+    EXPECT_GT(reports[0].frames, 0u);
+
+    // Gone: the connection test says so and no clip starts.
+    EXPECT_FALSE(w->SetPreview(false));
+    Prepare(*w, File("while-gone.avi"));
+    EXPECT_FALSE(w->Sequence());
+    EXPECT_FALSE(QFile::exists(File("while-gone.avi")));
+
+    system_->SetTestCameraPlugged(true);
+    EXPECT_TRUE(w->SetPreview(false));
+    Prepare(*w, File("back.avi"), 66667, 1);
+    ASSERT_TRUE(w->Sequence());
+    ASSERT_TRUE(system_->WaitUntilIdle(5s));
+    const AviInfo back = ProbeAvi(File("back.avi"));
+    ExpectFinishedMjpegAvi(back);
+    EXPECT_EQ(back.decodedFrames, 15);
+}
+
+TEST_F(TestCameraCapture, FileThatCannotBeCreatedIsRefused) {
+    auto w = Connected("test");
+    ASSERT_TRUE(w);
+    Prepare(*w, dir_.filePath("missing/SS 2022-01-05 09-03-07.avi"));
+    EXPECT_FALSE(w->Sequence());
+    EXPECT_TRUE(system_->WaitUntilIdle(1s));
+    EXPECT_FALSE(QDir(dir_.filePath("missing")).exists());
+
+    // Refusing one file does not stop the next clip.
+    Prepare(*w, File("after.avi"), 66667, 1);
+    EXPECT_TRUE(w->Sequence());
+    ASSERT_TRUE(system_->WaitUntilIdle(5s));
+    ExpectFinishedMjpegAvi(ProbeAvi(File("after.avi")));
+}
+
+TEST_F(TestCameraCapture, MissingCameraIsRefused) {
+    MakeSystem("/dev/video99");
+    auto w = system_->CreateCaptureWindow("SaveCam", nullptr);
+    ASSERT_TRUE(w);
+    EXPECT_FALSE(w->DriverConnect(0));
+    EXPECT_FALSE(w->SetPreview(false));
+    Prepare(*w, File("none.avi"));
+    EXPECT_FALSE(w->Sequence());
+    EXPECT_FALSE(QFile::exists(File("none.avi")));
+    EXPECT_FALSE(w->DlgVideoSource());
+    EXPECT_FALSE(w->DlgVideoFormat());
+    EXPECT_FALSE(w->DlgVideoCompression());
+}
+
+TEST_F(TestCameraCapture, SequenceSetupIsKeptAsWritten) {
+    auto w = Connected("test");
+    ASSERT_TRUE(w);
+    CaptureParms p;
+    ASSERT_TRUE(w->GetSequenceSetup(p));
+    EXPECT_EQ(p, CaptureParms{});
+    p.fYield = 1;
+    p.fCaptureAudio = 0;
+    p.wTimeLimit = 12;
+    w->SetSequenceSetup(&p);
+    w->SetSequenceSetup(nullptr);  // an empty block changes nothing
+    CaptureParms back;
+    ASSERT_TRUE(w->GetSequenceSetup(back));
+    EXPECT_EQ(back, p);
+}
+
+}  // namespace
+}  // namespace camwarden

@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include "platform/gst/Camera.h"
+#include "platform/gst/GstCaptureSystem.h"
+
+namespace camwarden::capgst {
+namespace {
+
+GstCapsPtr Caps(const char* s) {
+    InitGStreamer();
+    return GstCapsPtr(gst_caps_from_string(s));
+}
+
+QString Str(const GstCapsPtr& caps) {
+    const GCharPtr s(gst_caps_to_string(caps.get()));
+    return QString::fromUtf8(s.get());
+}
+
+const char* kWebcam =
+    "image/jpeg,width=1280,height=720,framerate={30/1,15/1};"
+    "image/jpeg,width=640,height=480,framerate={30/1,15/1};"
+    "video/x-raw,format=YUY2,width=1280,height=720,framerate={10/1,5/1};"
+    "video/x-raw,format=YUY2,width=640,height=480,framerate={30/1,15/1}";
+
+TEST(FrameRateRequest, MicroSecondsBecomeExactRates) {
+    EXPECT_EQ(FrameRateFromMicroSeconds(66667), (Fraction{15, 1}));
+    EXPECT_EQ(FrameRateFromMicroSeconds(33333), (Fraction{30, 1}));
+    EXPECT_EQ(FrameRateFromMicroSeconds(33367), (Fraction{30000, 1001}));
+    EXPECT_EQ(FrameRateFromMicroSeconds(40000), (Fraction{25, 1}));
+    EXPECT_EQ(FrameRateFromMicroSeconds(2000000), (Fraction{1, 2}));
+    // 0 would be a division by zero; it gets the usual default.
+    EXPECT_EQ(FrameRateFromMicroSeconds(0), (Fraction{15, 1}));
+    EXPECT_EQ(MicroSecondsFromFrameRate({30, 1}), 33333u);
+    EXPECT_EQ(MicroSecondsFromFrameRate({30000, 1001}), 33367u);
+    EXPECT_EQ(MicroSecondsFromFrameRate({0, 1}), 0u);
+}
+
+TEST(FormatChoice, MjpegPassedThroughOnlyWhenWantedAndOffered) {
+    const auto webcam = Caps(kWebcam);
+    DriverSettings s;
+    auto f = ChooseFormat(webcam.get(), s, {15, 1});
+    ASSERT_TRUE(f);
+    EXPECT_TRUE(f->mjpeg);
+    EXPECT_EQ(Str(f->sourceCaps),
+              "image/jpeg, width=(int)640, height=(int)480, framerate=(fraction)15/1");
+
+    s.passMjpeg = false;
+    f = ChooseFormat(webcam.get(), s, {15, 1});
+    ASSERT_TRUE(f);
+    EXPECT_FALSE(f->mjpeg);
+    EXPECT_EQ(Str(f->sourceCaps),
+              "video/x-raw, width=(int)640, height=(int)480, framerate=(fraction)15/1, "
+              "format=(string)YUY2");
+
+    // Decoding MJPEG only to encode it again would lose quality for nothing.
+    const auto mjpegOnly = Caps("image/jpeg,width=640,height=480,framerate=30/1");
+    f = ChooseFormat(mjpegOnly.get(), s, {15, 1});
+    ASSERT_TRUE(f);
+    EXPECT_TRUE(f->mjpeg);
+}
+
+TEST(FormatChoice, RawPrefersFourTwoZeroLayouts) {
+    const auto cam = Caps("video/x-raw,format={YUY2,RGB,I420},width=640,height=480,framerate=30/1");
+    const auto f = ChooseFormat(cam.get(), DriverSettings{}, {30, 1});
+    ASSERT_TRUE(f);
+    EXPECT_FALSE(f->mjpeg);
+    EXPECT_STREQ(gst_structure_get_string(gst_caps_get_structure(f->sourceCaps.get(), 0), "format"),
+                 "I420");
+}
+
+TEST(FormatChoice, SizeIsTheChosenOneElse640x480ElseTheFirst) {
+    const auto webcam = Caps(kWebcam);
+    DriverSettings s;
+    s.width = 1280;
+    s.height = 720;
+    auto f = ChooseFormat(webcam.get(), s, {15, 1});
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->width, 1280);
+
+    s.width = 800;  // not offered
+    s.height = 600;
+    f = ChooseFormat(webcam.get(), s, {15, 1});
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->width, 640);
+    EXPECT_EQ(f->height, 480);
+
+    const auto big = Caps(
+        "video/x-raw,format=YUY2,width=1920,height=1080,framerate=30/1;"
+        "video/x-raw,format=YUY2,width=320,height=240,framerate=30/1");
+    f = ChooseFormat(big.get(), s, {15, 1});
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->width, 1920);
+
+    // A scaling camera offers ranges.
+    const auto scaler = Caps(
+        "video/x-raw,format=I420,width=[16,4096],height=[16,4096],"
+        "framerate=[1/1,60/1]");
+    f = ChooseFormat(scaler.get(), DriverSettings{}, {25, 1});
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->width, 640);
+    EXPECT_EQ(f->height, 480);
+    EXPECT_EQ(f->sourceRate, (Fraction{25, 1}));
+}
+
+TEST(FormatChoice, RateAtLeastTheRequestElseTheNearest) {
+    const auto webcam = Caps(kWebcam);
+    DriverSettings s;
+    auto f = ChooseFormat(webcam.get(), s, {20, 1});
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->sourceRate, (Fraction{30, 1}));  // frames dropped, not made up
+    EXPECT_EQ(f->outputRate, (Fraction{20, 1}));
+
+    f = ChooseFormat(webcam.get(), s, {60, 1});
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->sourceRate, (Fraction{30, 1}));
+    EXPECT_EQ(f->outputRate, (Fraction{60, 1}));
+
+    s.passMjpeg = false;
+    s.width = 1280;
+    s.height = 720;
+    f = ChooseFormat(webcam.get(), s, {15, 1});
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->sourceRate, (Fraction{10, 1}));
+}
+
+TEST(FormatChoice, NothingUsableIsNoChoice) {
+    EXPECT_FALSE(ChooseFormat(nullptr, DriverSettings{}, {15, 1}));
+    EXPECT_FALSE(ChooseFormat(Caps("audio/x-raw,rate=44100").get(), DriverSettings{}, {15, 1}));
+    EXPECT_FALSE(ChooseFormat(Caps("EMPTY").get(), DriverSettings{}, {15, 1}));
+}
+
+TEST(CameraChoice, RunChoiceThenSavedDeviceThenFirstDevice) {
+    EXPECT_EQ(ResolveCamera("test", "/dev/video3")->kind, CameraKind::TestRaw);
+    EXPECT_EQ(ResolveCamera("test-mjpeg", {})->kind, CameraKind::TestMjpeg);
+    EXPECT_EQ(ResolveCamera({}, "/dev/video3")->path, "/dev/video3");
+    EXPECT_EQ(ResolveCamera("/dev/video7", "/dev/video3")->path, "/dev/video7");
+    EXPECT_EQ(NormaliseControlName("White Balance Temperature, Auto"),
+              "white_balance_temperature__auto");
+}
+
+}  // namespace
+}  // namespace camwarden::capgst
