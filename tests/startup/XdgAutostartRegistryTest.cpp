@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include "startup/RegStuff.h"
 #include "startup/mStartUp.h"
@@ -76,6 +77,30 @@ TEST_F(XdgAutostartTest, ExecQuotesAndEscapesAnAwkwardPath) {
 
     ASSERT_TRUE(mStartUp::RemoveStartupEntry(registry, exe));
     EXPECT_FALSE(QFileInfo::exists(entry));
+}
+
+TEST_F(XdgAutostartTest, SessionLauncherRunsTheProgramTheEntryNames) {
+    const QString gio = QStandardPaths::findExecutable(QStringLiteral("gio"));
+    if (gio.isEmpty()) GTEST_SKIP() << "gio not installed";
+    // GLib looks for the program before expanding %%, so no percent sign here.
+    const QString dir = home.path() + QStringLiteral("/it's \"a b\" $HOME `id` back\\slash");
+    ASSERT_TRUE(QDir().mkpath(dir));
+    const QString exe = dir + QStringLiteral("/cam warden");
+    {
+        QFile script(exe);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\ntouch \"$0.ran\"\n");
+        script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                              QFileDevice::ExeOwner);
+    }
+    ASSERT_TRUE(mStartUp::AddStartupEntry(registry, exe));
+
+    QProcess launch;
+    launch.start(gio, {QStringLiteral("launch"), registry.EntryPath(QStringLiteral("cam warden"))});
+    ASSERT_TRUE(launch.waitForFinished(30000));
+    EXPECT_EQ(launch.exitCode(), 0) << launch.readAllStandardError().toStdString();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return QFileInfo::exists(exe + QStringLiteral(".ran")); }, 10000));
 }
 
 TEST_F(XdgAutostartTest, UnwritablePlacesReportFailure) {
