@@ -5,9 +5,9 @@
 
 namespace camwarden {
 
+namespace {
 Q_LOGGING_CATEGORY(lcTray, "camwarden.tray")
 
-namespace {
 // A balloon sent without a time stays up as long as the shell's own default.
 constexpr int DefaultBalloonMs = 10000;
 }  // namespace
