@@ -1,0 +1,366 @@
+#include "app/Form1.h"
+
+#include "app/ErrorTrap.h"
+#include "app/Helpers.h"
+#include "app/VbConvert.h"
+#include "schedule/Choices.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFile>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QLoggingCategory>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+Q_LOGGING_CATEGORY(lcForm, "camwarden.app")
+
+namespace camwarden {
+namespace {
+
+// Layout is given in twips, 15 to a pixel.
+void PlaceTwips(QWidget* w, int left, int top, int width, int height) {
+    auto px = [](int twips) { return (twips + 7) / 15; };
+    w->setGeometry(px(left), px(top), px(width), px(height));
+}
+
+template <typename T, typename Parent>
+T* Make(Parent* parent, const char* name) {
+    auto* w = new T(parent);  // owned by its Qt parent
+    w->setObjectName(QLatin1String(name));
+    return w;
+}
+
+QFont ArialBold(double points) {
+    QFont f(QStringLiteral("Arial"));
+    f.setPointSizeF(points);
+    f.setBold(true);
+    return f;
+}
+
+// The hot spot of a .cur file sits in its first directory entry.
+QPoint CursorHotSpot(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {0, 0};
+    const QByteArray head = f.read(14);
+    if (head.size() < 14) return {0, 0};
+    auto u16 = [&head](int at) {
+        return static_cast<int>(static_cast<uchar>(head[at])) |
+               (static_cast<int>(static_cast<uchar>(head[at + 1])) << 8);
+    };
+    return {u16(10), u16(12)};
+}
+
+}  // namespace
+
+Form1::Form1(Platform& platform, ProgramState& state, QWidget* parent)
+    : QWidget(parent), platform_(platform), state_(state), cam_(*platform.capture, this) {
+    setObjectName(QStringLiteral("Form1"));
+    CreateControls();
+    ConnectHandlers();
+}
+
+Form1::~Form1() = default;
+
+void Form1::CreateControls() {
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(536, 504);
+    setFont(ArialBold(9));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    Frame4 = Make<QGroupBox>(this, "Frame4");
+    Frame4->setTitle(QLatin1String(kStatusDesign));
+    PlaceTwips(Frame4, 120, 120, 7800, 855);
+    ProgressBar1 = Make<QProgressBar>(Frame4, "ProgressBar1");
+    PlaceTwips(ProgressBar1, 240, 300, 7320, 405);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+
+    // Created stopped: nothing is recording before start-up is over, and a
+    // tick during start-up would end a clip that never began.
+    Timer2 = new Timer(1000, false, this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+
+    Frame6 = Make<QGroupBox>(this, "Frame6");
+    Frame6->setTitle(QStringLiteral("Startup Options"));
+    PlaceTwips(Frame6, 120, 5670, 7800, 750);
+    Check3 = Make<QCheckBox>(Frame6, "Check3");
+    Check3->setText(QStringLiteral("Load this software on Windows startup"));
+    PlaceTwips(Check3, 240, 300, 3930, 285);
+    Check8 = Make<QCheckBox>(Frame6, "Check8");
+    Check8->setText(QStringLiteral("Start in system tray"));
+    PlaceTwips(Check8, 4320, 300, 2100, 285);
+
+    Timer1 = new Timer(0, true, this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+
+    Frame1 = Make<QGroupBox>(this, "Frame1");
+    Frame1->setTitle(QStringLiteral("Where would you like to save webcam videos?"));
+    PlaceTwips(Frame1, 120, 1020, 7800, 800);
+    Text1 = Make<QLineEdit>(Frame1, "Text1");
+    Text1->setText(QStringLiteral("Text1"));
+    PlaceTwips(Text1, 240, 300, 6615, 330);
+    PushButton1 = Make<QPushButton>(Frame1, "PushButton1");
+    PushButton1->setText(QStringLiteral("..."));
+    PlaceTwips(PushButton1, 6960, 300, 585, 330);
+
+    ListView2 = Make<ListView>(this, "ListView2");
+    PlaceTwips(ListView2, 120, 1920, 7800, 1560);
+
+    PushButton4 = Make<QPushButton>(this, "PushButton4");
+    PushButton4->setText(QLatin1String(kTurnOn));
+    PlaceTwips(PushButton4, 120, 6540, 7800, 405);
+    PushButton2 = Make<QPushButton>(this, "PushButton2");
+    PushButton2->setText(QStringLiteral("Create 5 Second Webcam Video Now (Test Software)"));
+    PlaceTwips(PushButton2, 120, 7050, 7800, 405);
+
+    ListView1 = Make<ListView>(this, "ListView1");
+    PlaceTwips(ListView1, 120, 3570, 7800, 1560);
+
+    PushButton3 = Make<QPushButton>(this, "PushButton3");
+    PushButton3->setText(QStringLiteral("Video Parameters"));
+    PlaceTwips(PushButton3, 120, 5210, 2520, 405);
+    PushButton6 = Make<QPushButton>(this, "PushButton6");
+    PushButton6->setText(QStringLiteral("Video Format"));
+    PlaceTwips(PushButton6, 2760, 5210, 2520, 405);
+    PushButton5 = Make<QPushButton>(this, "PushButton5");
+    PushButton5->setText(QStringLiteral("Video Source"));
+    PlaceTwips(PushButton5, 5400, 5210, 2520, 405);
+
+    for (QPushButton* b :
+         {PushButton1, PushButton2, PushButton3, PushButton4, PushButton5, PushButton6}) {
+        b->setFont(ArialBold(11.25));
+    }
+    PushButton1->setFont(ArialBold(11.25));
+
+    // Tab order as laid out: frames and the bar take no focus.
+    for (QWidget* w : std::initializer_list<QWidget*>{Frame1, Frame4, Frame6, ProgressBar1})
+        w->setFocusPolicy(Qt::NoFocus);
+    QWidget* order[] = {Text1,  ListView2, PushButton1, PushButton4, PushButton2, Check8,
+                        Check3, ListView1, PushButton3, PushButton5, PushButton6};
+    for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             this, Frame4, Frame6, Frame1, ListView1, ListView1->viewport(), ListView2,
+             ListView2->viewport(), Text1, PushButton1, PushButton2, PushButton3, PushButton4,
+             PushButton5, PushButton6}) {
+        w->setMouseTracking(true);
+        w->installEventFilter(this);
+    }
+}
+
+void Form1::ConnectHandlers() {
+    connect(Timer1, &Timer::Tick, this, &Form1::Timer1_Timer);
+    connect(Timer2, &Timer::Tick, this, &Form1::Timer2_Timer);
+    connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
+    connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
+    connect(PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
+    connect(PushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
+    connect(PushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
+    connect(PushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
+    connect(ListView1, &ListView::Click, this, &Form1::ListView1_Click);
+    connect(ListView2, &ListView::Click, this, &Form1::ListView2_Click);
+    connect(Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
+    connect(Check3, &QCheckBox::toggled, this, &Form1::Check3_Click);
+    connect(Check8, &QCheckBox::toggled, this, &Form1::Check8_Click);
+}
+
+void Form1::LoadHandCursor() {
+    const QString path = platform_.programFolder + QStringLiteral("/HAND-M.CUR");
+    QPixmap picture;
+    if (!picture.load(path)) throw VbError(481, QStringLiteral("Invalid picture"));
+    customPointer_ = QCursor(picture, CursorHotSpot(path).x(), CursorHotSpot(path).y());
+    hasCustomPointer_ = true;
+}
+
+void Form1::Form_Load() {
+    ErrorTrap trap(dialogs(), QStringLiteral("Form1.Form_Load"));
+    // Another running instance is detected before the window is made (main).
+    trap(100, [&] { FormLoading = true; });
+    trap(102, [&] { ApplySkin(*this, platform_.programFolder); });
+    if (trap.If(104, [&] {
+            return FileExists(platform_.programFolder + QStringLiteral("/HAND-M.CUR"));
+        })) {
+        trap(106, [&] { LoadHandCursor(); });
+    }
+    trap(108, [&] { setWindowTitle(QLatin1String(kProductTitle)); });
+    trap(110, [&] { dialogs().SetAppTitle(SetShortTitle(QLatin1String(kProductTitle))); });
+
+    trap(112, [&] {
+        const QString fallback = DesktopFolder(*platform_.shell);
+        Text1->setText(settings().Read(QStringLiteral("Path"), fallback));
+    });
+
+    int16_t index = 0;
+    trap(114, [&] {
+        ListView2->AddColumnHeader(QLatin1String(kIntervalHeader));
+        ListView2->SetColumnWidthTwips(6000);
+    });
+    trap(116, [&] {
+        for (const Choice& c : IntervalChoices()) ListView2->AddItem(QLatin1String(c.text));
+    });
+    trap(118, [&] { index = CInt(settings().Read(QStringLiteral("OftenIndex"), "2")); });
+    trap(120, [&] { ListView2->SelectIndex(index); });
+    trap(122, [&] { IntervalSeconds = GetIntervalSeconds(); });
+
+    index = 0;
+    trap(124, [&] {
+        ListView1->AddColumnHeader(QLatin1String(kLengthHeader));
+        ListView1->SetColumnWidthTwips(6000);
+        for (const Choice& c : LengthChoices()) ListView1->AddItem(QLatin1String(c.text));
+    });
+    trap(126, [&] { index = CInt(settings().Read(QStringLiteral("OftenIndex1"), "1")); });
+    trap(128, [&] { ListView1->SelectIndex(index); });
+    trap(130, [&] {
+        state_.ClipSeconds = CLng(settings().Read(QStringLiteral("ReturnSecondsRec"), "5"));
+    });
+
+    QString startStop;
+    trap(132, [&] { startStop = settings().Read(QStringLiteral("StartStopState"), "On"); });
+    if (trap.If(134, [&] { return startStop == QLatin1String("Off"); })) {
+        trap(136, [&] { PushButton4->setText(QLatin1String(kTurnOn)); });
+        trap(138, [&] { Frame4->setTitle(QLatin1String(kStatusOff)); });
+        trap(140, [&] { Timer1->SetInterval(0); });
+        if (trap.If(142, [&] { return !cam_.ConnectWebCam(); })) {
+            trap(144, [&] { dialogs().MsgBox(NoWebcamMessage()); });
+        }
+    } else if (trap.If(146, [&] { return startStop == QLatin1String("On"); })) {
+        trap(148, [&] { PushButton4->setText(QLatin1String(kTurnOff)); });
+        trap(150, [&] { Timer1->SetInterval(1000); });
+        trap(152, [&] { cam_.StartWebCam(*this); });
+    }
+
+    trap(154, [&] {
+        Check3->setChecked(settings().Read(QStringLiteral("Windows Startup"), "Off") ==
+                           QLatin1String("On"));
+    });
+    trap(156, [&] {
+        Check8->setChecked(settings().Read(QStringLiteral("Minimized"), "Off") ==
+                           QLatin1String("On"));
+    });
+    if (trap.If(158, [&] { return Check8->isChecked(); })) {
+        trap(160, [&] { setWindowState(windowState() | Qt::WindowMinimized); });
+    }
+    trap(162, [&] { Timer2->SetEnabled(false); });
+    trap(164, [&] { FormLoading = false; });
+}
+
+void Form1::ShowAfterLoad() {
+    if (state_.HiddenInTray) return;
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    if (windowState() & Qt::WindowMinimized) {
+        showMinimized();
+    } else {
+        show();
+    }
+}
+
+void Form1::ShowAndFocus() {
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+    state_.HiddenInTray = false;
+}
+
+void Form1::Form_QueryUnload() {
+    if (unloaded_) return;
+    unloaded_ = true;
+    ErrorTrap trap(dialogs(), QStringLiteral("Form1.Form_QueryUnload"));
+    trap(100, [&] { cam_.CloseWebCam(); });
+    trap(102, [&] { Timer1->SetEnabled(false); });
+    trap(104, [&] {
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    });
+    qCInfo(lcForm) << "closing";
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    Form_QueryUnload();
+    event->accept();
+    QCoreApplication::quit();
+}
+
+void Form1::Check3_Click() {
+    if (FormLoading) return;
+    if (Check3->isChecked()) {
+        Check8->setVisible(true);
+        settings().Write(QStringLiteral("Windows Startup"), QStringLiteral("On"));
+    } else {
+        Check8->setChecked(false);
+        Check8->setVisible(false);
+        settings().Write(QStringLiteral("Windows Startup"), QStringLiteral("Off"));
+    }
+}
+
+void Form1::Check8_Click() {
+    settings().Write(QStringLiteral("Minimized"),
+                     Check8->isChecked() ? QStringLiteral("On") : QStringLiteral("Off"));
+}
+
+void Form1::SetPointer(MousePointer pointer) {
+    pointer_ = pointer;
+    switch (pointer) {
+        case MousePointer::Default:
+            unsetCursor();
+            break;
+        case MousePointer::Hourglass:
+            setCursor(Qt::WaitCursor);
+            break;
+        case MousePointer::Custom:
+            // Without the picture the ordinary arrow shows.
+            if (hasCustomPointer_) {
+                setCursor(customPointer_);
+            } else {
+                unsetCursor();
+            }
+            break;
+    }
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseMove && pointer_ != MousePointer::Hourglass) {
+        auto* widget = static_cast<QWidget*>(watched);
+        const bool overButton = qobject_cast<QPushButton*>(widget) != nullptr;
+        // A move a button ignored reaches its frame too; the button has decided.
+        const QWidget* under =
+            widget->childAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+        const bool buttonBelow = !overButton && under != nullptr &&
+                                 (qobject_cast<const QPushButton*>(under) != nullptr ||
+                                  qobject_cast<const QPushButton*>(under->parentWidget()));
+        if (!buttonBelow) {
+            const MousePointer wanted = overButton ? MousePointer::Custom : MousePointer::Default;
+            if (wanted != pointer_) SetPointer(wanted);
+        }
+    } else if (watched == Text1 && event->type() == QEvent::FocusIn) {
+        Text1_GotFocus();
+        // The click that gave the focus would place the caret afterwards.
+        selectOnRelease_ = static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason;
+    } else if (watched == Text1 && event->type() == QEvent::MouseButtonRelease &&
+               selectOnRelease_) {
+        selectOnRelease_ = false;
+        Text1->event(event);  // the edit finishes the click first
+        Text1_GotFocus();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace camwarden

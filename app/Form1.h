@@ -1,0 +1,136 @@
+#pragma once
+
+#include "app/ListView.h"
+#include "app/Platform.h"
+#include "app/ProgramState.h"
+#include "app/Timer.h"
+#include "capture/modCam.h"
+
+#include <QCursor>
+#include <QWidget>
+#include <cstdint>
+#include <optional>
+
+class QCheckBox;
+class QGroupBox;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace camwarden {
+
+inline constexpr char kProductTitle[] = "Camwarden";
+
+// The program's one window. Controls carry the names (and object names)
+// every handler refers to them by.
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    enum class MousePointer { Default = 0, Hourglass = 11, Custom = 99 };
+
+    Form1(Platform& platform, ProgramState& state, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Controls, in the order they are created. Owned by the window.
+    QGroupBox* Frame4;
+    QProgressBar* ProgressBar1;
+    Timer* Timer2;
+    QGroupBox* Frame6;
+    QCheckBox* Check3;
+    QCheckBox* Check8;
+    Timer* Timer1;
+    QGroupBox* Frame1;
+    QLineEdit* Text1;
+    QPushButton* PushButton1;
+    ListView* ListView2;
+    QPushButton* PushButton4;
+    QPushButton* PushButton2;
+    ListView* ListView1;
+    QPushButton* PushButton3;
+    QPushButton* PushButton6;
+    QPushButton* PushButton5;
+
+    bool FormLoading = false;
+    int32_t IntervalSeconds = 0;
+    int32_t ElapsedSeconds = 0;
+
+    // Start-up, once, before the window is first shown.
+    void Form_Load();
+    // Shows the window as start-up left it: centred, minimised or hidden.
+    void ShowAfterLoad();
+    // The one way out: releases the camera, stops the schedule.
+    void Form_QueryUnload();
+    bool Unloaded() const { return unloaded_; }
+
+    // Schedule.
+    void PushButton4_Click();
+    void Timer1_Timer();
+    void Timer2_Timer();
+    void UpdateProgress(int32_t maximum, int32_t value);
+    void PushButton2_Click();
+
+    // Choices.
+    void ListView2_Click();
+    void ListView1_Click();
+    int32_t GetIntervalSeconds() const;
+    std::optional<int32_t> GetClipSeconds();
+    void CheckClipAgainstInterval();
+
+    // Output folder.
+    void Text1_Change();
+    void Text1_GotFocus();
+    void PushButton1_Click();
+
+    // Driver dialogs.
+    void PushButton3_Click();
+    void PushButton5_Click();
+    void PushButton6_Click();
+
+    // Startup options.
+    void Check3_Click();
+    void Check8_Click();
+
+    // Brings the window back to the front, e.g. when a second start asks.
+    void ShowAndFocus();
+
+    MousePointer Pointer() const { return pointer_; }
+    void SetPointer(MousePointer pointer);
+    bool HasCustomPointer() const { return hasCustomPointer_; }
+
+    Platform& platform() { return platform_; }
+    ProgramState& state() { return state_; }
+    modCam& Cam() { return cam_; }
+    Dialogs& dialogs() { return *platform_.dialogs; }
+    SettingsStore& settings() { return *platform_.settings; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateControls();
+    void ConnectHandlers();
+    void LoadHandCursor();
+
+    Platform& platform_;
+    ProgramState& state_;
+    modCam cam_;
+    MousePointer pointer_ = MousePointer::Default;
+    QCursor customPointer_;
+    bool hasCustomPointer_ = false;
+    bool unloaded_ = false;
+    bool selectOnRelease_ = false;
+};
+
+// Texts the window shows.
+inline constexpr char kStatusOff[] = "Off.";
+inline constexpr char kStatusSwitchedOn[] = "On. Next Webcam Record will occur in:";
+inline constexpr char kStatusCountdown[] = "On. Next webcam record will occur in: ";
+inline constexpr char kStatusDesign[] = "On. Next webcam record will occur in:";
+inline constexpr char kStatusRecording[] = "Recording...";
+inline constexpr char kTurnOn[] = "Turn On";
+inline constexpr char kTurnOff[] = "Turn Off";
+
+QString SecondsToClock(int32_t seconds);
+
+}  // namespace camwarden

@@ -1,0 +1,89 @@
+#include "app/Helpers.h"
+
+#include "app/VbError.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QRadioButton>
+#include <QWidget>
+
+namespace camwarden {
+
+QChar PathSeparator() {
+    return QDir::separator();
+}
+
+bool FileExists(const QString& path) {
+    return !path.isEmpty() && QFileInfo(path).lastModified().isValid();
+}
+
+bool FolderExists(const QString& path) {
+    return !path.isEmpty() && QFileInfo(path).isDir();
+}
+
+QString CleanPathWith(const QString& path, QChar separator, int leadingKeep) {
+    const QString pair(2, separator);
+    const QString single(1, separator);
+    if (path.isEmpty() || path.front() != separator) return QString(path).replace(pair, single);
+    qsizetype first = 1;
+    while (first < path.size() && path.at(first) == separator) ++first;
+    return QString(leadingKeep, separator) + path.mid(first).replace(pair, single);
+}
+
+QString CleanPath(const QString& path) {
+#ifdef Q_OS_WIN
+    return CleanPathWith(path, QLatin1Char('\\'), 2);
+#else
+    return CleanPathWith(path, QLatin1Char('/'), 1);
+#endif
+}
+
+QString DesktopFolder(ShellFolders& shell) {
+    QString path = shell.SpecialFolderPath(ShellFolders::kDesktop);
+    if (path.isEmpty()) throw VbError::InvalidArgument();
+    if (!path.endsWith(PathSeparator())) path += PathSeparator();
+    return path;
+}
+
+void ApplySkin(QWidget& window, const QString& programFolder) {
+    const QFileInfo skin(programFolder + QStringLiteral("/x/o.cjs"));
+    if (!skin.isFile() || skin.isHidden()) return;
+
+    QFile file(skin.filePath());
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        throw VbError(75, QStringLiteral("Path/File access error"));
+    // The style sheet first: setting one re-polishes the palettes below.
+    window.setStyleSheet(QString::fromUtf8(file.readAll()));
+
+    const QColor buttonFace = window.palette().color(QPalette::Button);
+    auto paint = [&buttonFace](QWidget& w) {
+        QPalette p = w.palette();
+        p.setColor(QPalette::Window, buttonFace);
+        w.setPalette(p);
+        w.setAutoFillBackground(true);
+    };
+    paint(window);
+    for (QWidget* child : window.findChildren<QWidget*>()) {
+        if (qobject_cast<QCheckBox*>(child) || qobject_cast<QRadioButton*>(child) ||
+            qobject_cast<QGroupBox*>(child) || qobject_cast<QLabel*>(child)) {
+            paint(*child);
+        }
+    }
+}
+
+QString SetShortTitle(const QString& productTitle) {
+    QString title = productTitle;
+    // A title without a blank cannot be cut and stays whole.
+    do {
+        const qsizetype blank = title.lastIndexOf(QLatin1Char(' '));
+        if (blank < 0) break;
+        title.truncate(blank);
+    } while (title.size() > 40);
+    return title;
+}
+
+}  // namespace camwarden

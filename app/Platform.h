@@ -1,0 +1,26 @@
+#pragma once
+
+#include "app/Clock.h"
+#include "app/Dialogs.h"
+#include "app/Helpers.h"
+#include "app/SettingsStore.h"
+#include "capture/CaptureWindow.h"
+
+#include <QString>
+#include <memory>
+
+namespace camwarden {
+
+// Every service the window reaches outside itself, built once in main (or
+// by a test) and handed to the window.
+struct Platform {
+    std::unique_ptr<SettingsStore> settings;
+    std::unique_ptr<Dialogs> dialogs;
+    std::unique_ptr<CaptureSystem> capture;
+    std::unique_ptr<ShellFolders> shell;
+    std::unique_ptr<Clock> clock;
+    QString programFolder;   // where the optional pointer and skin files live
+    QString executablePath;  // what a log-on entry starts
+};
+
+}  // namespace camwarden

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+
+namespace camwarden {
+
+// The values every part of the program shares for one run.
+struct ProgramState {
+    int32_t ClipSeconds = 0;      // length of one clip
+    int32_t ClipSecondsLeft = 0;  // seconds of the running clip still to record
+    bool HiddenInTray = false;
+};
+
+}  // namespace camwarden

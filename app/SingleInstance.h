@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+class QLockFile;
+class QLocalServer;
+
+namespace camwarden {
+
+// One running program per user. The first start holds a lock and listens;
+// a later start finds the lock, asks the first to show its window, and ends.
+class SingleInstance : public QObject {
+    Q_OBJECT
+public:
+    // The runtime folder by default; tests give their own.
+    explicit SingleInstance(QString folder = QString());
+    ~SingleInstance() override;
+
+    // True when this is the only instance; it then listens for later starts.
+    bool Acquire();
+    // From a later start: asks the running instance to come forward.
+    void AskRunningToShow();
+
+Q_SIGNALS:
+    void ShowRequested();
+
+private:
+    QString folder_;
+    std::unique_ptr<QLockFile> lock_;
+    std::unique_ptr<QLocalServer> server_;
+};
+
+}  // namespace camwarden

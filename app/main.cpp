@@ -1,0 +1,82 @@
+#include "app/Form1.h"
+#include "app/SingleInstance.h"
+#include "platform/gst/GstCaptureSystem.h"
+#include "platform/qt/QtDialogs.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QLoggingCategory>
+
+#ifdef Q_OS_UNIX
+#include "platform/posix/UnixSignals.h"
+#endif
+
+namespace {
+
+// Stands in when GStreamer itself is unusable: every connect finds no webcam.
+class NoCaptureSystem final : public camwarden::CaptureSystem {
+public:
+    std::unique_ptr<camwarden::CaptureWindow> CreateCaptureWindow(const QString&,
+                                                                  QWidget*) override {
+        return nullptr;
+    }
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    using namespace camwarden;
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QLatin1String(kProductTitle));
+    QApplication::setOrganizationName(QLatin1String(kAppName));
+    // Hidden in the tray is not closed: only the window's close request ends the run.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Records short webcam clips on a schedule into a folder."));
+    parser.addHelpOption();
+    const QCommandLineOption camera(
+        QStringLiteral("camera"),
+        QStringLiteral("Camera for this run: a device path such as /dev/video2, or \"test\" for "
+                       "the built-in test camera."),
+        QStringLiteral("camera"));
+    parser.addOption(camera);
+    parser.process(app);
+
+    // A second start stays invisible, touches nothing, and brings the first forward.
+    SingleInstance instance;
+    if (!instance.Acquire()) {
+        instance.AskRunningToShow();
+        return 0;
+    }
+
+    Platform platform;
+    platform.settings = std::make_unique<QSettingsStore>();
+    platform.dialogs = std::make_unique<QtDialogs>();
+    platform.capture = MakeGstCaptureSystem(parser.value(camera));
+    if (!platform.capture) platform.capture = std::make_unique<NoCaptureSystem>();
+    platform.shell = std::make_unique<QtShellFolders>();
+    platform.clock = std::make_unique<SystemClock>();
+    platform.programFolder = QCoreApplication::applicationDirPath();
+    platform.executablePath = QCoreApplication::applicationFilePath();
+
+    ProgramState state;
+    auto form = std::make_unique<Form1>(platform, state);
+    QObject::connect(&instance, &SingleInstance::ShowRequested, form.get(), &Form1::ShowAndFocus);
+#ifdef Q_OS_UNIX
+    UnixSignals signals;
+    QObject::connect(&signals, &UnixSignals::CloseRequested, form.get(), &QWidget::close);
+#endif
+    // The desktop session ending closes the window like its close box.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, form.get(), &QWidget::close);
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, form.get(), &Form1::Form_QueryUnload);
+
+    form->Form_Load();
+    form->ShowAfterLoad();
+    const int rc = QApplication::exec();
+    form.reset();
+    // Destroying the capture system waits (bounded) for clips still being finished.
+    platform.capture.reset();
+    return rc;
+}

@@ -1,0 +1,106 @@
+#include "capture/modCam.h"
+
+#include "app/ErrorTrap.h"
+#include "app/Form1.h"
+#include "app/Helpers.h"
+
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QLoggingCategory>
+#include <QPushButton>
+
+Q_LOGGING_CATEGORY(lcCam, "camwarden.capture")
+
+namespace camwarden {
+
+QString NoWebcamMessage() {
+    return QStringLiteral(
+               "Error #488: It appears you do not have a webcam installed, please connect.") +
+           QStringLiteral("\r\n\r\n") +
+           QStringLiteral("Please email a screenshot of this error message to ") +
+           QLatin1String(kSupportEmail) + QStringLiteral(" if you have questions.");
+}
+
+bool modCam::ConnectWebCam() {
+    if (hCapWnd_) {
+        if (connected_) return hCapWnd_->SetPreview(false);
+        // A window whose driver never answered stays useless; start afresh so
+        // a webcam plugged in since is found.
+        hCapWnd_->Close();
+        hCapWnd_.reset();
+    }
+    hCapWnd_ = system_.CreateCaptureWindow(QStringLiteral("SaveCam"), owner_);
+    if (!hCapWnd_) return false;
+    connected_ = hCapWnd_->DriverConnect(0);
+    qCInfo(lcCam) << "capture driver" << (connected_ ? "connected" : "not connected");
+    return connected_;
+}
+
+void modCam::CloseWebCam() {
+    if (hCapWnd_) {
+        hCapWnd_->Close();
+        hCapWnd_->DriverDisconnect();
+    }
+    // Released for good: the next connect makes and connects a new window.
+    hCapWnd_.reset();
+    connected_ = false;
+}
+
+void modCam::StartWebCam(Form1& form) {
+    ErrorTrap trap(form.dialogs(), QStringLiteral("modCam.StartWebCam"));
+    if (!trap.If(100, [&] { return !ConnectWebCam(); })) return;
+    trap(102, [&] { form.dialogs().MsgBox(NoWebcamMessage()); });
+    trap(104, [&] { CloseWebCam(); });
+    trap(106, [&] { form.PushButton4->setText(QLatin1String(kTurnOn)); });
+    trap(108, [&] { form.Timer1->SetInterval(0); });
+    trap(110, [&] { form.Frame4->setTitle(QLatin1String(kStatusOff)); });
+}
+
+bool modCam::ShowVideoSourceDialog() {
+    return hCapWnd_ && hCapWnd_->DlgVideoSource();
+}
+
+bool modCam::ShowVideoFormatDialog() {
+    return hCapWnd_ && hCapWnd_->DlgVideoFormat();
+}
+
+int16_t modCam::StartCapture(Form1& form) {
+    try {
+        const QString stamp =
+            form.platform().clock->Now().toString(QStringLiteral("yyyy-MM-dd hh-mm-ss"));
+        QString folder = form.Text1->text();
+        // No folder at all would put clips wherever the program was started.
+        if (folder.isEmpty()) return 1;
+        if (!folder.endsWith(PathSeparator())) folder += PathSeparator();
+        const QString path = CleanPath(folder + QStringLiteral("SS ") + stamp + ".avi");
+
+        CaptureWindow* window = hCapWnd_.get();
+        if (window == nullptr) return 1;
+        if (!window->SetCaptureFile(path)) return 1;
+        CaptureParms parms;
+        window->GetSequenceSetup(parms);
+        parms.fCaptureAudio = 0;
+        parms.fYield = 1;
+        window->SetSequenceSetup(&parms);
+        window->SetSequenceSetup(nullptr);
+        if (!window->Sequence()) {
+            qCWarning(lcCam) << "capture refused:" << path;
+            return 1;
+        }
+        qCInfo(lcCam) << "clip requested:" << path;
+        return 0;
+    } catch (...) {
+        return 1;
+    }
+}
+
+void modCam::RecordClip(Form1& form) {
+    form.state().ClipSecondsLeft = form.state().ClipSeconds;
+    if (StartCapture(form) != 0) {
+        form.dialogs().MsgBox(QStringLiteral("Error capturing video."));
+    } else {
+        form.Timer2->SetEnabled(true);
+    }
+}
+
+}  // namespace camwarden

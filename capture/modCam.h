@@ -1,0 +1,40 @@
+#pragma once
+
+#include "capture/CaptureWindow.h"
+
+#include <QString>
+#include <memory>
+
+class QWidget;
+
+namespace camwarden {
+
+class Form1;
+
+// Owns the program's one capture window and the clip requests sent to it.
+class modCam {
+public:
+    modCam(CaptureSystem& system, QWidget* owner) : system_(system), owner_(owner) {}
+
+    CaptureWindow* hCapWnd() const { return hCapWnd_.get(); }
+
+    bool ConnectWebCam();
+    void CloseWebCam();
+    void StartWebCam(Form1& form);
+    bool ShowVideoSourceDialog();
+    bool ShowVideoFormatDialog();
+
+    // 0 when the capture is running (or already was), 1 when it could not start.
+    int16_t StartCapture(Form1& form);
+    void RecordClip(Form1& form);
+
+private:
+    CaptureSystem& system_;
+    QWidget* owner_;
+    std::unique_ptr<CaptureWindow> hCapWnd_;
+    bool connected_ = false;
+};
+
+QString NoWebcamMessage();
+
+}  // namespace camwarden

@@ -1,0 +1,51 @@
+#include "platform/qt/QtDialogs.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLoggingCategory>
+#include <QMessageBox>
+#include <QStandardPaths>
+
+Q_LOGGING_CATEGORY(lcDialogs, "camwarden.dialogs")
+
+namespace camwarden {
+
+void QtDialogs::MsgBox(const QString& text, MsgIcon icon, const QString& title) {
+    qCInfo(lcDialogs).noquote() << "message:" << QString(text).replace(QLatin1Char('\r'), "");
+    // An unattended program would otherwise pile up one box per clip.
+    if (open_.contains(text)) return;
+    open_.insert(text);
+    auto* box = new QMessageBox(
+        icon == MsgIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon, title,
+        QString(text)
+            .replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+            .replace(QLatin1Char('\r'), QLatin1Char('\n')),
+        QMessageBox::Ok, QApplication::activeWindow());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(box, &QDialog::finished, box, [this, text] { open_.remove(text); });
+    box->open();  // returns at once; timers and the tray go on
+}
+
+std::optional<QString> QtDialogs::InputBox(const QString& prompt, const QString& title,
+                                           const QString& defaultText) {
+    bool ok = false;
+    const QString answer = QInputDialog::getText(QApplication::activeWindow(), title, prompt,
+                                                 QLineEdit::Normal, defaultText, &ok);
+    if (!ok) return std::nullopt;
+    return answer;
+}
+
+QString QtDialogs::BrowseForFolder(QWidget* owner, const QString& title,
+                                   const QString& startFolder) {
+    return QFileDialog::getExistingDirectory(owner, title, startFolder, QFileDialog::ShowDirsOnly);
+}
+
+QString QtShellFolders::SpecialFolderPath(int folder) {
+    if (folder != ShellFolders::kDesktop) return {};
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    return desktop.isEmpty() ? QString() : QDir::toNativeSeparators(desktop);
+}
+
+}  // namespace camwarden

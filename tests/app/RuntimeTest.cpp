@@ -1,0 +1,63 @@
+#include "app/SingleInstance.h"
+#include "app/Timer.h"
+
+#include <gtest/gtest.h>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace camwarden {
+namespace {
+
+TEST(Timer, TicksOnlyWhenEnabledWithAnInterval) {
+    Timer t(0, true);
+    EXPECT_FALSE(t.IsTicking());
+    t.SetInterval(1000);
+    EXPECT_TRUE(t.IsTicking());
+    t.SetEnabled(false);
+    EXPECT_FALSE(t.IsTicking());
+    t.SetEnabled(true);
+    EXPECT_TRUE(t.IsTicking());
+    t.SetInterval(0);
+    EXPECT_FALSE(t.IsTicking());
+    EXPECT_TRUE(t.Enabled());
+}
+
+TEST(Timer, ReEnablingARunningTimerKeepsItsPeriod) {
+    Timer t(60, true);
+    QSignalSpy ticks(&t, &Timer::Tick);
+    QElapsedTimer clock;
+    clock.start();
+    // Re-enabling every 20 ms would starve a timer that restarted each time.
+    while (clock.elapsed() < 200) {
+        t.SetEnabled(true);
+        QTest::qWait(20);
+    }
+    EXPECT_GE(ticks.count(), 2);
+}
+
+TEST(SingleInstance, SecondStartIsRefusedAndAsksTheFirstToShow) {
+    QTemporaryDir runtime;
+    SingleInstance first(runtime.path());
+    ASSERT_TRUE(first.Acquire());
+    QSignalSpy shown(&first, &SingleInstance::ShowRequested);
+
+    SingleInstance second(runtime.path());
+    EXPECT_FALSE(second.Acquire());
+    second.AskRunningToShow();
+    EXPECT_TRUE(shown.wait(2000));
+}
+
+TEST(SingleInstance, FreeAgainOnceTheFirstHasEnded) {
+    QTemporaryDir runtime;
+    {
+        SingleInstance first(runtime.path());
+        ASSERT_TRUE(first.Acquire());
+    }
+    SingleInstance next(runtime.path());
+    EXPECT_TRUE(next.Acquire());
+}
+
+}  // namespace
+}  // namespace camwarden

@@ -1,0 +1,67 @@
+#include "app/SettingsStore.h"
+
+#include <gtest/gtest.h>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
+namespace camwarden {
+namespace {
+
+// The real store on a temporary config home.
+class SettingsStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", home_.path().toLocal8Bit());
+    }
+    void TearDown() override { qputenv("XDG_CONFIG_HOME", saved_); }
+    QString IniPath() const { return home_.filePath("Quillory/Quillory.ini"); }
+
+    QTemporaryDir home_;
+    QByteArray saved_;
+};
+
+TEST_F(SettingsStoreTest, AbsentKeyGivesTheDefaultAndWritesNothing) {
+    QSettingsStore store;
+    EXPECT_EQ(store.Read(QStringLiteral("OftenIndex"), QStringLiteral("2")), QStringLiteral("2"));
+    EXPECT_FALSE(QFile::exists(IniPath()));
+}
+
+TEST_F(SettingsStoreTest, EachWriteIsOnDiskAtOnceUnderTheProgramsSection) {
+    QSettingsStore store;
+    store.Write(QStringLiteral("Windows Startup"), QStringLiteral("On"));
+    store.Write(QStringLiteral("Path"), QStringLiteral("/home/me/Clips/"));
+    ASSERT_TRUE(QFile::exists(IniPath()));
+    QSettings onDisk(IniPath(), QSettings::IniFormat);
+    EXPECT_EQ(onDisk.value("Camwarden/Windows Startup").toString(), QStringLiteral("On"));
+    EXPECT_EQ(onDisk.value("Camwarden/Path").toString(), QStringLiteral("/home/me/Clips/"));
+}
+
+TEST_F(SettingsStoreTest, ReadsWhatAnotherProcessWroteSinceAndKeepsTextExact) {
+    QSettingsStore store;
+    store.Write(QStringLiteral("StartStopState"), QStringLiteral("On"));
+    {
+        QSettings other(IniPath(), QSettings::IniFormat);
+        other.setValue("Camwarden/StartStopState", "on");
+        other.setValue("Camwarden/ReturnSecondsRec", " 300 ");
+    }
+    QSettingsStore fresh;
+    EXPECT_EQ(fresh.Read(QStringLiteral("StartStopState"), QStringLiteral("On")),
+              QStringLiteral("on"));
+    EXPECT_EQ(fresh.Read(QStringLiteral("ReturnSecondsRec"), QStringLiteral("5")),
+              QStringLiteral(" 300 "));
+}
+
+TEST_F(SettingsStoreTest, OtherApplicationsAndSectionsStayApart) {
+    QSettingsStore store;
+    store.WriteSetting("Quillory", "Camwarden", "Path", "a");
+    store.WriteSetting("Quillory", "Other", "Path", "b");
+    store.WriteSetting("Someone", "Camwarden", "Path", "c");
+    EXPECT_EQ(store.ReadSetting("Quillory", "Camwarden", "Path", ""), "a");
+    EXPECT_EQ(store.ReadSetting("Quillory", "Other", "Path", ""), "b");
+    EXPECT_EQ(store.ReadSetting("Someone", "Camwarden", "Path", ""), "c");
+}
+
+}  // namespace
+}  // namespace camwarden

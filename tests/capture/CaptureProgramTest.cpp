@@ -1,0 +1,179 @@
+#include "capture/SaveSS.h"
+#include "support/FormFixture.h"
+
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+namespace camwarden::testing {
+namespace {
+
+class Capture : public FormFixture {
+protected:
+    Form1& Ready(const QString& folder = QStringLiteral("/clips/")) {
+        settings->Preset("Path", folder);
+        Form1& f = Load();
+        capture->log.clear();
+        return f;
+    }
+};
+
+const QStringList kClipRequests(const QString& path) {
+    return {"SetCaptureFile " + path, "GetSequenceSetup", "SetSequenceSetup 88",
+            "SetSequenceSetup 0", "Sequence"};
+}
+
+TEST_F(Capture, ClipIsNamedAfterItsStartAndRecordsInTheBackgroundWithoutAudio) {
+    capture->parms.dwRequestMicroSecPerFrame = 33333;
+    capture->parms.fLimitEnabled = 1;
+    capture->parms.wTimeLimit = 600;
+    Form1& f = Ready();
+    state.ClipSeconds = 30;
+    f.Cam().RecordClip(f);
+    EXPECT_EQ(capture->log, kClipRequests("/clips/SS 2022-01-05 09-03-07.avi"));
+    EXPECT_EQ(capture->parms.fYield, 1);
+    EXPECT_EQ(capture->parms.fCaptureAudio, 0);
+    // Everything else stays as the capture layer had it.
+    EXPECT_EQ(capture->parms.dwRequestMicroSecPerFrame, 33333u);
+    EXPECT_EQ(capture->parms.wTimeLimit, 600u);
+    EXPECT_EQ(capture->parms.vKeyAbort, 0x1Bu);
+    EXPECT_EQ(state.ClipSecondsLeft, 30);
+    EXPECT_TRUE(f.Timer2->Enabled());
+    EXPECT_TRUE(dialogs->shown.empty());
+}
+
+TEST_F(Capture, StampUsesTheTwentyFourHourClock) {
+    clock->now = QDateTime(QDate(2022, 1, 5), QTime(21, 3, 7));
+    Form1& f = Ready();
+    f.Cam().RecordClip(f);
+    EXPECT_EQ(capture->captureFile, QStringLiteral("/clips/SS 2022-01-05 21-03-07.avi"));
+}
+
+TEST_F(Capture, FolderTextIsCleanedAndGetsItsMissingSeparator) {
+    Form1& f = Ready(QStringLiteral("/srv//clips"));
+    f.Cam().RecordClip(f);
+    EXPECT_EQ(capture->captureFile, QStringLiteral("/srv/clips/SS 2022-01-05 09-03-07.avi"));
+    EXPECT_EQ(f.Text1->text(), QStringLiteral("/srv//clips")) << "the box keeps what was typed";
+    f.Text1->setText(QStringLiteral("///srv/clips/"));
+    f.Cam().RecordClip(f);
+    EXPECT_EQ(capture->captureFile, QStringLiteral("/srv/clips/SS 2022-01-05 09-03-07.avi"));
+}
+
+TEST_F(Capture, RefusedCaptureIsReportedAndNoCountdownRuns) {
+    for (const char* refused : {"SetCaptureFile", "Sequence"}) {
+        capture->refuse = {QLatin1String(refused)};
+        dialogs->shown.clear();
+        Form1& f = Ready();
+        f.Cam().RecordClip(f);
+        EXPECT_EQ(dialogs->Texts(), QStringList{"Error capturing video."}) << refused;
+        EXPECT_EQ(dialogs->shown[0].title, QStringLiteral("Camwarden"));
+        EXPECT_FALSE(f.Timer2->Enabled()) << refused;
+    }
+}
+
+TEST_F(Capture, NoCaptureWindowOrNoFolderIsARefusal) {
+    settings->Preset("StartStopState", "on");  // never connects
+    Form1& f = Ready();
+    f.Cam().RecordClip(f);
+    EXPECT_EQ(dialogs->Texts(), QStringList{"Error capturing video."});
+    EXPECT_FALSE(f.Timer2->Enabled());
+    f.Cam().ConnectWebCam();
+    f.Text1->clear();
+    f.Cam().RecordClip(f);
+    EXPECT_FALSE(f.Timer2->Enabled());
+    EXPECT_FALSE(capture->log.join(' ').contains("Sequence"));
+}
+
+TEST_F(Capture, SameSecondGivesTheSameName) {
+    Form1& f = Ready();
+    f.Cam().RecordClip(f);
+    const QString first = capture->captureFile;
+    f.Cam().RecordClip(f);
+    EXPECT_EQ(capture->captureFile, first);
+    EXPECT_EQ(capture->clips.size(), 1) << "the running clip is left alone";
+}
+
+TEST_F(Capture, SaveAllStopsAndHandsBackToTheSchedule) {
+    QTemporaryDir dir;
+    Form1& f = Ready(dir.path() + '/');
+    f.Cam().RecordClip(f);
+    f.Timer1->SetEnabled(false);
+    capture->log.clear();
+    SaveSS::SaveAll(f);
+    EXPECT_EQ(capture->log, QStringList{"Stop"});
+    EXPECT_TRUE(dialogs->shown.empty());
+    EXPECT_FALSE(f.Timer2->Enabled());
+    EXPECT_TRUE(f.Timer1->Enabled());
+}
+
+TEST_F(Capture, SaveAllStopsEvenWhenTheFolderIsGone) {
+    Form1& f = Ready(QStringLiteral("/no/such/folder/"));
+    f.Cam().RecordClip(f);
+    capture->log.clear();
+    SaveSS::SaveAll(f);
+    EXPECT_EQ(capture->log, QStringList{"Stop"});
+    EXPECT_FALSE(capture->capturing);
+    EXPECT_EQ(dialogs->Texts(), QStringList{"Folder does not exist"});
+    EXPECT_FALSE(f.Timer2->Enabled());
+}
+
+TEST_F(Capture, ConnectedWindowIsOnlyTestedAgain) {
+    Form1& f = Ready();
+    EXPECT_TRUE(f.Cam().ConnectWebCam());
+    EXPECT_TRUE(f.Cam().ConnectWebCam());
+    EXPECT_EQ(capture->log, (QStringList{"SetPreview 0", "SetPreview 0"}));
+}
+
+TEST_F(Capture, TurnOffThenOnMakesAndConnectsANewWindow) {
+    Form1& f = Ready();
+    f.PushButton4_Click();
+    f.PushButton4_Click();
+    EXPECT_EQ(capture->log,
+              (QStringList{"Close", "DriverDisconnect", "Create SaveCam", "DriverConnect 0"}));
+    EXPECT_EQ(f.PushButton4->text(), QStringLiteral("Turn Off"));
+}
+
+TEST_F(Capture, FailedCreationIsTriedAgainNextTime) {
+    capture->refuse << "Create";
+    settings->Preset("StartStopState", "Off");
+    Form1& f = Ready();
+    EXPECT_EQ(dialogs->Texts(), QStringList{NoWebcamMessage()});
+    capture->refuse.clear();
+    EXPECT_TRUE(f.Cam().ConnectWebCam());
+    EXPECT_EQ(capture->log, (QStringList{"Create SaveCam", "DriverConnect 0"}));
+}
+
+TEST_F(Capture, WebcamPluggedInAfterAFailedConnectIsFound) {
+    capture->refuse << "DriverConnect";
+    settings->Preset("StartStopState", "Off");
+    Form1& f = Ready();
+    capture->refuse.clear();
+    f.PushButton5_Click();
+    EXPECT_EQ(capture->log,
+              (QStringList{"Close", "Create SaveCam", "DriverConnect 0", "DlgVideoSource"}));
+}
+
+TEST_F(Capture, EachDriverButtonTestsTheConnectionThenOpensItsDialog) {
+    Form1& f = Ready();
+    f.PushButton3_Click();
+    f.PushButton5_Click();
+    f.PushButton6_Click();
+    EXPECT_EQ(capture->log, (QStringList{"SetPreview 0", "DlgVideoCompression", "SetPreview 0",
+                                         "DlgVideoSource", "SetPreview 0", "DlgVideoFormat"}));
+    EXPECT_TRUE(dialogs->shown.empty());
+}
+
+TEST_F(Capture, DriverButtonsWithoutWebcamOnlyShowTheMessage) {
+    Form1& f = Ready();
+    capture->refuse << "SetPreview";
+    f.PushButton6_Click();
+    f.PushButton6_Click();
+    EXPECT_EQ(capture->log, (QStringList{"SetPreview 0", "SetPreview 0"}));
+    EXPECT_EQ(dialogs->Texts(), (QStringList{NoWebcamMessage(), NoWebcamMessage()}));
+    EXPECT_EQ(f.PushButton4->text(), QStringLiteral("Turn Off")) << "the switch is left alone";
+    EXPECT_TRUE(f.Timer1->IsTicking());
+}
+
+}  // namespace
+}  // namespace camwarden::testing

@@ -1,0 +1,180 @@
+#pragma once
+
+#include "app/Clock.h"
+#include "app/Dialogs.h"
+#include "app/Helpers.h"
+#include "app/SettingsStore.h"
+#include "capture/CaptureWindow.h"
+
+#include <QDateTime>
+#include <QEvent>
+#include <QMap>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace camwarden::testing {
+
+struct ShownBox {
+    QString text;
+    MsgIcon icon;
+    QString title;
+};
+
+// Records every box and answers the input box and folder browser from a script.
+class FakeDialogs final : public Dialogs {
+public:
+    using Dialogs::MsgBox;
+    void MsgBox(const QString& text, MsgIcon icon, const QString& title) override {
+        shown.push_back({text, icon, title});
+    }
+    std::optional<QString> InputBox(const QString& prompt, const QString& title,
+                                    const QString& defaultText) override {
+        inputPrompts.push_back({prompt, MsgIcon::None, title});
+        inputDefaults.push_back(defaultText);
+        // A null answer stands for Cancel.
+        if (inputAnswers.empty() || inputAnswers.front().isNull()) {
+            if (!inputAnswers.empty()) inputAnswers.pop_front();
+            return std::nullopt;
+        }
+        QString answer = inputAnswers.front();
+        inputAnswers.pop_front();
+        return answer;
+    }
+    QString BrowseForFolder(QWidget*, const QString& title, const QString& start) override {
+        browseTitles.push_back(title);
+        browseStarts.push_back(start);
+        if (folderAnswers.empty()) return {};
+        QString answer = folderAnswers.front();
+        folderAnswers.pop_front();
+        return answer;
+    }
+
+    QStringList Texts() const {
+        QStringList texts;
+        for (const ShownBox& b : shown) texts << b.text;
+        return texts;
+    }
+
+    std::vector<ShownBox> shown;
+    std::vector<ShownBox> inputPrompts;
+    QStringList inputDefaults;
+    std::deque<QString> inputAnswers;
+    QStringList browseTitles;
+    QStringList browseStarts;
+    std::deque<QString> folderAnswers;
+};
+
+// An in-memory store that remembers the order of writes.
+class MemorySettings final : public SettingsStore {
+public:
+    QString ReadSetting(const QString& app, const QString& section, const QString& key,
+                        const QString& defaultValue) override {
+        const QString k = app + '/' + section + '/' + key;
+        return values.contains(k) ? values.value(k) : defaultValue;
+    }
+    void WriteSetting(const QString& app, const QString& section, const QString& key,
+                      const QString& value) override {
+        values.insert(app + '/' + section + '/' + key, value);
+        writes << key + '=' + value;
+    }
+    void Preset(const QString& key, const QString& value) {
+        values.insert(QStringLiteral("Quillory/Camwarden/") + key, value);
+    }
+    std::optional<QString> Stored(const QString& key) const {
+        const QString k = QStringLiteral("Quillory/Camwarden/") + key;
+        if (!values.contains(k)) return std::nullopt;
+        return values.value(k);
+    }
+
+    QMap<QString, QString> values;
+    QStringList writes;
+};
+
+class FixedClock final : public Clock {
+public:
+    QDateTime Now() override { return now; }
+    QDateTime now{QDate(2022, 1, 5), QTime(9, 3, 7)};
+};
+
+class FakeShellFolders final : public ShellFolders {
+public:
+    QString SpecialFolderPath(int folder) override {
+        return folder == kDesktop ? desktop : QString();
+    }
+    QString desktop = QStringLiteral("/home/user/Desktop");
+};
+
+// Logs every request to every capture window it made; any request can be
+// refused by name ("Create" refuses making the window).
+class FakeCaptureSystem final : public CaptureSystem {
+public:
+    class Window final : public CaptureWindow {
+    public:
+        explicit Window(FakeCaptureSystem& sys) : sys_(sys) {}
+        bool DriverConnect(int index) override {
+            return Log("DriverConnect " + QString::number(index), "DriverConnect");
+        }
+        bool DriverDisconnect() override { return Log("DriverDisconnect"); }
+        bool SetPreview(bool on) override {
+            return Log(QStringLiteral("SetPreview ") + (on ? "1" : "0"), "SetPreview");
+        }
+        bool SetCaptureFile(const QString& path) override {
+            sys_.captureFile = path;
+            return Log("SetCaptureFile " + path, "SetCaptureFile");
+        }
+        bool GetSequenceSetup(CaptureParms& parms) override {
+            parms = sys_.parms;
+            return Log("GetSequenceSetup");
+        }
+        bool SetSequenceSetup(const CaptureParms* parms) override {
+            if (parms) sys_.parms = *parms;
+            return Log(parms ? "SetSequenceSetup 88" : "SetSequenceSetup 0", "SetSequenceSetup");
+        }
+        bool Sequence() override {
+            const bool ok = Log("Sequence");
+            if (ok) {
+                if (!sys_.capturing) sys_.clips << sys_.captureFile;
+                sys_.capturing = true;
+            }
+            return ok;
+        }
+        bool Stop() override {
+            sys_.capturing = false;
+            return Log("Stop");
+        }
+        bool DlgVideoSource() override { return Log("DlgVideoSource"); }
+        bool DlgVideoFormat() override { return Log("DlgVideoFormat"); }
+        bool DlgVideoCompression() override { return Log("DlgVideoCompression"); }
+        void Close() override {
+            sys_.capturing = false;
+            Log("Close");
+        }
+
+    private:
+        bool Log(const QString& entry, const QString& name = {}) {
+            sys_.log << entry;
+            return !sys_.refuse.contains(name.isEmpty() ? entry : name);
+        }
+        FakeCaptureSystem& sys_;
+    };
+
+    std::unique_ptr<CaptureWindow> CreateCaptureWindow(const QString& name, QWidget*) override {
+        log << "Create " + name;
+        if (refuse.contains("Create")) return nullptr;
+        return std::make_unique<Window>(*this);
+    }
+
+    QStringList log;
+    QSet<QString> refuse;
+    CaptureParms parms;
+    QString captureFile;
+    QStringList clips;  // files of the clips actually started
+    bool capturing = false;
+};
+
+}  // namespace camwarden::testing
