@@ -4,6 +4,8 @@
 #include "app/Helpers.h"
 #include "app/VbConvert.h"
 #include "schedule/Choices.h"
+#include "startup/mStartUp.h"
+#include "tray/QuilloryIcon.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -64,6 +66,8 @@ Form1::Form1(Platform& platform, ProgramState& state, QWidget* parent)
     setObjectName(QStringLiteral("Form1"));
     CreateControls();
     ConnectHandlers();
+    // The icon is stored switched on: it is in the tray as soon as the window exists.
+    cSysTray1->LoadConfiguration({true, Picture::FromIcon(QuilloryIcon()), QString()});
 }
 
 Form1::~Form1() = default;
@@ -102,6 +106,8 @@ void Form1::CreateControls() {
     Check8 = Make<QCheckBox>(Frame6, "Check8");
     Check8->setText(QStringLiteral("Start in system tray"));
     PlaceTwips(Check8, 4320, 300, 2100, 285);
+
+    cSysTray1 = std::make_unique<cSysTray>(*platform_.tray);
 
     Timer1 = new Timer(0, true, this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -175,6 +181,7 @@ void Form1::ConnectHandlers() {
     connect(Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
     connect(Check3, &QCheckBox::toggled, this, &Form1::Check3_Click);
     connect(Check8, &QCheckBox::toggled, this, &Form1::Check8_Click);
+    connect(cSysTray1.get(), &cSysTray::MouseUp, this, &Form1::cSysTray1_MouseUp);
 }
 
 void Form1::LoadHandCursor() {
@@ -195,7 +202,10 @@ void Form1::Form_Load() {
         })) {
         trap(106, [&] { LoadHandCursor(); });
     }
-    trap(108, [&] { setWindowTitle(QLatin1String(kProductTitle)); });
+    trap(108, [&] {
+        setWindowTitle(QLatin1String(kProductTitle));
+        setWindowIcon(QuilloryIcon());
+    });
     trap(110, [&] { dialogs().SetAppTitle(SetShortTitle(QLatin1String(kProductTitle))); });
 
     trap(112, [&] {
@@ -265,7 +275,9 @@ void Form1::ShowAfterLoad() {
         move(frame.topLeft());
     }
     if (windowState() & Qt::WindowMinimized) {
-        showMinimized();
+        // Straight to the tray, without a flash on the taskbar first.
+        Form_Resize();
+        if (!state_.HiddenInTray) showMinimized();
     } else {
         show();
     }
@@ -285,7 +297,8 @@ void Form1::Form_QueryUnload() {
     ErrorTrap trap(dialogs(), QStringLiteral("Form1.Form_QueryUnload"));
     trap(100, [&] { cam_.CloseWebCam(); });
     trap(102, [&] { Timer1->SetEnabled(false); });
-    trap(104, [&] {
+    trap(104, [&] { cSysTray1->SetInTray(false); });
+    trap(106, [&] {
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
     });
@@ -303,16 +316,50 @@ void Form1::Check3_Click() {
     if (Check3->isChecked()) {
         Check8->setVisible(true);
         settings().Write(QStringLiteral("Windows Startup"), QStringLiteral("On"));
+        if (!mStartUp::AddStartupEntry(*platform_.registry, platform_.executablePath)) {
+            // A box that says "on" while nothing starts the program would mislead.
+            dialogs().MsgBox(QLatin1String(kStartupEntryFailed));
+            Check3->setChecked(false);
+        }
     } else {
         Check8->setChecked(false);
         Check8->setVisible(false);
         settings().Write(QStringLiteral("Windows Startup"), QStringLiteral("Off"));
+        mStartUp::RemoveStartupEntry(*platform_.registry, platform_.executablePath);
     }
 }
 
 void Form1::Check8_Click() {
     settings().Write(QStringLiteral("Minimized"),
                      Check8->isChecked() ? QStringLiteral("On") : QStringLiteral("Off"));
+}
+
+void Form1::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) {
+        // Queued: the balloon waits, and hiding from inside the state change
+        // confuses some window managers.
+        QMetaObject::invokeMethod(this, &Form1::Form_Resize, Qt::QueuedConnection);
+    }
+}
+
+void Form1::Form_Resize() {
+    Untrapped("Form1.Form_Resize", [&] {
+        if (!(windowState() & Qt::WindowMinimized) || state_.HiddenInTray) return;
+        // Without a tray the window stays reachable as an ordinary minimised one.
+        if (!cSysTray1->Shell().IsSystemTrayAvailable()) return;
+        hide();
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        state_.HiddenInTray = true;
+        cSysTray1->ShowBalloon(QLatin1String(kTrayNotice), QLatin1String(kProductTitle), 5, true);
+    });
+}
+
+void Form1::cSysTray1_MouseUp(int /*Button*/, int /*Id*/) {
+    show();
+    raise();
+    activateWindow();
+    state_.HiddenInTray = false;
 }
 
 void Form1::SetPointer(MousePointer pointer) {

@@ -5,6 +5,7 @@
 #include "app/ProgramState.h"
 #include "app/Timer.h"
 #include "capture/modCam.h"
+#include "tray/cSysTray.h"
 
 #include <QCursor>
 #include <QWidget>
@@ -49,6 +50,7 @@ public:
     QPushButton* PushButton3;
     QPushButton* PushButton6;
     QPushButton* PushButton5;
+    std::unique_ptr<cSysTray> cSysTray1;
 
     bool FormLoading = false;
     int32_t IntervalSeconds = 0;
@@ -90,6 +92,10 @@ public:
     void Check3_Click();
     void Check8_Click();
 
+    // Minimise to the tray and back.
+    void Form_Resize();
+    void cSysTray1_MouseUp(int Button, int Id);
+
     // Brings the window back to the front, e.g. when a second start asks.
     void ShowAndFocus();
 
@@ -106,6 +112,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void CreateControls();
@@ -130,6 +137,11 @@ inline constexpr char kStatusDesign[] = "On. Next webcam record will occur in:";
 inline constexpr char kStatusRecording[] = "Recording...";
 inline constexpr char kTurnOn[] = "Turn On";
 inline constexpr char kTurnOff[] = "Turn Off";
+inline constexpr char kStartupEntryFailed[] =
+    "Camwarden could not be set to start at log-on: the startup entry could not be written.";
+inline constexpr char kTrayNotice[] =
+    "has been minimized to the system tray.\r\nClick on the blue 'Q' icon (Q for Quillory) to "
+    "bring the software back.";
 
 QString SecondsToClock(int32_t seconds);
 

@@ -5,6 +5,8 @@
 #include "app/Helpers.h"
 #include "app/SettingsStore.h"
 #include "capture/CaptureWindow.h"
+#include "startup/Registry.h"
+#include "tray/TrayShell.h"
 
 #include <QString>
 #include <memory>
@@ -19,6 +21,8 @@ struct Platform {
     std::unique_ptr<CaptureSystem> capture;
     std::unique_ptr<ShellFolders> shell;
     std::unique_ptr<Clock> clock;
+    std::unique_ptr<TrayShell> tray;
+    std::unique_ptr<Registry> registry;
     QString programFolder;   // where the optional pointer and skin files live
     QString executablePath;  // what a log-on entry starts
 };

@@ -2,6 +2,8 @@
 #include "app/SingleInstance.h"
 #include "platform/gst/GstCaptureSystem.h"
 #include "platform/qt/QtDialogs.h"
+#include "platform/qt/QtTrayShell.h"
+#include "tray/QuilloryIcon.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -9,6 +11,9 @@
 
 #ifdef Q_OS_UNIX
 #include "platform/posix/UnixSignals.h"
+#endif
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+#include "platform/xdg/XdgAutostartRegistry.h"
 #endif
 
 namespace {
@@ -31,6 +36,7 @@ int main(int argc, char* argv[]) {
     QApplication::setOrganizationName(QLatin1String(kAppName));
     // Hidden in the tray is not closed: only the window's close request ends the run.
     QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(QuilloryIcon());
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -58,6 +64,11 @@ int main(int argc, char* argv[]) {
     if (!platform.capture) platform.capture = std::make_unique<NoCaptureSystem>();
     platform.shell = std::make_unique<QtShellFolders>();
     platform.clock = std::make_unique<SystemClock>();
+    platform.tray = std::make_unique<QtTrayShell>();
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    platform.registry = std::make_unique<XdgAutostartRegistry>(
+        XdgAutostartRegistry::DefaultAutostartFolder(), QLatin1String(kProductTitle));
+#endif
     platform.programFolder = QCoreApplication::applicationDirPath();
     platform.executablePath = QCoreApplication::applicationFilePath();
 

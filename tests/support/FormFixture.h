@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/Form1.h"
+#include "support/FakeRegistry.h"
+#include "support/FakeTrayShell.h"
 #include "support/Fakes.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +18,15 @@ protected:
         auto c = std::make_unique<FakeCaptureSystem>();
         auto sh = std::make_unique<FakeShellFolders>();
         auto cl = std::make_unique<FixedClock>();
+        auto t = std::make_unique<FakeTrayShell>();
+        auto r = std::make_unique<FakeRegistry>();
+        // Balloons time out at once instead of holding a test for seconds.
+        t->answerBalloonsWith = TrayNotification::BalloonTimeout;
+        tray = t.get();
+        registry = r.get();
+        platform.tray = std::move(t);
+        platform.registry = std::move(r);
+        platform.executablePath = QStringLiteral("/opt/camwarden/bin/camwarden");
         settings = s.get();
         dialogs = d.get();
         capture = c.get();
@@ -43,6 +54,8 @@ protected:
     FakeCaptureSystem* capture;
     FakeShellFolders* shell;
     FixedClock* clock;
+    FakeTrayShell* tray;
+    FakeRegistry* registry;
     Platform platform;
     ProgramState state;
     std::unique_ptr<Form1> form;
