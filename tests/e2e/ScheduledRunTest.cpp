@@ -1,0 +1,107 @@
+#include "gst/AviProbe.h"
+
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+
+namespace camwarden::testing {
+namespace {
+
+// The real program, offscreen, on the test camera, with its own config home.
+class ScheduledRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(QDir(root.path()).mkpath("config/Quillory"));
+        ASSERT_TRUE(QDir(root.path()).mkpath("home"));
+        ASSERT_TRUE(QDir(root.path()).mkpath("runtime"));
+        ASSERT_TRUE(QDir(root.path()).mkpath("clips"));
+        QFile::setPermissions(root.filePath("runtime"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile ini(IniPath());
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write(
+            ("[Camwarden]\nOftenIndex=1\nOftenIndex1=1\nReturnSecondsRec=5\n"
+             "StartStopState=On\nPath=" +
+             Clips().toUtf8() + "\n"));
+    }
+
+    QString IniPath() const { return root.filePath("config/Quillory/Quillory.ini"); }
+    QString Clips() const { return root.filePath("clips") + '/'; }
+
+    void Start(QProcess& p) const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("XDG_CONFIG_HOME", root.filePath("config"));
+        env.insert("HOME", root.filePath("home"));
+        env.insert("XDG_RUNTIME_DIR", root.filePath("runtime"));
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(QStringLiteral(CAMWARDEN_BINARY), {"--camera", "test"});
+    }
+
+    static QMap<QString, QString> Settings(const QString& path) {
+        QSettings s(path, QSettings::IniFormat);
+        QMap<QString, QString> all;
+        for (const QString& key : s.allKeys()) all.insert(key, s.value(key).toString());
+        return all;
+    }
+
+    QTemporaryDir root;
+};
+
+TEST_F(ScheduledRun, RecordsEveryIntervalFinishesOnSigtermAndKeepsOneInstance) {
+    const QMap<QString, QString> before = Settings(IniPath());
+    QProcess program;
+    Start(program);
+    ASSERT_TRUE(program.waitForStarted(10000));
+    QElapsedTimer clock;
+    clock.start();
+
+    QTest::qWait(12000);
+    QProcess second;
+    Start(second);
+    QElapsedTimer secondClock;
+    secondClock.start();
+    ASSERT_TRUE(second.waitForFinished(10000)) << "a second start must end by itself";
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(second.readAll().trimmed(), QByteArray()) << "it shows and says nothing";
+    EXPECT_EQ(program.state(), QProcess::Running);
+
+    QTest::qWait(27000 - static_cast<int>(clock.elapsed()));
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(15000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    const QString log = QString::fromLocal8Bit(program.readAll());
+
+    const QStringList clips = QDir(Clips()).entryList({"*.avi"}, QDir::Files, QDir::Name);
+    ASSERT_EQ(clips.size(), 2) << log.toStdString();
+    static const QRegularExpression name(
+        QStringLiteral("^SS \\d{4}-\\d\\d-\\d\\d \\d\\d-\\d\\d-\\d\\d\\.avi$"));
+    for (const QString& clip : clips) {
+        EXPECT_TRUE(name.match(clip).hasMatch()) << clip.toStdString();
+        const AviInfo info = ProbeAvi(Clips() + clip);
+        ASSERT_TRUE(info.readable) << clip.toStdString();
+        EXPECT_EQ(info.codec, QStringLiteral("mjpeg"));
+        EXPECT_EQ(info.audioStreams, 0);
+        EXPECT_TRUE(info.hasIndex) << "a finished file";
+        EXPECT_NEAR(info.duration, 5.0, 0.6) << clip.toStdString();
+    }
+    const QDateTime first = QDateTime::fromString(clips[0].mid(3, 19), "yyyy-MM-dd hh-mm-ss");
+    const QDateTime second2 = QDateTime::fromString(clips[1].mid(3, 19), "yyyy-MM-dd hh-mm-ss");
+    EXPECT_NEAR(first.secsTo(second2), 10, 1);
+
+    const QMap<QString, QString> after = Settings(IniPath());
+    EXPECT_EQ(after, before) << "start-up stores the same Path back; nothing else changes";
+}
+
+}  // namespace
+}  // namespace camwarden::testing
