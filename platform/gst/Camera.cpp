@@ -291,39 +291,124 @@ GstPadProbeReturn OnTestFrame(GstPad* pad, GstPadProbeInfo*, gpointer data) {
     return GST_PAD_PROBE_DROP;
 }
 
+using FrameLoop = std::shared_ptr<const std::vector<GstBufferPtr>>;
+
+// One second of the moving ball, compressed once and kept for the run.
+FrameLoop MjpegLoop(const ChosenFormat& f, TestCameraState& state) {
+    const QString key = QStringLiteral("%1x%2@%3/%4")
+                            .arg(f.width)
+                            .arg(f.height)
+                            .arg(f.sourceRate.num)
+                            .arg(f.sourceRate.den);
+    std::lock_guard lock(state.m);
+    if (const auto it = state.mjpegLoops.find(key); it != state.mjpegLoops.end()) return it->second;
+
+    const int count =
+        std::clamp(int(std::lround(double(f.sourceRate.num) / f.sourceRate.den)), 1, 60);
+    const QString description = QStringLiteral(
+                                    "videotestsrc pattern=ball num-buffers=%1 ! "
+                                    "video/x-raw,format=I420,width=%2,height=%3,framerate=%4/%5 ! "
+                                    "jpegenc ! fakesink name=out")
+                                    .arg(count)
+                                    .arg(f.width)
+                                    .arg(f.height)
+                                    .arg(f.sourceRate.num)
+                                    .arg(f.sourceRate.den);
+    GError* raw = nullptr;
+    const GstElementPtr p = SinkElement(gst_parse_launch(description.toUtf8().constData(), &raw));
+    const GErrorPtr err(raw);
+    if (!p || err) return nullptr;
+    auto frames = std::make_shared<std::vector<GstBufferPtr>>();
+    const GstElementPtr out(gst_bin_get_by_name(GST_BIN(p.get()), "out"));
+    const GstPadPtr pad(gst_element_get_static_pad(out.get(), "sink"));
+    gst_pad_add_probe(
+        pad.get(), GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad*, GstPadProbeInfo* info, gpointer data) {
+            static_cast<std::vector<GstBufferPtr>*>(data)->emplace_back(
+                gst_buffer_ref(GST_PAD_PROBE_INFO_BUFFER(info)));
+            return GST_PAD_PROBE_OK;
+        },
+        frames.get(), nullptr);
+    gst_element_set_state(p.get(), GST_STATE_PLAYING);
+    const GstBusPtr bus(gst_element_get_bus(p.get()));
+    const GstMessagePtr done(gst_bus_timed_pop_filtered(
+        bus.get(), 10 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+    gst_element_set_state(p.get(), GST_STATE_NULL);
+    if (!done || GST_MESSAGE_TYPE(done.get()) != GST_MESSAGE_EOS || frames->size() != size_t(count))
+        return nullptr;
+    state.mjpegLoops.emplace(key, frames);
+    return frames;
+}
+
+struct Replay {
+    FrameLoop frames;
+    std::shared_ptr<TestCameraState> state;
+    Fraction rate;
+    uint64_t next = 0;
+    bool reported = false;
+};
+
+// Runs on the source's own thread: waits for the frame's moment on the
+// pipeline clock, as a camera delivers at its own pace, then hands it over.
+void OnNeedData(GstElement* appsrc, guint, gpointer data) {
+    auto* r = static_cast<Replay*>(data);
+    if (!r->state->plugged.load()) {
+        if (!r->reported) {
+            r->reported = true;
+            GST_ELEMENT_ERROR(appsrc, RESOURCE, READ, ("The test camera was unplugged."),
+                              (nullptr));
+        }
+        return;
+    }
+    const GstClockTime pts = gst_util_uint64_scale(r->next, GST_SECOND * r->rate.den, r->rate.num);
+    const GstClockTime duration = gst_util_uint64_scale(GST_SECOND, r->rate.den, r->rate.num);
+    if (const GstObjectPtr<GstClock> clock(gst_element_get_clock(appsrc)); clock) {
+        const GstClockID id =
+            gst_clock_new_single_shot_id(clock.get(), gst_element_get_base_time(appsrc) + pts);
+        gst_clock_id_wait(id, nullptr);
+        gst_clock_id_unref(id);
+    }
+    const GstBufferPtr frame(gst_buffer_copy((*r->frames)[r->next % r->frames->size()].get()));
+    GST_BUFFER_PTS(frame.get()) = pts;
+    GST_BUFFER_DTS(frame.get()) = GST_CLOCK_TIME_NONE;
+    GST_BUFFER_DURATION(frame.get()) = duration;
+    GstFlowReturn ret = GST_FLOW_OK;
+    g_signal_emit_by_name(appsrc, "push-buffer", frame.get(), &ret);
+    ++r->next;
+}
+
+GstElementPtr MakeMjpegTestSource(const ChosenFormat& format,
+                                  const std::shared_ptr<TestCameraState>& state) {
+    FrameLoop frames = MjpegLoop(format, *state);
+    GstElementPtr src = SinkElement(gst_element_factory_make("appsrc", nullptr));
+    if (!frames || !src) return {};
+    const GstCapsPtr caps(gst_caps_new_simple(
+        "image/jpeg", "width", G_TYPE_INT, format.width, "height", G_TYPE_INT, format.height,
+        "framerate", GST_TYPE_FRACTION, format.sourceRate.num, format.sourceRate.den, nullptr));
+    g_object_set(src.get(), "caps", caps.get(), "is-live", TRUE, "format", GST_FORMAT_TIME,
+                 "emit-signals", TRUE, nullptr);
+    g_signal_connect_data(
+        src.get(), "need-data", G_CALLBACK(OnNeedData),
+        new Replay{std::move(frames), state, format.sourceRate},
+        [](gpointer p, GClosure*) { delete static_cast<Replay*>(p); }, GConnectFlags(0));
+    return src;
+}
+
 GstElementPtr MakeTestSource(const Camera& camera, const ChosenFormat& format,
                              const std::shared_ptr<TestCameraState>& state) {
+    if (!state) return {};
+    if (camera.kind == CameraKind::TestMjpeg && format.mjpeg)
+        return MakeMjpegTestSource(format, state);
+
     GstElementPtr src = SinkElement(gst_element_factory_make("videotestsrc", nullptr));
     if (!src) return {};
     // A moving ball, so that every frame differs from the one before.
     gst_util_set_object_arg(G_OBJECT(src.get()), "pattern", "ball");
     g_object_set(src.get(), "is-live", TRUE, nullptr);
-    if (state) {
-        const GstPadPtr pad(gst_element_get_static_pad(src.get(), "src"));
-        gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, OnTestFrame, new UnplugProbe{state},
-                          [](gpointer p) { delete static_cast<UnplugProbe*>(p); });
-    }
-    if (camera.kind != CameraKind::TestMjpeg || !format.mjpeg) return src;
-
-    // An MJPEG camera compresses inside; here the bin plays that part.
-    GstElementPtr bin = SinkElement(gst_bin_new("testcamera"));
-    GstElement* caps = gst_element_factory_make("capsfilter", nullptr);
-    GstElement* enc = gst_element_factory_make("jpegenc", nullptr);
-    if (!caps || !enc) {
-        if (caps) gst_object_unref(gst_object_ref_sink(caps));
-        if (enc) gst_object_unref(gst_object_ref_sink(enc));
-        return {};
-    }
-    const GstCapsPtr raw(gst_caps_new_simple(
-        "video/x-raw", "format", G_TYPE_STRING, "I420", "width", G_TYPE_INT, format.width, "height",
-        G_TYPE_INT, format.height, "framerate", GST_TYPE_FRACTION, format.sourceRate.num,
-        format.sourceRate.den, nullptr));
-    g_object_set(caps, "caps", raw.get(), nullptr);
-    gst_bin_add_many(GST_BIN(bin.get()), src.get(), caps, enc, nullptr);
-    if (!gst_element_link_many(src.get(), caps, enc, nullptr)) return {};
-    const GstPadPtr encSrc(gst_element_get_static_pad(enc, "src"));
-    gst_element_add_pad(bin.get(), gst_ghost_pad_new("src", encSrc.get()));
-    return bin;
+    const GstPadPtr pad(gst_element_get_static_pad(src.get(), "src"));
+    gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, OnTestFrame, new UnplugProbe{state},
+                      [](gpointer p) { delete static_cast<UnplugProbe*>(p); });
+    return src;
 }
 
 }  // namespace

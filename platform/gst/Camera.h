@@ -2,7 +2,9 @@
 
 #include <QString>
 #include <atomic>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -76,6 +78,10 @@ std::optional<ChosenFormat> ChooseFormat(const GstCaps* offered, const DriverSet
 // Live test cameras share this, so tests can pull the plug.
 struct TestCameraState {
     std::atomic<bool> plugged{true};
+    // The MJPEG test camera replays one second of frames compressed once per
+    // format, so like a real MJPEG webcam it costs the host nothing to compress.
+    std::mutex m;
+    std::map<QString, std::shared_ptr<const std::vector<GstBufferPtr>>> mjpegLoops;
 };
 
 // The source for one clip. Its output still needs the chosen caps applied.

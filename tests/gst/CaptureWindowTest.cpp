@@ -121,6 +121,37 @@ TEST_P(BothCameraKinds, StoppedClipLastsFromStartToStop) {
     EXPECT_NEAR(double(info.decodedFrames), info.duration * 30, 1.0);
 }
 
+TEST_P(BothCameraKinds, UnpluggedCameraEndsTheClipKeepingItAndCanRecordOnceBack) {
+    auto w = Connected(GetParam());
+    ASSERT_TRUE(w);
+    Prepare(*w, File("unplugged.avi"));
+    ASSERT_TRUE(w->Sequence());
+    QTest::qWait(700);
+    system_->SetTestCameraPlugged(false);
+    ASSERT_TRUE(system_->WaitUntilIdle(5s));
+
+    ExpectFinishedMjpegAvi(ProbeAvi(File("unplugged.avi")));
+    auto reports = Reports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].error, "");
+    EXPECT_GT(reports[0].frames, 0u);
+
+    // Gone: the connection test says so and no clip starts.
+    EXPECT_FALSE(w->SetPreview(false));
+    Prepare(*w, File("while-gone.avi"));
+    EXPECT_FALSE(w->Sequence());
+    EXPECT_FALSE(QFile::exists(File("while-gone.avi")));
+
+    system_->SetTestCameraPlugged(true);
+    EXPECT_TRUE(w->SetPreview(false));
+    Prepare(*w, File("back.avi"), 66667, 1);
+    ASSERT_TRUE(w->Sequence());
+    ASSERT_TRUE(system_->WaitUntilIdle(5s));
+    const AviInfo back = ProbeAvi(File("back.avi"));
+    ExpectFinishedMjpegAvi(back);
+    EXPECT_EQ(back.decodedFrames, 15);
+}
+
 INSTANTIATE_TEST_SUITE_P(TestCamera, BothCameraKinds, ::testing::Values("test", "test-mjpeg"));
 
 TEST_F(TestCameraCapture, MjpegCameraIsEncodedAfreshWhenPassingThroughIsOff) {
@@ -196,37 +227,6 @@ TEST_F(TestCameraCapture, SecondRequestWhileRecordingLeavesTheClipAlone) {
     EXPECT_FALSE(QFile::exists(File("second.avi")));
     ExpectFinishedMjpegAvi(ProbeAvi(File("first.avi")));
     EXPECT_EQ(Reports().size(), 1u);
-}
-
-TEST_F(TestCameraCapture, UnpluggedCameraEndsTheClipKeepingItAndCanRecordOnceBack) {
-    auto w = Connected("test");
-    ASSERT_TRUE(w);
-    Prepare(*w, File("unplugged.avi"));
-    ASSERT_TRUE(w->Sequence());
-    QTest::qWait(700);
-    system_->SetTestCameraPlugged(false);
-    ASSERT_TRUE(system_->WaitUntilIdle(5s));
-
-    ExpectFinishedMjpegAvi(ProbeAvi(File("unplugged.avi")));
-    auto reports = Reports();
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_NE(reports[0].error, "");
-    EXPECT_GT(reports[0].frames, 0u);
-
-    // Gone: the connection test says so and no clip starts.
-    EXPECT_FALSE(w->SetPreview(false));
-    Prepare(*w, File("while-gone.avi"));
-    EXPECT_FALSE(w->Sequence());
-    EXPECT_FALSE(QFile::exists(File("while-gone.avi")));
-
-    system_->SetTestCameraPlugged(true);
-    EXPECT_TRUE(w->SetPreview(false));
-    Prepare(*w, File("back.avi"), 66667, 1);
-    ASSERT_TRUE(w->Sequence());
-    ASSERT_TRUE(system_->WaitUntilIdle(5s));
-    const AviInfo back = ProbeAvi(File("back.avi"));
-    ExpectFinishedMjpegAvi(back);
-    EXPECT_EQ(back.decodedFrames, 15);
 }
 
 TEST_F(TestCameraCapture, FileThatCannotBeCreatedIsRefused) {
