@@ -11,7 +11,7 @@ using std::chrono::steady_clock;
 
 // Bounded so a camera that is slow to deliver does not hold the window up;
 // what has not started by then still counts as started and runs on.
-constexpr std::chrono::milliseconds kStartCheck{500};
+constexpr std::chrono::milliseconds kStartCheck{250};
 
 GstElement* Make(const char* factory) {
     return gst_element_factory_make(factory, nullptr);

@@ -37,7 +37,7 @@ bool GstCaptureWindow::Connect() {
         qCWarning(lcCapture) << "No video capture device found";
         return false;
     }
-    QString why;
+    QString why = QStringLiteral("it is not there");
     GstCapsPtr offered = core_->IsPresent(*camera) ? ProbeCameraCaps(*camera, &why) : nullptr;
     if (!offered) {
         qCWarning(lcCapture).noquote() << "Camera" << camera->path << "not available:" << why;
