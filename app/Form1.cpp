@@ -26,16 +26,22 @@ Q_LOGGING_CATEGORY(lcForm, "camwarden.app")
 namespace camwarden {
 namespace {
 
-// Layout is given in twips, 15 to a pixel.
-void PlaceTwips(QWidget* w, int left, int top, int width, int height) {
-    auto px = [](int twips) { return (twips + 7) / 15; };
-    w->setGeometry(px(left), px(top), px(width), px(height));
-}
+struct Twips {
+    int left, top, width, height;
+};
 
+// Makes a control owned by its container, laid out in twips (15 to a pixel).
 template <typename T, typename Parent>
-T* Make(Parent* parent, const char* name) {
-    auto* w = new T(parent);  // owned by its Qt parent
+T* Make(Parent* parent, const char* name, const char* caption, Twips at) {
+    auto* w = new T(parent);
     w->setObjectName(QLatin1String(name));
+    if constexpr (std::is_same_v<T, QGroupBox>) {
+        w->setTitle(QString::fromUtf8(caption));
+    } else if constexpr (requires { w->setText(QString()); }) {
+        w->setText(QString::fromUtf8(caption));
+    }
+    auto px = [](int twips) { return (twips + 7) / 15; };
+    w->setGeometry(px(at.left), px(at.top), px(at.width), px(at.height));
     return w;
 }
 
@@ -83,11 +89,9 @@ void Form1::CreateControls() {
     setPalette(pal);
     setAutoFillBackground(true);
 
-    Frame4 = Make<QGroupBox>(this, "Frame4");
-    Frame4->setTitle(QLatin1String(kStatusDesign));
-    PlaceTwips(Frame4, 120, 120, 7800, 855);
-    ProgressBar1 = Make<QProgressBar>(Frame4, "ProgressBar1");
-    PlaceTwips(ProgressBar1, 240, 300, 7320, 405);
+    // Positions are left, top, width, height in twips within the container.
+    Frame4 = Make<QGroupBox>(this, "Frame4", kStatusDesign, {120, 120, 7800, 855});
+    ProgressBar1 = Make<QProgressBar>(Frame4, "ProgressBar1", "", {240, 300, 7320, 405});
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
@@ -97,59 +101,35 @@ void Form1::CreateControls() {
     Timer2 = new Timer(1000, false, this);
     Timer2->setObjectName(QStringLiteral("Timer2"));
 
-    Frame6 = Make<QGroupBox>(this, "Frame6");
-    Frame6->setTitle(QStringLiteral("Startup Options"));
-    PlaceTwips(Frame6, 120, 5670, 7800, 750);
-    Check3 = Make<QCheckBox>(Frame6, "Check3");
-    Check3->setText(QStringLiteral("Load this software on Windows startup"));
-    PlaceTwips(Check3, 240, 300, 3930, 285);
-    Check8 = Make<QCheckBox>(Frame6, "Check8");
-    Check8->setText(QStringLiteral("Start in system tray"));
-    PlaceTwips(Check8, 4320, 300, 2100, 285);
+    Frame6 = Make<QGroupBox>(this, "Frame6", "Startup Options", {120, 5670, 7800, 750});
+    Check3 = Make<QCheckBox>(Frame6, "Check3", "Load this software on Windows startup",
+                             {240, 300, 3930, 285});
+    Check8 = Make<QCheckBox>(Frame6, "Check8", "Start in system tray", {4320, 300, 2100, 285});
 
     cSysTray1 = std::make_unique<cSysTray>(*platform_.tray);
 
     Timer1 = new Timer(0, true, this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
 
-    Frame1 = Make<QGroupBox>(this, "Frame1");
-    Frame1->setTitle(QStringLiteral("Where would you like to save webcam videos?"));
-    PlaceTwips(Frame1, 120, 1020, 7800, 800);
-    Text1 = Make<QLineEdit>(Frame1, "Text1");
-    Text1->setText(QStringLiteral("Text1"));
-    PlaceTwips(Text1, 240, 300, 6615, 330);
-    PushButton1 = Make<QPushButton>(Frame1, "PushButton1");
-    PushButton1->setText(QStringLiteral("..."));
-    PlaceTwips(PushButton1, 6960, 300, 585, 330);
-
-    ListView2 = Make<ListView>(this, "ListView2");
-    PlaceTwips(ListView2, 120, 1920, 7800, 1560);
-
-    PushButton4 = Make<QPushButton>(this, "PushButton4");
-    PushButton4->setText(QLatin1String(kTurnOn));
-    PlaceTwips(PushButton4, 120, 6540, 7800, 405);
-    PushButton2 = Make<QPushButton>(this, "PushButton2");
-    PushButton2->setText(QStringLiteral("Create 5 Second Webcam Video Now (Test Software)"));
-    PlaceTwips(PushButton2, 120, 7050, 7800, 405);
-
-    ListView1 = Make<ListView>(this, "ListView1");
-    PlaceTwips(ListView1, 120, 3570, 7800, 1560);
-
-    PushButton3 = Make<QPushButton>(this, "PushButton3");
-    PushButton3->setText(QStringLiteral("Video Parameters"));
-    PlaceTwips(PushButton3, 120, 5210, 2520, 405);
-    PushButton6 = Make<QPushButton>(this, "PushButton6");
-    PushButton6->setText(QStringLiteral("Video Format"));
-    PlaceTwips(PushButton6, 2760, 5210, 2520, 405);
-    PushButton5 = Make<QPushButton>(this, "PushButton5");
-    PushButton5->setText(QStringLiteral("Video Source"));
-    PlaceTwips(PushButton5, 5400, 5210, 2520, 405);
+    Frame1 = Make<QGroupBox>(this, "Frame1", "Where would you like to save webcam videos?",
+                             {120, 1020, 7800, 800});
+    Text1 = Make<QLineEdit>(Frame1, "Text1", "Text1", {240, 300, 6615, 330});
+    PushButton1 = Make<QPushButton>(Frame1, "PushButton1", "...", {6960, 300, 585, 330});
+    ListView2 = Make<ListView>(this, "ListView2", "", {120, 1920, 7800, 1560});
+    PushButton4 = Make<QPushButton>(this, "PushButton4", kTurnOn, {120, 6540, 7800, 405});
+    PushButton2 =
+        Make<QPushButton>(this, "PushButton2", "Create 5 Second Webcam Video Now (Test Software)",
+                          {120, 7050, 7800, 405});
+    ListView1 = Make<ListView>(this, "ListView1", "", {120, 3570, 7800, 1560});
+    PushButton3 =
+        Make<QPushButton>(this, "PushButton3", "Video Parameters", {120, 5210, 2520, 405});
+    PushButton6 = Make<QPushButton>(this, "PushButton6", "Video Format", {2760, 5210, 2520, 405});
+    PushButton5 = Make<QPushButton>(this, "PushButton5", "Video Source", {5400, 5210, 2520, 405});
 
     for (QPushButton* b :
          {PushButton1, PushButton2, PushButton3, PushButton4, PushButton5, PushButton6}) {
         b->setFont(ArialBold(11.25));
     }
-    PushButton1->setFont(ArialBold(11.25));
 
     // Tab order as laid out: frames and the bar take no focus.
     for (QWidget* w : std::initializer_list<QWidget*>{Frame1, Frame4, Frame6, ProgressBar1})

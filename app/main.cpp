@@ -79,8 +79,8 @@ int main(int argc, char* argv[]) {
     UnixSignals signals;
     QObject::connect(&signals, &UnixSignals::CloseRequested, form.get(), &QWidget::close);
 #endif
-    // The desktop session ending closes the window like its close box.
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, form.get(), &QWidget::close);
+    // The desktop session ending quits the application: the window is
+    // unloaded on the way out like a close request would.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, form.get(), &Form1::Form_QueryUnload);
 
     form->Form_Load();
