@@ -291,15 +291,43 @@ GstPadProbeReturn OnTestFrame(GstPad* pad, GstPadProbeInfo*, gpointer data) {
     return GST_PAD_PROBE_DROP;
 }
 
+// The test camera's picture controls, in the whole-number units a webcam
+// driver uses; they act through videobalance.
+constexpr struct {
+    const char* name;
+    const char* label;
+    int minimum, maximum, neutral;
+} kTestControls[] = {{"brightness", "Brightness", -100, 100, 0},
+                     {"contrast", "Contrast", 0, 200, 100}};
+
+// videobalance properties for the chosen controls; none when all are neutral.
+std::vector<std::pair<const char*, double>> TestBalance(const DriverSettings& settings) {
+    std::vector<std::pair<const char*, double>> out;
+    for (const auto& c : kTestControls) {
+        const int v = std::clamp(settings.controls.value(QLatin1String(c.name), c.neutral),
+                                 c.minimum, c.maximum);
+        if (v != c.neutral) out.emplace_back(c.name, v / 100.0);
+    }
+    return out;
+}
+
+QString BalanceText(const DriverSettings& settings) {
+    QString out;
+    for (const auto& [name, value] : TestBalance(settings))
+        out += QStringLiteral(" %1=%2").arg(QLatin1String(name)).arg(value);
+    return out;
+}
+
 using FrameLoop = std::shared_ptr<const std::vector<GstBufferPtr>>;
 
 // One second of the moving ball, compressed once and kept for the run.
-FrameLoop MjpegLoop(const ChosenFormat& f, TestCameraState& state) {
-    const QString key = QStringLiteral("%1x%2@%3/%4")
+FrameLoop MjpegLoop(const ChosenFormat& f, const QString& balance, TestCameraState& state) {
+    const QString key = QStringLiteral("%1x%2@%3/%4%5")
                             .arg(f.width)
                             .arg(f.height)
                             .arg(f.sourceRate.num)
-                            .arg(f.sourceRate.den);
+                            .arg(f.sourceRate.den)
+                            .arg(balance);
     std::lock_guard lock(state.m);
     if (const auto it = state.mjpegLoops.find(key); it != state.mjpegLoops.end()) return it->second;
 
@@ -308,12 +336,15 @@ FrameLoop MjpegLoop(const ChosenFormat& f, TestCameraState& state) {
     const QString description = QStringLiteral(
                                     "videotestsrc pattern=ball num-buffers=%1 ! "
                                     "video/x-raw,format=I420,width=%2,height=%3,framerate=%4/%5 ! "
-                                    "jpegenc ! fakesink name=out")
+                                    "%6 jpegenc ! fakesink name=out")
                                     .arg(count)
                                     .arg(f.width)
                                     .arg(f.height)
                                     .arg(f.sourceRate.num)
-                                    .arg(f.sourceRate.den);
+                                    .arg(f.sourceRate.den)
+                                    .arg(balance.isEmpty() ? QString()
+                                                           : QStringLiteral("videobalance") +
+                                                                 balance + QStringLiteral(" !"));
     GError* raw = nullptr;
     const GstElementPtr p = SinkElement(gst_parse_launch(description.toUtf8().constData(), &raw));
     const GErrorPtr err(raw);
@@ -377,9 +408,9 @@ void OnNeedData(GstElement* appsrc, guint, gpointer data) {
     ++r->next;
 }
 
-GstElementPtr MakeMjpegTestSource(const ChosenFormat& format,
+GstElementPtr MakeMjpegTestSource(const ChosenFormat& format, const DriverSettings& settings,
                                   const std::shared_ptr<TestCameraState>& state) {
-    FrameLoop frames = MjpegLoop(format, *state);
+    FrameLoop frames = MjpegLoop(format, BalanceText(settings), *state);
     GstElementPtr src = SinkElement(gst_element_factory_make("appsrc", nullptr));
     if (!frames || !src) return {};
     const GstCapsPtr caps(gst_caps_new_simple(
@@ -395,10 +426,11 @@ GstElementPtr MakeMjpegTestSource(const ChosenFormat& format,
 }
 
 GstElementPtr MakeTestSource(const Camera& camera, const ChosenFormat& format,
+                             const DriverSettings& settings,
                              const std::shared_ptr<TestCameraState>& state) {
     if (!state) return {};
     if (camera.kind == CameraKind::TestMjpeg && format.mjpeg)
-        return MakeMjpegTestSource(format, state);
+        return MakeMjpegTestSource(format, settings, state);
 
     GstElementPtr src = SinkElement(gst_element_factory_make("videotestsrc", nullptr));
     if (!src) return {};
@@ -408,7 +440,18 @@ GstElementPtr MakeTestSource(const Camera& camera, const ChosenFormat& format,
     const GstPadPtr pad(gst_element_get_static_pad(src.get(), "src"));
     gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, OnTestFrame, new UnplugProbe{state},
                       [](gpointer p) { delete static_cast<UnplugProbe*>(p); });
-    return src;
+    const auto balance = TestBalance(settings);
+    if (balance.empty()) return src;
+
+    GstElementPtr bin = SinkElement(gst_bin_new("testcamera"));
+    GstElement* adjust = gst_element_factory_make("videobalance", nullptr);
+    if (!adjust) return {};
+    for (const auto& [name, value] : balance) g_object_set(adjust, name, value, nullptr);
+    gst_bin_add_many(GST_BIN(bin.get()), src.get(), adjust, nullptr);
+    if (!gst_element_link(src.get(), adjust)) return {};
+    const GstPadPtr out(gst_element_get_static_pad(adjust, "src"));
+    gst_element_add_pad(bin.get(), gst_ghost_pad_new("src", out.get()));
+    return bin;
 }
 
 }  // namespace
@@ -416,7 +459,7 @@ GstElementPtr MakeTestSource(const Camera& camera, const ChosenFormat& format,
 GstElementPtr MakeCameraSource(const Camera& camera, const ChosenFormat& format,
                                const DriverSettings& settings,
                                const std::shared_ptr<TestCameraState>& testState) {
-    if (camera.IsTest()) return MakeTestSource(camera, format, testState);
+    if (camera.IsTest()) return MakeTestSource(camera, format, settings, testState);
 
     GstElementPtr src = SinkElement(gst_element_factory_make("v4l2src", nullptr));
     if (!src) return {};
@@ -440,7 +483,13 @@ QString NormaliseControlName(const QString& driverName) {
 
 std::vector<PictureControl> QueryPictureControls(const Camera& camera) {
     std::vector<PictureControl> out;
-    if (camera.IsTest()) return out;
+    if (camera.IsTest()) {
+        for (const auto& c : kTestControls) {
+            out.push_back({QLatin1String(c.name), QLatin1String(c.label), c.minimum, c.maximum, 1,
+                           c.neutral, c.neutral, false});
+        }
+        return out;
+    }
     const Fd fd(camera.path);
     if (fd.get() < 0) return out;
     v4l2_queryctrl q{};

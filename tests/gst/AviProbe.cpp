@@ -42,4 +42,26 @@ AviInfo ProbeAvi(const QString& path) {
     return info;
 }
 
+double MeanLuma(const QString& path) {
+    QProcess p;
+    p.start(QStringLiteral("ffprobe"),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"),
+             QStringLiteral("lavfi"), QStringLiteral("-i"),
+             QStringLiteral("movie=%1,signalstats").arg(path), QStringLiteral("-show_entries"),
+             QStringLiteral("frame_tags=lavfi.signalstats.YAVG"), QStringLiteral("-of"),
+             QStringLiteral("csv=p=0")});
+    if (!p.waitForFinished(30000) || p.exitCode() != 0) return -1;
+    double sum = 0;
+    int n = 0;
+    for (const QByteArray& line : p.readAllStandardOutput().split('\n')) {
+        bool ok = false;
+        const double v = line.trimmed().toDouble(&ok);
+        if (ok) {
+            sum += v;
+            ++n;
+        }
+    }
+    return n ? sum / n : -1;
+}
+
 }  // namespace camwarden::testing

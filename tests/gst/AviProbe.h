@@ -23,5 +23,7 @@ struct AviInfo {
 };
 
 AviInfo ProbeAvi(const QString& path);
+// Mean brightness (Y, 0-255) over every frame; negative when unreadable.
+double MeanLuma(const QString& path);
 
 }  // namespace camwarden::testing

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QSlider>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -107,16 +108,31 @@ TEST_F(CaptureDialogs, ParametersAreSavedAndOwnedByTheOwnerWindow) {
     EXPECT_EQ(Saved().jpegQuality, 50);
 }
 
-TEST_F(CaptureDialogs, SourceKeepsTheTestCameraForThisRunOnly) {
+TEST_F(CaptureDialogs, SourceKeepsTheTestCameraForThisRunOnlyAndSavesItsControls) {
     WhenDialogOpens([](QDialog& d) {
         auto* cams = d.findChild<QComboBox*>("cameraList");
         EXPECT_EQ(cams->currentData().toString(), "test-mjpeg");
-        EXPECT_NE(d.findChild<QWidget*>("noControls"), nullptr);
+        EXPECT_EQ(d.findChild<QWidget*>("noControls"), nullptr);
+        auto* brightness = d.findChild<QSlider*>("control_brightness");
+        ASSERT_NE(brightness, nullptr);
+        EXPECT_EQ(brightness->value(), 0);
+        EXPECT_EQ(brightness->minimum(), -100);
+        brightness->setValue(-30);
         d.accept();
     });
     EXPECT_TRUE(window_->DlgVideoSource());
-    EXPECT_EQ(Saved().device, "");
+    const DriverSettings s = Saved();
+    EXPECT_EQ(s.device, "");
+    EXPECT_EQ(s.controls.value("brightness"), -30);
+    EXPECT_EQ(s.controls.value("contrast"), 100);
     EXPECT_TRUE(window_->SetPreview(false));
+
+    // Opened again, the dialog shows what was chosen.
+    WhenDialogOpens([](QDialog& d) {
+        EXPECT_EQ(d.findChild<QSlider*>("control_brightness")->value(), -30);
+        d.reject();
+    });
+    EXPECT_TRUE(window_->DlgVideoSource());
 }
 
 TEST(FormatOptions, ListWhatTheUsedFormOffersFastestFirst) {

@@ -152,6 +152,26 @@ TEST_P(BothCameraKinds, UnpluggedCameraEndsTheClipKeepingItAndCanRecordOnceBack)
     EXPECT_EQ(back.decodedFrames, 15);
 }
 
+TEST_P(BothCameraKinds, PictureControlsReachThePicture) {
+    auto w = Connected(GetParam());
+    ASSERT_TRUE(w);
+    Prepare(*w, File("plain.avi"), 66667, 1);
+    ASSERT_TRUE(w->Sequence());
+    ASSERT_TRUE(system_->WaitUntilIdle(5s));
+    {
+        QSettings qs(dir_.filePath("Quillory.ini"), QSettings::IniFormat);
+        qs.setValue("CaptureDriver/Controls/brightness", 60);
+    }
+    Prepare(*w, File("bright.avi"), 66667, 1);
+    ASSERT_TRUE(w->Sequence());
+    ASSERT_TRUE(system_->WaitUntilIdle(5s));
+
+    const double plain = testing::MeanLuma(File("plain.avi"));
+    const double bright = testing::MeanLuma(File("bright.avi"));
+    ASSERT_GE(plain, 0);
+    EXPECT_GT(bright, plain + 60);
+}
+
 INSTANTIATE_TEST_SUITE_P(TestCamera, BothCameraKinds, ::testing::Values("test", "test-mjpeg"));
 
 TEST_F(TestCameraCapture, MjpegCameraIsEncodedAfreshWhenPassingThroughIsOff) {
