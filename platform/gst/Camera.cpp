@@ -161,7 +161,7 @@ Fraction FrameRateFromMicroSeconds(uint32_t us) {
     int n = 0;
     int d = 1;
     gst_util_double_to_fraction(fps, &n, &d);
-    if (n <= 0) return {1, static_cast<int>(std::min<uint32_t>(us / 1000000, 3600))};
+    if (n <= 0) return {1, static_cast<int>(std::clamp<uint32_t>(us / 1000000, 1, 3600))};
     return {n, d};
 }
 
