@@ -255,9 +255,13 @@ void Form1::ShowAfterLoad() {
         move(frame.topLeft());
     }
     if (windowState() & Qt::WindowMinimized) {
-        // Straight to the tray, without a flash on the taskbar first.
-        Form_Resize();
-        if (!state_.HiddenInTray) showMinimized();
+        // Straight to the tray, without a flash on the taskbar first. A click
+        // on the icon during the notice may already have brought it back.
+        if (cSysTray1->Shell().IsSystemTrayAvailable()) {
+            Form_Resize();
+        } else {
+            showMinimized();
+        }
     } else {
         show();
     }
@@ -329,13 +333,15 @@ void Form1::Form_Resize() {
         // Without a tray the window stays reachable as an ordinary minimised one.
         if (!cSysTray1->Shell().IsSystemTrayAvailable()) return;
         hide();
-        setWindowState(windowState() & ~Qt::WindowMinimized);
+        // The state goes back to normal on the way out of the tray: un-minimising
+        // a hidden window would map it again on X11.
         state_.HiddenInTray = true;
         cSysTray1->ShowBalloon(QLatin1String(kTrayNotice), QLatin1String(kProductTitle), 5, true);
     });
 }
 
 void Form1::cSysTray1_MouseUp(int /*Button*/, int /*Id*/) {
+    if (state_.HiddenInTray) setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();

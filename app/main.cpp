@@ -37,6 +37,13 @@ int main(int argc, char* argv[]) {
     // Hidden in the tray is not closed: only the window's close request ends the run.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QuilloryIcon());
+    // The classic style draws the framed, captioned layout the program always
+    // had, and repaints the once-a-second countdown for a fraction of what
+    // Fusion's gradients cost. A style the user asks for still wins.
+    if (qEnvironmentVariableIsEmpty("QT_STYLE_OVERRIDE") &&
+        !QCoreApplication::arguments().contains(QStringLiteral("-style"))) {
+        QApplication::setStyle(QStringLiteral("Windows"));
+    }
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -44,8 +51,9 @@ int main(int argc, char* argv[]) {
     parser.addHelpOption();
     const QCommandLineOption camera(
         QStringLiteral("camera"),
-        QStringLiteral("Camera for this run: a device path such as /dev/video2, or \"test\" for "
-                       "the built-in test camera."),
+        QStringLiteral("Camera for this run: a device path such as /dev/video2, \"test\" for the "
+                       "built-in test camera, or \"test-mjpeg\" for a test camera that delivers "
+                       "MJPEG like most webcams."),
         QStringLiteral("camera"));
     parser.addOption(camera);
     parser.process(app);
@@ -85,7 +93,9 @@ int main(int argc, char* argv[]) {
 
     form->Form_Load();
     form->ShowAfterLoad();
-    const int rc = QApplication::exec();
+    // A close request may already have come during start-up (a signal while
+    // the tray notice was up); the run is then over.
+    const int rc = form->Unloaded() ? 0 : QApplication::exec();
     form.reset();
     // Destroying the capture system waits (bounded) for clips still being finished.
     platform.capture.reset();

@@ -124,10 +124,25 @@ if $demo; then
   ! icon_center > /dev/null || fail "icon still in the tray after removal"
   import -window root -crop 240x40+560+0 +repage "$out/tray-after.png"
 else
+  # The main window is the program's top-level of its own size; the icon's
+  # window is small and sits inside the tray.
+  main_window_viewable() {
+    local id
+    for id in $(xdotool search --classname "$(basename "$program")" 2> /dev/null); do
+      xwininfo -id "$id" 2> /dev/null | grep -q 'Width: 536' || continue
+      xwininfo -id "$id" | grep -q 'Map State: IsViewable' && return 0
+    done
+    return 1
+  }
   sleep 1.5
   import -window root "$out/started.png"
+  if [[ ${E2E_EXPECT_HIDDEN:-0} == 1 ]]; then
+    ! main_window_viewable || fail "the window did not start hidden in the tray"
+  fi
+  # Clicked while the notice is still up: the window must come back all the same.
   xdotool mousemove "$ix" "$iy" click 1
-  sleep 1
+  wait_for 5 main_window_viewable || fail "a click on the icon did not bring the window back"
+  sleep 0.5
   import -window root "$out/after-click.png"
   kill -0 "$program_pid" 2> /dev/null || fail "$program exited"
 fi

@@ -33,7 +33,6 @@ TEST_F(FormTray, FirstMinimiseHidesWithANoticeAndLaterOnesAreSilent) {
     f.Form_Resize();
     EXPECT_FALSE(f.isVisible());
     EXPECT_TRUE(state.HiddenInTray);
-    EXPECT_FALSE(f.windowState() & Qt::WindowMinimized) << "it comes back in normal state";
     ASSERT_EQ(Balloons(*tray), 1);
     const auto& balloon = tray->calls.back().data.szInfo.isEmpty()
                               ? tray->calls[tray->calls.size() - 2].data
@@ -48,6 +47,7 @@ TEST_F(FormTray, FirstMinimiseHidesWithANoticeAndLaterOnesAreSilent) {
     tray->Send(TrayNotification::RightButtonUp);
     EXPECT_TRUE(f.isVisible());
     EXPECT_FALSE(state.HiddenInTray);
+    EXPECT_FALSE(f.windowState() & Qt::WindowMinimized) << "it comes back in normal state";
 
     f.setWindowState(Qt::WindowMinimized);
     f.Form_Resize();
