@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QLoggingCategory>
+#include <QTimer>
 
 #ifdef Q_OS_UNIX
 #include "platform/posix/UnixSignals.h"
@@ -15,6 +16,8 @@
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
 #include "platform/xdg/XdgAutostartRegistry.h"
 #endif
+
+Q_LOGGING_CATEGORY(lcMain, "camwarden.app")
 
 namespace {
 
@@ -95,6 +98,8 @@ int main(int argc, char* argv[]) {
     form->ShowAfterLoad();
     // A close request may already have come during start-up (a signal while
     // the tray notice was up); the run is then over.
+    // Marks the moment the window is up and the program waits for events.
+    QTimer::singleShot(0, [] { qCInfo(lcMain) << "ready"; });
     const int rc = form->Unloaded() ? 0 : QApplication::exec();
     form.reset();
     // Destroying the capture system waits (bounded) for clips still being finished.

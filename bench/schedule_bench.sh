@@ -34,6 +34,7 @@ run_env() {  # $1 = run folder
 thread_sum() { awk -v k="$2" '$1==k":" {s+=$2} END {print s+0}' /proc/"$1"/task/*/status 2>/dev/null; }
 cpu_ticks() { awk '{print $14+$15}' /proc/"$1"/stat; }
 
+if (( idle_seconds > 0 )); then
 echo "== waiting program: schedule on, 24-hour interval, ${idle_seconds} s"
 r=$work/idle
 preset "$r" OftenIndex=13 OftenIndex1=1 StartStopState=On
@@ -54,6 +55,7 @@ print(f"cpu: {cpu:.2f} s over {secs:.0f} s = {100 * cpu / secs:.3f} % of one cor
 print(f"wake-ups: {(w1 - w0) / secs:.1f} per second, all threads (target: a few)")
 print(f"peak memory (VmHWM): {rss / 1024:.1f} MB")
 PY
+fi
 
 echo "== ${clips} clips, every 10 s, 5 s long"
 r=$work/spacing
@@ -73,7 +75,7 @@ done
 python3 - "$r/log" "$clips" "${durations[@]}" <<'PY'
 import re, sys, statistics
 log, n, durs = sys.argv[1], int(sys.argv[2]), [float(d) for d in sys.argv[3:]]
-starts = [float(m.group(1)) for m in re.finditer(r"^(\d+\.\d+) camwarden.capture: clip requested", open(log).read(), re.M)][:n]
+starts = [float(m.group(1)) for m in re.finditer(r"^\s*(\d+\.\d+) camwarden.capture: clip requested", open(log).read(), re.M)][:n]
 gaps = [b - a for a, b in zip(starts, starts[1:])]
 if gaps:
     drift = starts[-1] - starts[0] - 10 * (len(starts) - 1)

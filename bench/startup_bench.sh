@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Start-up time (process start until the window is up and waiting) and the
+# memory of the waiting window, over RUNS starts (default 10), offscreen on
+# the test camera with the schedule off.
+# Usage: bench/startup_bench.sh [build-dir]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+runs=${RUNS:-10}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/config/Quillory" "$work/home" "$work/runtime" "$work/clips"
+chmod 700 "$work/runtime"
+printf '[Camwarden]\nStartStopState=Off\nPath=%s/clips/\n' "$work" > "$work/config/Quillory/Quillory.ini"
+
+times=() rss=() pss=()
+for ((i = 0; i < runs; i++)); do
+  env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$work/config" HOME="$work/home" \
+      XDG_RUNTIME_DIR="$work/runtime" QT_MESSAGE_PATTERN='%{time boot} %{category}: %{message}' \
+      "$build/camwarden" --camera test > "$work/log" 2>&1 &
+  pid=$!
+  for _ in $(seq 100); do grep -q ' ready' "$work/log" && break; sleep 0.05; done
+  sleep 2  # settle, then read the waiting window's memory
+  # Both on the boot clock: when the kernel started the process, when the window was ready.
+  started=$(awk -v hz="$(getconf CLK_TCK)" '{print $22 / hz}' /proc/$pid/stat)
+  ready=$(awk '/ ready/ {print $1; exit}' "$work/log")
+  times+=("$(python3 -c "print($ready - $started)")")
+  rss+=("$(awk '/VmRSS/ {print $2}' /proc/$pid/status)")
+  pss+=("$(awk '/^Pss:/ {print $2}' /proc/$pid/smaps_rollup)")
+  kill -TERM $pid; wait $pid || true
+done
+python3 - "${times[*]}" "${rss[*]}" "${pss[*]}" <<'PY'
+import statistics, sys
+t, r, p = ([float(x) for x in a.split()] for a in sys.argv[1:])
+print(f"start-up to a waiting window: median {statistics.median(t)*1000:.0f} ms, max {max(t)*1000:.0f} ms over {len(t)} starts")
+print(f"memory of the waiting window: RSS median {statistics.median(r)/1024:.1f} MB, PSS median {statistics.median(p)/1024:.1f} MB")
+PY
