@@ -3,7 +3,8 @@
 #   1. the waiting program (schedule on, 24-hour interval): CPU and wake-ups
 #      over IDLE_SECONDS (default 60);
 #   2. start-to-start spacing of CLIPS clips (default 30) at a 10 s interval,
-#      on the program's own monotonic clock, and the accumulated drift;
+#      from the moment each clip falls due (the program's monotonic clock),
+#      and the accumulated drift;
 #   3. each clip's media length against the chosen 5 s.
 # Usage: bench/schedule_bench.sh [build-dir]
 set -euo pipefail
@@ -75,7 +76,7 @@ done
 python3 - "$r/log" "$clips" "${durations[@]}" <<'PY'
 import re, sys, statistics
 log, n, durs = sys.argv[1], int(sys.argv[2]), [float(d) for d in sys.argv[3:]]
-starts = [float(m.group(1)) for m in re.finditer(r"^\s*(\d+\.\d+) camwarden.capture: clip requested", open(log).read(), re.M)][:n]
+starts = [float(m.group(1)) for m in re.finditer(r"^\s*(\d+\.\d+) camwarden.capture: clip due", open(log).read(), re.M)][:n]
 gaps = [b - a for a, b in zip(starts, starts[1:])]
 if gaps:
     drift = starts[-1] - starts[0] - 10 * (len(starts) - 1)

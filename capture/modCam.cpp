@@ -74,6 +74,7 @@ int16_t modCam::StartCapture(Form1& form) {
         if (!folder.endsWith(PathSeparator())) folder += PathSeparator();
         const QString path = CleanPath(folder + QStringLiteral("SS ") + stamp + ".avi");
 
+        qCInfo(lcCam) << "clip due:" << path;
         CaptureWindow* window = hCapWnd_.get();
         if (window == nullptr) return 1;
         if (!window->SetCaptureFile(path)) return 1;
