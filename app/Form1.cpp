@@ -268,11 +268,9 @@ void Form1::ShowAfterLoad() {
 }
 
 void Form1::ShowAndFocus() {
-    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-    show();
-    raise();
-    activateWindow();
-    state_.HiddenInTray = false;
+    // Minimised without a tray it comes back too; otherwise as a click on the icon.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    cSysTray1_MouseUp(1, 0);
 }
 
 void Form1::Form_QueryUnload() {
