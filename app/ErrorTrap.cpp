@@ -1,8 +1,6 @@
 #include "app/ErrorTrap.h"
 
-#include <QLoggingCategory>
-
-Q_LOGGING_CATEGORY(lcErrors, "camwarden.app")
+#include "app/Logging.h"
 
 namespace camwarden {
 
@@ -25,7 +23,7 @@ void ErrorTrap::Report(int line) noexcept {
         } catch (...) {
             description = QStringLiteral("Application-defined or object-defined error");
         }
-        qCWarning(lcErrors).noquote() << name_ << "line" << line << description;
+        qCWarning(lcApp).noquote() << name_ << "line" << line << description;
         dialogs_.MsgBox(ErrorReportText(description, name_, line), MsgIcon::Exclamation,
                         QStringLiteral("Application Error"));
     } catch (...) {
@@ -41,9 +39,9 @@ void LogUntrapped(const char* handler) noexcept {
     try {
         throw;
     } catch (const std::exception& e) {
-        qCWarning(lcErrors) << handler << "failed:" << e.what();
+        qCWarning(lcApp) << handler << "failed:" << e.what();
     } catch (...) {
-        qCWarning(lcErrors) << handler << "failed";
+        qCWarning(lcApp) << handler << "failed";
     }
 }
 

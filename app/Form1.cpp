@@ -2,6 +2,7 @@
 
 #include "app/ErrorTrap.h"
 #include "app/Helpers.h"
+#include "app/Logging.h"
 #include "app/VbConvert.h"
 #include "schedule/Choices.h"
 #include "startup/mStartUp.h"
@@ -13,15 +14,12 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
-#include <QLoggingCategory>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
-
-Q_LOGGING_CATEGORY(lcForm, "camwarden.app")
 
 namespace camwarden {
 namespace {
@@ -164,11 +162,16 @@ void Form1::ConnectHandlers() {
     connect(cSysTray1.get(), &cSysTray::MouseUp, this, &Form1::cSysTray1_MouseUp);
 }
 
+QString Form1::HandCursorPath() const {
+    return platform_.programFolder + QStringLiteral("/HAND-M.CUR");
+}
+
 void Form1::LoadHandCursor() {
-    const QString path = platform_.programFolder + QStringLiteral("/HAND-M.CUR");
+    const QString path = HandCursorPath();
     QPixmap picture;
     if (!picture.load(path)) throw VbError(481, QStringLiteral("Invalid picture"));
-    customPointer_ = QCursor(picture, CursorHotSpot(path).x(), CursorHotSpot(path).y());
+    const QPoint hotSpot = CursorHotSpot(path);
+    customPointer_ = QCursor(picture, hotSpot.x(), hotSpot.y());
     hasCustomPointer_ = true;
 }
 
@@ -177,9 +180,7 @@ void Form1::Form_Load() {
     // Another running instance is detected before the window is made (main).
     trap(100, [&] { FormLoading = true; });
     trap(102, [&] { ApplySkin(*this, platform_.programFolder); });
-    if (trap.If(104, [&] {
-            return FileExists(platform_.programFolder + QStringLiteral("/HAND-M.CUR"));
-        })) {
+    if (trap.If(104, [&] { return FileExists(HandCursorPath()); })) {
         trap(106, [&] { LoadHandCursor(); });
     }
     trap(108, [&] {
@@ -284,7 +285,7 @@ void Form1::Form_QueryUnload() {
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
     });
-    qCInfo(lcForm) << "closing";
+    qCInfo(lcApp) << "closing";
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

@@ -117,6 +117,7 @@ protected:
 private:
     void CreateControls();
     void ConnectHandlers();
+    QString HandCursorPath() const;
     void LoadHandCursor();
 
     Platform& platform_;

@@ -1,4 +1,5 @@
 #include "app/Form1.h"
+#include "app/Logging.h"
 #include "app/SingleInstance.h"
 #include "platform/gst/GstCaptureSystem.h"
 #include "platform/qt/QtDialogs.h"
@@ -7,8 +8,9 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QLoggingCategory>
 #include <QTimer>
+#include <algorithm>
+#include <string_view>
 
 #ifdef Q_OS_UNIX
 #include "platform/posix/UnixSignals.h"
@@ -16,8 +18,6 @@
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
 #include "platform/xdg/XdgAutostartRegistry.h"
 #endif
-
-Q_LOGGING_CATEGORY(lcMain, "camwarden.app")
 
 namespace {
 
@@ -34,6 +34,10 @@ public:
 
 int main(int argc, char* argv[]) {
     using namespace camwarden;
+    // QApplication takes "-style" out of the arguments, so look first.
+    const bool styleAsked = std::any_of(argv + 1, argv + argc, [](const char* arg) {
+        return std::string_view(arg).starts_with("-style");
+    });
     QApplication app(argc, argv);
     QApplication::setApplicationName(QLatin1String(kProductTitle));
     QApplication::setOrganizationName(QLatin1String(kAppName));
@@ -43,8 +47,7 @@ int main(int argc, char* argv[]) {
     // The classic style draws the framed, captioned layout the program always
     // had, and repaints the once-a-second countdown for a fraction of what
     // Fusion's gradients cost. A style the user asks for still wins.
-    if (qEnvironmentVariableIsEmpty("QT_STYLE_OVERRIDE") &&
-        !QCoreApplication::arguments().contains(QStringLiteral("-style"))) {
+    if (qEnvironmentVariableIsEmpty("QT_STYLE_OVERRIDE") && !styleAsked) {
         QApplication::setStyle(QStringLiteral("Windows"));
     }
 
@@ -99,7 +102,7 @@ int main(int argc, char* argv[]) {
     // A close request may already have come during start-up (a signal while
     // the tray notice was up); the run is then over.
     // Marks the moment the window is up and the program waits for events.
-    QTimer::singleShot(0, [] { qCInfo(lcMain) << "ready"; });
+    QTimer::singleShot(0, [] { qCInfo(lcApp) << "ready"; });
     const int rc = form->Unloaded() ? 0 : QApplication::exec();
     form.reset();
     // Destroying the capture system waits (bounded) for clips still being finished.
