@@ -16,20 +16,7 @@ clips=${CLIPS:-30}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Writes the program's settings for a run: $1 = run folder, then key=value lines.
-preset() {
-  mkdir -p "$1/config/Quillory"
-  { echo '[Camwarden]'; printf '%s\n' "${@:2}"; echo "Path=$1/clips/"; } \
-    > "$1/config/Quillory/Quillory.ini"
-}
-
-run_env() {  # $1 = run folder
-  mkdir -p "$1/config/Quillory" "$1/home" "$1/runtime" "$1/clips"
-  chmod 700 "$1/runtime"
-  exec env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$1/config" HOME="$1/home" \
-      XDG_RUNTIME_DIR="$1/runtime" QT_MESSAGE_PATTERN='%{time process} %{category}: %{message}' \
-      "${@:2}"
-}
+source "$root/bench/common.sh"
 
 # Sum of a field over every thread of a process.
 thread_sum() { awk -v k="$2" '$1==k":" {s+=$2} END {print s+0}' /proc/"$1"/task/*/status 2>/dev/null; }
@@ -39,7 +26,7 @@ if (( idle_seconds > 0 )); then
 echo "== waiting program: schedule on, 24-hour interval, ${idle_seconds} s"
 r=$work/idle
 preset "$r" OftenIndex=13 OftenIndex1=1 StartStopState=On
-run_env "$r" "$bin" --camera test >"$r/log" 2>&1 &
+run_program "$r" "$bin" --camera test >"$r/log" 2>&1 &
 pid=$!
 sleep 5  # start-up is not waiting
 t0=$(cpu_ticks $pid); w0=$(( $(thread_sum $pid voluntary_ctxt_switches) + $(thread_sum $pid nonvoluntary_ctxt_switches) ))
@@ -61,7 +48,7 @@ fi
 echo "== ${clips} clips, every 10 s, 5 s long"
 r=$work/spacing
 preset "$r" OftenIndex=1 OftenIndex1=1 ReturnSecondsRec=5 StartStopState=On
-run_env "$r" "$bin" --camera test >"$r/log" 2>&1 &
+run_program "$r" "$bin" --camera test >"$r/log" 2>&1 &
 pid=$!
 # Wait until the wanted number of clips has finished.
 deadline=$(( SECONDS + clips * 10 + 30 ))

@@ -9,15 +9,12 @@ build=${1:-$root/build}
 runs=${RUNS:-10}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/config/Quillory" "$work/home" "$work/runtime" "$work/clips"
-chmod 700 "$work/runtime"
-printf '[Camwarden]\nStartStopState=Off\nPath=%s/clips/\n' "$work" > "$work/config/Quillory/Quillory.ini"
+source "$root/bench/common.sh"
+preset "$work" StartStopState=Off
 
 times=() rss=() pss=()
 for ((i = 0; i < runs; i++)); do
-  env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$work/config" HOME="$work/home" \
-      XDG_RUNTIME_DIR="$work/runtime" QT_MESSAGE_PATTERN='%{time boot} %{category}: %{message}' \
-      "$build/camwarden" --camera test > "$work/log" 2>&1 &
+  run_program "$work" "$build/camwarden" --camera test > "$work/log" 2>&1 &
   pid=$!
   for _ in $(seq 100); do grep -q ' ready' "$work/log" && break; sleep 0.05; done
   sleep 2  # settle, then read the waiting window's memory
