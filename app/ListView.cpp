@@ -39,7 +39,10 @@ QString ListView::ItemText(int index) const {
 
 void ListView::SelectIndex(int index) {
     if (index < 1 || index > Count()) throw VbError::IndexOutOfBounds();
-    QTreeWidgetItem* item = topLevelItem(index - 1);
+    Select(topLevelItem(index - 1));
+}
+
+void ListView::Select(QTreeWidgetItem* item) {
     setCurrentItem(item);
     item->setSelected(true);
 }
@@ -63,9 +66,7 @@ void ListView::KeepSelection() {
     // A ctrl-click on the selected row would leave the list without a choice.
     if (lastSelected_.isValid()) {
         const QSignalBlocker block(this);
-        QTreeWidgetItem* item = itemFromIndex(lastSelected_);
-        setCurrentItem(item);
-        item->setSelected(true);
+        Select(itemFromIndex(lastSelected_));
     }
 }
 

@@ -33,6 +33,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void Select(QTreeWidgetItem* item);
     void KeepSelection();
 
     QPersistentModelIndex lastSelected_;
