@@ -72,9 +72,14 @@ Form1::Form1(Platform& platform, ProgramState& state, QWidget* parent)
     ConnectHandlers();
     // The icon is stored switched on: it is in the tray as soon as the window exists.
     cSysTray1->LoadConfiguration({true, Picture::FromIcon(QuilloryIcon()), QString()});
+    platform_.capture->SetClipFailedHandler(
+        [this](const QString& file, const QString& why) { cam_.ClipFailed(*this, file, why); });
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() {
+    // The capture system outlives the window.
+    platform_.capture->SetClipFailedHandler({});
+}
 
 void Form1::CreateControls() {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

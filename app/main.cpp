@@ -28,6 +28,7 @@ public:
                                                                   QWidget*) override {
         return nullptr;
     }
+    void SetClipFailedHandler(ClipFailedHandler) override {}
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QWidget;
@@ -69,10 +70,16 @@ public:
 // after a window is gone are waited for when the program quits.
 class CaptureSystem {
 public:
+    using ClipFailedHandler = std::function<void(const QString& file, const QString& why)>;
+
     virtual ~CaptureSystem() = default;
     // nullptr when no window can be made.
     virtual std::unique_ptr<CaptureWindow> CreateCaptureWindow(const QString& name,
                                                                QWidget* owner) = 0;
+    // Called on the thread that made the system whenever a clip that had
+    // started ends by a failure (disk full, camera gone, file removed)
+    // rather than by a stop. An empty handler stops the calls.
+    virtual void SetClipFailedHandler(ClipFailedHandler handler) = 0;
 };
 
 }  // namespace camwarden

@@ -95,6 +95,11 @@ int16_t modCam::StartCapture(Form1& form) {
     }
 }
 
+void modCam::ClipFailed(Form1& form, const QString& file, const QString& why) {
+    qCWarning(lcCam).noquote() << "clip failed:" << file << "-" << why;
+    form.dialogs().MsgBox(QStringLiteral("Error capturing video."));
+}
+
 void modCam::RecordClip(Form1& form) {
     form.state().ClipSecondsLeft = form.state().ClipSeconds;
     if (StartCapture(form) != 0) {

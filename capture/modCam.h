@@ -27,6 +27,9 @@ public:
     // 0 when the capture is running (or already was), 1 when it could not start.
     int16_t StartCapture(Form1& form);
     void RecordClip(Form1& form);
+    // A clip that had started ended by a failure: the user hears of it the
+    // way a clip that could not start is reported.
+    void ClipFailed(Form1& form, const QString& file, const QString& why);
 
 private:
     CaptureSystem& system_;

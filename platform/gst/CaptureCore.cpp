@@ -1,6 +1,7 @@
 #include "platform/gst/CaptureCore.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/gst/CaptureLog.h"
 
@@ -8,12 +9,62 @@ namespace camwarden::capgst {
 
 Q_LOGGING_CATEGORY(lcCapture, "camwarden.capture")
 
+namespace {
+
+// How long a process ending through exit() waits for its clips.
+constexpr std::chrono::milliseconds kExitBound{3000};
+
+// A library may end the process with exit() (Qt does when the display
+// connection breaks), which runs no destructor of ours. The cores alive
+// then are found here, so their clips still get their index. It is the one
+// process-wide list: exit() hands its handlers no context to find them by.
+struct LiveCores {
+    std::mutex m;
+    std::vector<CaptureCore*> cores;
+};
+
+LiveCores& Live() {
+    static LiveCores live;
+    return live;
+}
+
+void FinishClipsAtExit() {
+    std::vector<CaptureCore*> cores;
+    {
+        std::lock_guard lock(Live().m);
+        cores = Live().cores;
+    }
+    if (!cores.empty()) qCWarning(lcCapture) << "The process is ending; finishing its clips";
+    for (CaptureCore* core : cores) core->Shutdown(kExitBound);
+}
+
+void Register(CaptureCore* core) {
+    static std::once_flag once;
+    // Made before the handler is registered, so it is still there when the handler runs.
+    std::call_once(once, [] {
+        Live();
+        std::atexit(FinishClipsAtExit);
+    });
+    std::lock_guard lock(Live().m);
+    Live().cores.push_back(core);
+}
+
+void Unregister(CaptureCore* core) {
+    std::lock_guard lock(Live().m);
+    std::erase(Live().cores, core);
+}
+
+}  // namespace
+
 CaptureCore::CaptureCore(QString runCamera, SettingsLocation settings)
     : settings_(std::move(settings)),
       runCamera_(std::move(runCamera)),
-      worker_([this](const std::stop_token& stop) { Run(stop); }) {}
+      worker_([this](const std::stop_token& stop) { Run(stop); }) {
+    Register(this);
+}
 
 CaptureCore::~CaptureCore() {
+    Unregister(this);
     Shutdown(std::chrono::milliseconds(3000));
 }
 
@@ -111,6 +162,11 @@ void CaptureCore::SetClipFinishedHandler(std::function<void(const ClipReport&)> 
     onFinished_ = std::move(handler);
 }
 
+std::optional<CaptureCore::DiskUse> CaptureCore::LastDiskUse() const {
+    std::lock_guard lock(m_);
+    return lastDiskUse_;
+}
+
 void CaptureCore::Run(const std::stop_token& stop) {
     auto next = SteadyTime::max();
     while (!stop.stop_requested()) {
@@ -142,11 +198,17 @@ void CaptureCore::Run(const std::stop_token& stop) {
             std::lock_guard lock(m_);
             handler = onFinished_;
         }
+        std::vector<ClipReport> reports;
+        for (const auto& c : done) reports.push_back(c->Report());
         if (handler) {
-            for (const auto& c : done) handler(c->Report());
+            for (const auto& r : reports) handler(r);
         }
         {
             std::lock_guard lock(m_);
+            for (const auto& r : reports) {
+                if (r.bytes > 0 && r.seconds > 0)
+                    lastDiskUse_ = DiskUse{r.bytes / r.seconds, r.seconds};
+            }
             std::erase_if(clips_, [&](const auto& c) {
                 return std::find(done.begin(), done.end(), c) != done.end();
             });

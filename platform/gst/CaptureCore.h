@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -43,6 +44,14 @@ public:
 
     void SetClipFinishedHandler(std::function<void(const ClipReport&)> handler);
 
+    // What the latest clip that wrote anything took on disk, per second of
+    // video, and its length; nullopt before the first one.
+    struct DiskUse {
+        double bytesPerSecond = 0;
+        double seconds = 0;
+    };
+    std::optional<DiskUse> LastDiskUse() const;
+
 private:
     void Wake();
     void Run(const std::stop_token& stop);
@@ -60,6 +69,7 @@ private:
     QString runCamera_;
     std::vector<std::shared_ptr<Clip>> clips_;
     std::function<void(const ClipReport&)> onFinished_;
+    std::optional<DiskUse> lastDiskUse_;
     std::jthread worker_;  // last, so it stops before the rest goes
 };
 

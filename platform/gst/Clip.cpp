@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include "platform/gst/AviRepair.h"
 #include "platform/gst/CaptureLog.h"
 
 namespace camwarden::capgst {
@@ -38,13 +39,15 @@ Clip::~Clip() {
 std::shared_ptr<Clip> Clip::Start(ClipPlan plan, Wake wake, QString* error) {
     std::shared_ptr<Clip> clip(new Clip(std::move(plan), std::move(wake)));
     clip->requested_ = steady_clock::now();
-    if (!clip->Build(error)) return nullptr;
+    if (!clip->Build(error)) {
+        if (clip->file_) clip->file_->Remove();
+        return nullptr;
+    }
 
-    const bool existed = QFile::exists(clip->plan_.file);
     const auto fail = [&](const QString& why) -> std::shared_ptr<Clip> {
         gst_element_set_state(clip->pipeline_.get(), GST_STATE_NULL);
-        // A file this request made and left without a single frame is litter.
-        if (!existed && clip->frames_.load() == 0) QFile::remove(clip->plan_.file);
+        // The file is this request's own; without a frame it is litter.
+        if (clip->frames_.load() == 0) clip->file_->Remove();
         if (error) *error = why;
         return nullptr;
     };
@@ -84,6 +87,15 @@ bool Clip::Build(QString* error) {
         return false;
     };
 
+    file_ = ClipFile::Create(plan_.file, error);
+    if (!file_) return false;
+    if (file_->path() != plan_.file) {
+        qCInfo(lcCapture).noquote()
+            << "A file named" << plan_.file << "is already there; recording into" << file_->path()
+            << "instead";
+        plan_.file = file_->path();
+    }
+
     pipeline_ = SinkElement(gst_pipeline_new("clip"));
     GstElementPtr src = MakeCameraSource(plan_.camera, f, plan_.settings, plan_.testState);
     if (!pipeline_ || !src) return failed("the camera source cannot be made");
@@ -96,7 +108,7 @@ bool Clip::Build(QString* error) {
     GstElement* enc = f.mjpeg ? nullptr : Make("jpegenc");
     GstElement* jpegCaps = Make("capsfilter");
     mux_ = Make("avimux");
-    sink_ = Make("filesink");
+    sink_ = Make("fdsink");
     GstElement* all[] = {srcCaps, rate, rateCaps, convert, rawCaps, enc, jpegCaps, mux_, sink_};
     bool complete = true;
     for (GstElement* e : all) {
@@ -122,7 +134,7 @@ bool Clip::Build(QString* error) {
     }
     const GstCapsPtr jpeg(gst_caps_new_empty_simple("image/jpeg"));
     g_object_set(jpegCaps, "caps", jpeg.get(), nullptr);
-    g_object_set(sink_, "location", QFile::encodeName(plan_.file).constData(), nullptr);
+    g_object_set(sink_, "fd", file_->descriptor(), nullptr);
 
     const bool linked =
         f.mjpeg ? gst_element_link_many(src.get(), srcCaps, rate, rateCaps, jpegCaps, nullptr)
@@ -170,6 +182,9 @@ GstPadProbeReturn Clip::OnFrame(GstPad*, GstPadProbeInfo*, gpointer self) {
 }
 
 GstBusSyncReply Clip::OnBusMessage(GstBus*, GstMessage* msg, gpointer self) {
+    // Every message is dropped here, so it is ours to release: a message
+    // holds its source element, and through it the whole pipeline.
+    const GstMessagePtr owned(msg);
     auto* clip = static_cast<Clip*>(self);
     switch (GST_MESSAGE_TYPE(msg)) {
         case GST_MESSAGE_EOS: {
@@ -284,13 +299,18 @@ void Clip::ForceEnd() {
 
 void Clip::Finalize() {
     gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
-    ClipReport r;
+    bool closedProperly = false;
+    {
+        std::lock_guard lock(m_);
+        closedProperly = eos_ && !sinkFailed_;
+    }
+    SettleFile(closedProperly);
     {
         std::lock_guard lock(m_);
         state_ = State::Done;
         finished_ = steady_clock::now();
     }
-    r = Report();
+    const ClipReport r = Report();
     if (r.error.isEmpty()) {
         qCInfo(lcCapture).noquote() << "Clip finished:" << r.file << "-" << r.frames << "frames,"
                                     << QString::number(r.seconds, 'f', 2) << "s";
@@ -301,6 +321,39 @@ void Clip::Finalize() {
     }
 }
 
+void Clip::SettleFile(bool closedProperly) {
+    QString why;
+    if (!file_->StillInPlace(&why)) {
+        std::lock_guard lock(m_);
+        if (error_.isEmpty()) error_ = why;
+        return;
+    }
+    if (!closedProperly && frames_.load() > 0) {
+        QFile f;
+        AviRepair repaired;
+        if (f.open(file_->descriptor(), QIODevice::ReadWrite | QIODevice::Unbuffered,
+                   QFileDevice::DontCloseHandle))
+            repaired = RepairAvi(f);
+        if (repaired.ok) {
+            qCInfo(lcCapture).noquote()
+                << "Clip" << plan_.file << "closed with its index:" << repaired.frames
+                << "whole frames kept";
+        } else {
+            qCWarning(lcCapture).noquote()
+                << "Clip" << plan_.file << "could not be closed properly:" << repaired.error;
+        }
+        frames_ = repaired.frames;
+    }
+    const bool empty = frames_.load() == 0;
+    if (empty) {
+        file_->Remove();
+        qCWarning(lcCapture).noquote() << "Clip" << plan_.file << "removed: it holds no frame";
+    }
+    std::lock_guard lock(m_);
+    bytes_ = empty ? 0 : file_->Size();
+    if (empty && error_.isEmpty()) error_ = QStringLiteral("no frame was recorded");
+}
+
 ClipReport Clip::Report() const {
     ClipReport r;
     r.file = plan_.file;
@@ -308,6 +361,7 @@ ClipReport Clip::Report() const {
     r.rate = plan_.format.outputRate;
     r.seconds = r.rate.num > 0 ? double(r.frames) * r.rate.den / r.rate.num : 0.0;
     std::lock_guard lock(m_);
+    r.bytes = bytes_;
     r.error = error_;
     r.requested = requested_;
     r.firstFrame = firstFrame_;

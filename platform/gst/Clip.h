@@ -12,6 +12,7 @@
 
 #include "platform/gst/Camera.h"
 #include "platform/gst/CaptureSettings.h"
+#include "platform/gst/ClipFile.h"
 #include "platform/gst/GstPtr.h"
 
 namespace camwarden::capgst {
@@ -22,7 +23,7 @@ struct ClipPlan {
     Camera camera;
     ChosenFormat format;
     DriverSettings settings;
-    QString file;
+    QString file;                   // the name asked for; a taken name gets a number
     uint32_t timeLimitSeconds = 0;  // 0: until stopped
     std::shared_ptr<TestCameraState> testState;
 };
@@ -32,8 +33,9 @@ struct ClipReport {
     QString file;
     uint64_t frames = 0;
     Fraction rate;
-    double seconds = 0;  // the file's length: frames at the clip's rate
-    QString error;       // empty when the clip ended as asked
+    double seconds = 0;   // the file's length: frames at the clip's rate
+    long long bytes = 0;  // what the file holds
+    QString error;        // empty when the clip ended as asked
     SteadyTime requested;
     std::optional<SteadyTime> firstFrame;  // reached the muxer
     std::optional<SteadyTime> finishRequested;
@@ -74,12 +76,16 @@ private:
     Clip(ClipPlan plan, Wake wake);
     bool Build(QString* error);
     void Finalize();
+    // After the pipeline has stopped: repairs a file that was not closed
+    // properly, notices one that vanished, drops one without a frame.
+    void SettleFile(bool closedProperly);
 
     static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* msg, gpointer self);
     static GstPadProbeReturn OnFrame(GstPad*, GstPadProbeInfo*, gpointer self);
 
     ClipPlan plan_;
     Wake wake_;
+    std::unique_ptr<ClipFile> file_;  // outlives the pipeline writing into it
     GstElementPtr pipeline_;
     GstElement* mux_ = nullptr;   // owned by the pipeline
     GstElement* sink_ = nullptr;  // owned by the pipeline
@@ -101,6 +107,7 @@ private:
     SteadyTime deadline_;
     SteadyTime finished_;
     std::atomic<uint64_t> frames_{0};
+    long long bytes_ = 0;
 };
 
 }  // namespace camwarden::capgst

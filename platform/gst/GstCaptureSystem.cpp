@@ -36,6 +36,7 @@ GstCaptureSystem::GstCaptureSystem(const QString& camera, const QString& setting
     : core_(std::make_shared<CaptureCore>(
           camera, settingsFile.isEmpty() ? SettingsLocation() : SettingsLocation(settingsFile))) {
     InitGStreamer();
+    core_->SetClipFinishedHandler([this](const ClipReport& r) { OnClipFinished(r); });
 }
 
 GstCaptureSystem::~GstCaptureSystem() {
@@ -53,7 +54,28 @@ void GstCaptureSystem::SetTestCameraPlugged(bool plugged) {
 }
 
 void GstCaptureSystem::SetClipFinishedHandler(std::function<void(const ClipReport&)> handler) {
-    core_->SetClipFinishedHandler(std::move(handler));
+    std::lock_guard lock(m_);
+    onFinished_ = std::move(handler);
+}
+
+void GstCaptureSystem::SetClipFailedHandler(ClipFailedHandler handler) {
+    onFailed_ = std::move(handler);
+}
+
+void GstCaptureSystem::OnClipFinished(const ClipReport& report) {
+    std::function<void(const ClipReport&)> finished;
+    {
+        std::lock_guard lock(m_);
+        finished = onFinished_;
+    }
+    if (finished) finished(report);
+    if (report.error.isEmpty()) return;
+    QMetaObject::invokeMethod(
+        home_.get(),
+        [this, file = report.file, why = report.error] {
+            if (onFailed_) onFailed_(file, why);
+        },
+        Qt::QueuedConnection);
 }
 
 bool GstCaptureSystem::WaitUntilIdle(std::chrono::milliseconds bound) {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "capture/CaptureWindow.h"
 #include "platform/gst/Clip.h"
@@ -37,6 +39,7 @@ public:
 
     std::unique_ptr<CaptureWindow> CreateCaptureWindow(const QString& name,
                                                        QWidget* owner) override;
+    void SetClipFailedHandler(ClipFailedHandler handler) override;
 
     // Pulling the test camera's plug ends its clip with an error, as
     // unplugging a webcam does.
@@ -47,6 +50,14 @@ public:
     bool WaitUntilIdle(std::chrono::milliseconds bound);
 
 private:
+    void OnClipFinished(const capgst::ClipReport& report);  // on a capture thread
+
+    // Failures are handed over on the thread that made the system; posts
+    // still pending when it goes are dropped with this.
+    std::unique_ptr<QObject> home_ = std::make_unique<QObject>();
+    ClipFailedHandler onFailed_;  // used on that thread only
+    std::mutex m_;
+    std::function<void(const capgst::ClipReport&)> onFinished_;
     std::shared_ptr<capgst::CaptureCore> core_;
 };
 

@@ -1,5 +1,9 @@
 #include "platform/gst/GstCaptureWindow.h"
 
+#include <QFileInfo>
+#include <QStorageInfo>
+#include <algorithm>
+
 #include "platform/gst/CaptureCore.h"
 #include "platform/gst/CaptureDialogs.h"
 #include "platform/gst/CaptureLog.h"
@@ -10,6 +14,34 @@ namespace camwarden {
 using namespace capgst;
 
 namespace {
+
+// Below this a clip is not even started: it could not hold a second of video.
+constexpr long long kRoomFloor = 1024 * 1024;
+// Clips of one schedule come out alike in size but not exactly.
+constexpr double kRoomMargin = 1.25;
+constexpr double kShortestClip = 5;
+
+// A clip the folder clearly has no room for is refused before it starts,
+// so a full disk gives one report per clip instead of a string of broken
+// files. The need is judged from the latest clip's bytes per second.
+bool HasRoom(const QString& file, uint32_t limitSeconds,
+             const std::optional<CaptureCore::DiskUse>& last, QString* why) {
+    const QStorageInfo storage(QFileInfo(file).absolutePath());
+    if (!storage.isValid() || !storage.isReady()) return true;  // creating the file will say why
+    long long need = kRoomFloor;
+    if (last) {
+        const double seconds =
+            std::max(limitSeconds > 0 ? limitSeconds : last->seconds, kShortestClip);
+        need = std::max(need, static_cast<long long>(last->bytesPerSecond * seconds * kRoomMargin));
+    }
+    const long long free = storage.bytesAvailable();
+    if (free >= need) return true;
+    *why = QStringLiteral("only %1 KB free in %2, a clip needs about %3 KB")
+               .arg(free / 1024)
+               .arg(storage.rootPath())
+               .arg(need / 1024);
+    return false;
+}
 
 void TakeRateFrom(const DriverSettings& s, CaptureParms& parms) {
     if (s.frameRateNum > 0)
@@ -126,6 +158,10 @@ bool GstCaptureWindow::Sequence() {
     plan.testState = core_->TestState();
 
     QString why;
+    if (!HasRoom(file_, plan.timeLimitSeconds, core_->LastDiskUse(), &why)) {
+        qCWarning(lcCapture).noquote() << "Cannot capture into" << file_ << ":" << why;
+        return false;
+    }
     clip_ = core_->StartClip(std::move(plan), &why);
     if (!clip_) {
         qCWarning(lcCapture).noquote() << "Cannot capture into" << file_ << ":" << why;

@@ -168,7 +168,9 @@ public:
         if (refuse.contains("Create")) return nullptr;
         return std::make_unique<Window>(*this);
     }
+    void SetClipFailedHandler(ClipFailedHandler handler) override { onFailed = std::move(handler); }
 
+    ClipFailedHandler onFailed;  // a test calls it as a failing clip would
     QStringList log;
     QSet<QString> refuse;
     CaptureParms parms;

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+namespace camwarden::capgst {
+
+// The file one clip is written into. It is created exclusively, so a clip
+// never writes over another file or through a link planted at its name; the
+// pipeline writes into the descriptor held here.
+class ClipFile {
+public:
+    // Creates `wanted`, or when that name is taken the same name with " (2)",
+    // " (3)" ... before ".avi". Null when nothing could be created; *error
+    // says why.
+    static std::unique_ptr<ClipFile> Create(const QString& wanted, QString* error);
+    ~ClipFile();
+    ClipFile(const ClipFile&) = delete;
+    ClipFile& operator=(const ClipFile&) = delete;
+
+    const QString& path() const { return path_; }
+    int descriptor() const { return fd_; }
+    // Bytes written so far, whatever has happened to the name since.
+    long long Size() const;
+    // False when the file was removed or replaced under its name since it
+    // was created; *why then says which.
+    bool StillInPlace(QString* why) const;
+    // Deletes the file, but only while its name still means this file.
+    void Remove();
+
+private:
+    ClipFile(QString path, int fd);
+
+    QString path_;
+    int fd_ = -1;
+};
+
+// The name tried after `wanted` was taken `attempt` - 1 times (attempt >= 2).
+QString NumberedName(const QString& wanted, int attempt);
+
+}  // namespace camwarden::capgst

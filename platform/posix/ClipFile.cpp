@@ -1,0 +1,78 @@
+#include "platform/gst/ClipFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+
+namespace camwarden::capgst {
+namespace {
+
+// More clips than this sharing one second's name means something else is
+// wrong; give up rather than search on.
+constexpr int kMaxAttempts = 999;
+
+QString ErrnoText(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+}  // namespace
+
+QString NumberedName(const QString& wanted, int attempt) {
+    const QString suffix = QStringLiteral(" (%1)").arg(attempt);
+    if (wanted.endsWith(QLatin1String(".avi"), Qt::CaseInsensitive))
+        return wanted.left(wanted.size() - 4) + suffix + wanted.right(4);
+    return wanted + suffix;
+}
+
+ClipFile::ClipFile(QString path, int fd) : path_(std::move(path)), fd_(fd) {}
+
+ClipFile::~ClipFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::unique_ptr<ClipFile> ClipFile::Create(const QString& wanted, QString* error) {
+    for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
+        const QString name = attempt == 1 ? wanted : NumberedName(wanted, attempt);
+        // O_EXCL with O_CREAT fails on any existing name, a link included.
+        const int fd = ::open(QFile::encodeName(name).constData(),
+                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) return std::unique_ptr<ClipFile>(new ClipFile(name, fd));
+        const int err = errno;
+        if (err != EEXIST) {
+            if (error)
+                *error = QStringLiteral("%1 cannot be created: %2").arg(name, ErrnoText(err));
+            return nullptr;
+        }
+    }
+    if (error) *error = QStringLiteral("every name for %1 is taken").arg(wanted);
+    return nullptr;
+}
+
+long long ClipFile::Size() const {
+    struct stat st = {};
+    return ::fstat(fd_, &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+}
+
+bool ClipFile::StillInPlace(QString* why) const {
+    struct stat mine = {};
+    struct stat named = {};
+    if (::fstat(fd_, &mine) != 0 || mine.st_nlink == 0 ||
+        ::lstat(QFile::encodeName(path_).constData(), &named) != 0) {
+        if (why) *why = QStringLiteral("the clip's file was removed while recording");
+        return false;
+    }
+    if (mine.st_dev != named.st_dev || mine.st_ino != named.st_ino) {
+        if (why) *why = QStringLiteral("the clip's file was replaced while recording");
+        return false;
+    }
+    return true;
+}
+
+void ClipFile::Remove() {
+    if (StillInPlace(nullptr)) ::unlink(QFile::encodeName(path_).constData());
+}
+
+}  // namespace camwarden::capgst
