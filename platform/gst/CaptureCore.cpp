@@ -213,6 +213,10 @@ void CaptureCore::Run(const std::stop_token& stop) {
                 return std::find(done.begin(), done.end(), c) != done.end();
             });
         }
+        // Whoever waits for the clips to be done may count on the worker
+        // holding none of them any more.
+        clips.clear();
+        done.clear();
         doneCv_.notify_all();
     }
 }

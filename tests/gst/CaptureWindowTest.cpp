@@ -1,7 +1,10 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <QtEndian>
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -9,6 +12,7 @@
 #include <vector>
 
 #include "AviProbe.h"
+#include "platform/gst/AviRepair.h"
 #include "platform/gst/GstCaptureSystem.h"
 
 namespace camwarden {
@@ -292,6 +296,117 @@ TEST_F(TestCameraCapture, SequenceSetupIsKeptAsWritten) {
     CaptureParms back;
     ASSERT_TRUE(w->GetSequenceSetup(back));
     EXPECT_EQ(back, p);
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+TEST_F(TestCameraCapture, ATakenNameOrALinkIsNeverWrittenOver) {
+    // Clocks go back (the end of summer time): the name of a clip may be taken.
+    const QString taken = File("SS 2022-10-30 02-30-00.avi");
+    const QString link = File("SS 2022-10-30 02-30-00 (2).avi");
+    const QString target = File("elsewhere.txt");
+    {
+        QFile f(taken);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("an earlier clip");
+    }
+    {
+        QFile f(target);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("not a clip");
+    }
+    ASSERT_TRUE(QFile::link(target, link));
+    auto w = Connected("test");
+    ASSERT_TRUE(w);
+    Prepare(*w, taken, 66667, 1);
+    ASSERT_TRUE(w->Sequence());
+    ASSERT_TRUE(system_->WaitUntilIdle(5s));
+
+    EXPECT_EQ(ReadAll(taken), "an earlier clip");
+    EXPECT_EQ(ReadAll(target), "not a clip");
+    const QString numbered = File("SS 2022-10-30 02-30-00 (3).avi");
+    ExpectFinishedMjpegAvi(ProbeAvi(numbered));
+    ASSERT_EQ(Reports().size(), 1u);
+    EXPECT_EQ(Reports()[0].file, numbered);
+}
+
+TEST_F(TestCameraCapture, AFileRemovedWhileRecordingIsAFailureNotAClip) {
+    auto w = Connected("test");
+    ASSERT_TRUE(w);
+    QStringList failures;
+    system_->SetClipFailedHandler(
+        [&](const QString& file, const QString& why) { failures << file + ": " + why; });
+    Prepare(*w, File("vanishing.avi"));
+    ASSERT_TRUE(w->Sequence());
+    QTest::qWait(500);
+    ASSERT_TRUE(QFile::remove(File("vanishing.avi")));
+    w->Stop();
+    ASSERT_TRUE(system_->WaitUntilIdle(5s));
+    ASSERT_EQ(Reports().size(), 1u);
+    EXPECT_THAT(Reports()[0].error.toStdString(), ::testing::HasSubstr("removed"));
+    // Handed to the window's thread, not called from the capture thread.
+    EXPECT_TRUE(failures.isEmpty());
+    QTest::qWait(50);
+    EXPECT_EQ(failures.size(), 1);
+
+    // A clip that ends as asked is no failure.
+    Prepare(*w, File("kept.avi"), 66667, 1);
+    ASSERT_TRUE(w->Sequence());
+    ASSERT_TRUE(system_->WaitUntilIdle(5s));
+    QTest::qWait(50);
+    EXPECT_EQ(failures.size(), 1);
+}
+
+// The index entries of a finished file, 16 bytes each.
+QByteArray IndexOf(const QByteArray& avi) {
+    const qsizetype at = avi.lastIndexOf("idx1");
+    if (at < 0) return {};
+    const quint32 size = qFromLittleEndian<quint32>(avi.constData() + at + 4);
+    return avi.mid(at + 8, size);
+}
+
+// A writer cut off mid-frame (disk full) leaves no index; the repair keeps
+// every whole frame and writes the index exactly as the muxer would have.
+TEST_F(TestCameraCapture, ACutOffFileIsRepairedToItsWholeFrames) {
+    auto w = Connected("test");
+    ASSERT_TRUE(w);
+    Prepare(*w, File("whole.avi"), 66667, 1);
+    ASSERT_TRUE(w->Sequence());
+    ASSERT_TRUE(system_->WaitUntilIdle(5s));
+    const QByteArray whole = ReadAll(File("whole.avi"));
+    const QByteArray index = IndexOf(whole);
+    ASSERT_EQ(index.size(), 15 * 16);
+    // Cut in the middle of the tenth frame.
+    const quint32 tenth = qFromLittleEndian<quint32>(index.constData() + 9 * 16 + 8);
+    const auto repair = [&](qsizetype keep) {
+        QFile f(File("cut.avi"));
+        EXPECT_TRUE(f.open(QIODevice::ReadWrite | QIODevice::Truncate));
+        f.write(whole.left(keep));
+        f.flush();
+        return capgst::RepairAvi(f);
+    };
+
+    const capgst::AviRepair r = repair(tenth + 100);
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_EQ(r.frames, 9u);
+    const QByteArray repaired = ReadAll(File("cut.avi"));
+    EXPECT_EQ(IndexOf(repaired), index.left(9 * 16));
+    EXPECT_EQ(repaired.size(), tenth + 8 + 9 * 16);
+    const AviInfo info = ProbeAvi(File("cut.avi"));
+    ExpectFinishedMjpegAvi(info);
+    EXPECT_EQ(info.decodedFrames, 9);
+    EXPECT_DOUBLE_EQ(info.duration, 9 / 15.0);
+
+    // A finished file comes through unchanged.
+    EXPECT_EQ(repair(whole.size()).frames, 15u);
+    EXPECT_EQ(ReadAll(File("cut.avi")), whole);
+    // Nothing past the header: no frame; no header: not an AVI.
+    const quint32 first = qFromLittleEndian<quint32>(index.constData() + 8);
+    EXPECT_EQ(repair(first + 4).frames, 0u);
+    EXPECT_FALSE(repair(100).ok);
 }
 
 }  // namespace
