@@ -167,7 +167,17 @@ Fraction FrameRateFromMicroSeconds(uint32_t us) {
 
 uint32_t MicroSecondsFromFrameRate(Fraction rate) {
     if (rate.num <= 0 || rate.den <= 0) return 0;
-    return static_cast<uint32_t>(std::llround(1e6 * rate.den / rate.num));
+    // The field holds 32 bits: a slower rate than it can state gets the slowest it can.
+    const double us = std::round(1e6 * rate.den / rate.num);
+    return us >= double(UINT32_MAX) ? UINT32_MAX : static_cast<uint32_t>(us);
+}
+
+Fraction BoundedFrameRate(Fraction rate) {
+    if (rate.num <= 0 || rate.den <= 0) return {15, 1};
+    if (int64_t(rate.num) > int64_t(kMaxFramesPerSecond) * rate.den)
+        return {kMaxFramesPerSecond, 1};
+    if (rate.num < rate.den) return {1, 1};
+    return rate;
 }
 
 namespace {
@@ -195,7 +205,7 @@ bool UsesMjpeg(const GstCaps* offered, const DriverSettings& settings) {
 std::optional<ChosenFormat> ChooseFormat(const GstCaps* offered, const DriverSettings& settings,
                                          Fraction requested) {
     if (!offered || gst_caps_is_empty(offered) || gst_caps_is_any(offered)) return std::nullopt;
-    if (requested.num <= 0 || requested.den <= 0) requested = {15, 1};
+    requested = BoundedFrameRate(requested);
 
     const bool mjpeg = UsesMjpeg(offered, settings);
 

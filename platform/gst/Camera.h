@@ -55,6 +55,11 @@ struct Fraction {
 Fraction FrameRateFromMicroSeconds(uint32_t microSecPerFrame);
 uint32_t MicroSecondsFromFrameRate(Fraction rate);
 
+// What a clip may be recorded at, whatever was asked: 1 to 120 frames per
+// second (15 when the request means nothing).
+constexpr int kMaxFramesPerSecond = 120;
+Fraction BoundedFrameRate(Fraction rate);
+
 struct ChosenFormat {
     bool mjpeg = false;  // the camera's MJPEG is passed through
     GstCapsPtr sourceCaps;

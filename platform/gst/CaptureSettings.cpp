@@ -2,6 +2,8 @@
 
 #include <QSettings>
 
+#include "platform/gst/Camera.h"
+
 namespace camwarden::capgst {
 namespace {
 
@@ -29,8 +31,16 @@ DriverSettings SettingsLocation::Load() const {
     s.passMjpeg = qs->value(QStringLiteral("PassMjpeg"), s.passMjpeg).toBool();
     s.jpegQuality = qs->value(QStringLiteral("JpegQuality"), s.jpegQuality).toInt();
     // Hand-edited nonsense must not reach the pipeline.
-    if (s.width < 0 || s.height < 0 || (s.width == 0) != (s.height == 0)) s.width = s.height = 0;
-    if (s.frameRateNum < 0 || s.frameRateDen <= 0) {
+    // Sizes past any camera's are nonsense too; the camera's own offer decides then.
+    constexpr int kMaxSide = 16384;
+    if (s.width < 0 || s.height < 0 || s.width > kMaxSide || s.height > kMaxSide ||
+        (s.width == 0) != (s.height == 0))
+        s.width = s.height = 0;
+    // A rate no camera delivers (outside 1 to 120 frames a second) is ignored.
+    const bool rateMeansSomething =
+        s.frameRateNum > 0 && s.frameRateDen > 0 && s.frameRateNum >= s.frameRateDen &&
+        int64_t(s.frameRateNum) <= int64_t(kMaxFramesPerSecond) * s.frameRateDen;
+    if (!rateMeansSomething) {
         s.frameRateNum = 0;
         s.frameRateDen = 1;
     }

@@ -3,6 +3,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include "platform/gst/Camera.h"
 #include "platform/gst/CaptureSettings.h"
 
 namespace camwarden::capgst {
@@ -61,6 +62,35 @@ TEST(CaptureSettings, HandEditedNonsenseFallsBackToDefaults) {
     EXPECT_EQ(s.frameRateDen, 1);
     EXPECT_EQ(s.jpegQuality, 85);
     EXPECT_TRUE(s.controls.isEmpty());
+}
+
+// A rate no camera delivers made a 5-second clip of 75 MB that played for
+// 0.13 s, or wrapped around into a header claiming 2431 s.
+TEST(CaptureSettings, FrameRatesAndSizesOutsideWhatACameraMeansAreIgnored) {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("Quillory.ini"));
+    const auto load = [&](int num, int den, int side) {
+        QSettings qs(ini, QSettings::IniFormat);
+        qs.setValue(QStringLiteral("CaptureDriver/FrameRateNum"), num);
+        qs.setValue(QStringLiteral("CaptureDriver/FrameRateDen"), den);
+        qs.setValue(QStringLiteral("CaptureDriver/Width"), side);
+        qs.setValue(QStringLiteral("CaptureDriver/Height"), side);
+        qs.sync();
+        return SettingsLocation(ini).Load();
+    };
+    for (const auto& [num, den] : {std::pair{100000, 1}, {1, 100000}, {121, 1}, {1, 2}}) {
+        const DriverSettings s = load(num, den, 100000);
+        EXPECT_EQ(s.frameRateNum, 0) << num << "/" << den;
+        EXPECT_EQ(s.width, 0);
+    }
+    EXPECT_EQ(load(120, 1, 320).frameRateNum, 120);
+    EXPECT_EQ(load(30000, 1001, 320).width, 320);
+
+    // The request of the sequence setup is bounded the same way, without wrapping.
+    EXPECT_EQ(BoundedFrameRate({100000, 1}), (Fraction{120, 1}));
+    EXPECT_EQ(BoundedFrameRate({1, 100000}), (Fraction{1, 1}));
+    EXPECT_EQ(BoundedFrameRate({30000, 1001}), (Fraction{30000, 1001}));
+    EXPECT_EQ(MicroSecondsFromFrameRate({1, 100000}), UINT32_MAX);
 }
 
 }  // namespace
