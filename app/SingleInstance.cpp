@@ -24,8 +24,14 @@ bool SingleInstance::Acquire() {
     lock_ = std::make_unique<QLockFile>(folder_ + QStringLiteral("/camwarden.lock"));
     // A lock left by a crashed run is taken over, so a crash never locks the user out.
     if (!lock_->tryLock(0)) {
+        const bool heldElsewhere = lock_->error() == QLockFile::LockFailedError;
         lock_.reset();
-        return false;
+        if (heldElsewhere) return false;
+        problem_ = QStringLiteral(
+                       "the lock %1/camwarden.lock cannot be created; another copy "
+                       "of the program would not be noticed")
+                       .arg(folder_);
+        return true;
     }
     const QString name = folder_ + QStringLiteral("/camwarden.sock");
     QLocalServer::removeServer(name);

@@ -18,8 +18,12 @@ public:
     explicit SingleInstance(QString folder = QString());
     ~SingleInstance() override;
 
-    // True when this is the only instance; it then listens for later starts.
+    // False only when another instance holds the lock. True when this is
+    // the only instance (it then listens for later starts), and also when
+    // no lock can be made at all: a missing recording is worse than two
+    // copies. Problem() then says why.
     bool Acquire();
+    const QString& Problem() const { return problem_; }
     // From a later start: asks the running instance to come forward.
     void AskRunningToShow();
 
@@ -28,6 +32,7 @@ Q_SIGNALS:
 
 private:
     QString folder_;
+    QString problem_;
     std::unique_ptr<QLockFile> lock_;
     std::unique_ptr<QLocalServer> server_;
 };

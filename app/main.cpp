@@ -10,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QTimer>
 #include <algorithm>
+#include <cstdio>
 #include <string_view>
 
 #ifdef Q_OS_UNIX
@@ -70,6 +71,10 @@ int main(int argc, char* argv[]) {
     if (!instance.Acquire()) {
         instance.AskRunningToShow();
         return 0;
+    }
+    if (!instance.Problem().isEmpty()) {
+        qCWarning(lcApp).noquote() << "Running anyway:" << instance.Problem();
+        std::fprintf(stderr, "camwarden: running anyway: %s\n", qPrintable(instance.Problem()));
     }
 
     Platform platform;

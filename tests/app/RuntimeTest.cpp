@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -47,6 +48,21 @@ TEST(SingleInstance, SecondStartIsRefusedAndAsksTheFirstToShow) {
     EXPECT_FALSE(second.Acquire());
     second.AskRunningToShow();
     EXPECT_TRUE(shown.wait(2000));
+}
+
+// A start at log-on must not end silently because the runtime folder is
+// unusable: it runs, and says single-instance cannot be guaranteed.
+TEST(SingleInstance, NoLockPossibleRunsAnywayAndSaysWhy) {
+    QTemporaryDir dir;
+    QFile plain(dir.filePath(QStringLiteral("not-a-folder")));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    SingleInstance instance(plain.fileName() + QStringLiteral("/runtime"));
+    EXPECT_TRUE(instance.Acquire());
+    EXPECT_FALSE(instance.Problem().isEmpty());
+
+    SingleInstance usual(dir.path());
+    EXPECT_TRUE(usual.Acquire());
+    EXPECT_TRUE(usual.Problem().isEmpty());
 }
 
 TEST(SingleInstance, FreeAgainOnceTheFirstHasEnded) {
