@@ -1,5 +1,6 @@
 #include "app/SettingsStore.h"
 
+#include <QFile>
 #include <QLoggingCategory>
 #include <QSettings>
 #include <QStandardPaths>
@@ -7,6 +8,30 @@
 Q_LOGGING_CATEGORY(lcSettings, "camwarden.settings")
 
 namespace camwarden {
+
+namespace {
+
+// The value as it stands in the file, for one QSettings would turn into
+// something else: an unquoted comma makes a list of it, "@Variant(" or
+// "@ByteArray(" a typed value. Either would come back as "" or garbage.
+QString RawIniText(const QString& file, const QString& section, const QString& key) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return {};
+    const QString header = QLatin1Char('[') + section + QLatin1Char(']');
+    bool inSection = false;
+    while (!f.atEnd()) {
+        const QString line = QString::fromUtf8(f.readLine()).trimmed();
+        if (line.startsWith(QLatin1Char('['))) {
+            inSection = line == header;
+        } else if (inSection) {
+            const qsizetype eq = line.indexOf(QLatin1Char('='));
+            if (eq > 0 && line.left(eq).trimmed() == key) return line.mid(eq + 1).trimmed();
+        }
+    }
+    return {};
+}
+
+}  // namespace
 
 QSettingsStore::QSettingsStore() = default;
 
@@ -43,8 +68,11 @@ QString QSettingsStore::ReadSetting(const QString& application, const QString& s
                                     const QString& key, const QString& defaultValue) {
     QSettings& s = For(application);
     s.sync();  // another process (or the user) may have changed the file
-    const QVariant v = s.value(section + QLatin1Char('/') + key);
-    return v.isValid() ? v.toString() : defaultValue;
+    const QString name = section + QLatin1Char('/') + key;
+    if (!s.contains(name)) return defaultValue;
+    const QVariant v = s.value(name);
+    if (v.typeId() == QMetaType::QString) return v.toString();
+    return RawIniText(s.fileName(), section, key);
 }
 
 void QSettingsStore::WriteSetting(const QString& application, const QString& section,

@@ -1,6 +1,7 @@
 #include "app/SettingsStore.h"
 
 #include <gtest/gtest.h>
+#include <QDir>
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -51,6 +52,29 @@ TEST_F(SettingsStoreTest, ReadsWhatAnotherProcessWroteSinceAndKeepsTextExact) {
               QStringLiteral("on"));
     EXPECT_EQ(fresh.Read(QStringLiteral("ReturnSecondsRec"), QStringLiteral("5")),
               QStringLiteral(" 300 "));
+}
+
+// A hand-edited value that QSettings would read as a list or a typed value
+// came back as "" and was then written back, wiping the folder.
+TEST_F(SettingsStoreTest, HandEditedTextIsReadAsTheTextThatIsThere) {
+    QDir().mkpath(home_.filePath("Quillory"));
+    QFile ini(IniPath());
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write(
+        "[Other]\nPath=elsewhere\n[Camwarden]\nPath=/home/me/Clips, 2024/\n"
+        "StartStopState=@Variant(\\0\\0\\0\\x7f)\nOftenIndex = 3\n");
+    ini.close();
+    QSettingsStore store;
+    EXPECT_EQ(store.Read(QStringLiteral("Path"), QString()),
+              QStringLiteral("/home/me/Clips, 2024/"));
+    EXPECT_EQ(store.Read(QStringLiteral("StartStopState"), QString()),
+              QStringLiteral("@Variant(\\0\\0\\0\\x7f)"));
+    EXPECT_EQ(store.Read(QStringLiteral("OftenIndex"), QString()), QStringLiteral("3"));
+
+    // Written back, the text survives as it was.
+    store.Write(QStringLiteral("Path"), store.Read(QStringLiteral("Path"), QString()));
+    EXPECT_EQ(QSettingsStore().Read(QStringLiteral("Path"), QString()),
+              QStringLiteral("/home/me/Clips, 2024/"));
 }
 
 TEST_F(SettingsStoreTest, OtherApplicationsAndSectionsStayApart) {
