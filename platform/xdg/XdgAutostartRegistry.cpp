@@ -124,6 +124,9 @@ std::int32_t XdgAutostartRegistry::RegSetValueEx(Handle key, const QString& valu
     if (type != RegSz || command == nullptr || valueName.isEmpty() || command->isEmpty()) {
         return ErrorInvalidParameter;
     }
+    // A session's launcher looks the program up without undoing the "%%"
+    // escape, so such an entry would be valid and never run: refuse it.
+    if (command->contains(QLatin1Char('%'))) return ErrorInvalidParameter;
     QSaveFile file(EntryPath(valueName));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) return ErrorAccessDenied;
     const QByteArray bytes = EntryText(*command).toUtf8();

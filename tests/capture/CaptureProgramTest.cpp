@@ -43,6 +43,20 @@ TEST_F(Capture, ClipIsNamedAfterItsStartAndRecordsInTheBackgroundWithoutAudio) {
     EXPECT_TRUE(dialogs->shown.empty());
 }
 
+// A clip that started but ended by a failure (disk full, camera gone) is
+// reported like one that could not start, and the schedule goes on.
+TEST_F(Capture, AClipEndingByAFailureIsReportedInTheWindow) {
+    settings->Preset("StartStopState", "On");
+    Form1& f = Ready();
+    ASSERT_TRUE(capture->onFailed);
+    capture->onFailed(QStringLiteral("/clips/SS 2022-01-05 09-03-07.avi"),
+                      QStringLiteral("No space left on device"));
+    EXPECT_EQ(dialogs->Texts(), QStringList{QStringLiteral("Error capturing video.")});
+    EXPECT_EQ(f.PushButton4->text(), QStringLiteral("Turn Off")) << "the schedule stays on";
+    form.reset();
+    EXPECT_FALSE(capture->onFailed) << "a closed window is not called back";
+}
+
 TEST_F(Capture, StampUsesTheTwentyFourHourClock) {
     clock->now = QDateTime(QDate(2022, 1, 5), QTime(21, 3, 7));
     Form1& f = Ready();

@@ -60,23 +60,28 @@ TEST_F(XdgAutostartTest, TickingWritesAValidEntryAndUntickingDeletesIt) {
 
 TEST_F(XdgAutostartTest, ExecQuotesAndEscapesAnAwkwardPath) {
     const QString exe =
-        QStringLiteral("/home/a b/it's \"x\" $HOME `id` back\\slash 100%/cam warden");
+        QStringLiteral("/home/a b/it's \"x\" $HOME `id` back\\slash 100/cam warden");
     ASSERT_TRUE(mStartUp::AddStartupEntry(registry, exe));
     const QString entry = registry.EntryPath(QStringLiteral("cam warden"));
     EXPECT_TRUE(QFileInfo(entry).fileName().endsWith(QStringLiteral(".desktop")));
     EXPECT_FALSE(QFileInfo(entry).fileName().contains(QLatin1Char(' ')));
 
     const QString text = Read(entry);
-    // Quoting rule first (\" \$ \` \\), then %% for field codes, then the
-    // string escape doubles every backslash.
+    // Quoting rule first (\" \$ \` \\), then the string escape doubles
+    // every backslash.
     EXPECT_TRUE(text.contains(QStringLiteral(
         "Exec=\"/home/a b/it's \\\\\"x\\\\\" \\\\$HOME \\\\`id\\\\` back\\\\\\\\slash "
-        "100%%/cam warden\"\n")))
+        "100/cam warden\"\n")))
         << text.toStdString();
     EXPECT_TRUE(IsValidEntry(entry));
 
     ASSERT_TRUE(mStartUp::RemoveStartupEntry(registry, exe));
     EXPECT_FALSE(QFileInfo::exists(entry));
+
+    // A launcher cannot start a program with a percent sign in its path, so
+    // no entry is written and the caller hears of the failure.
+    EXPECT_FALSE(mStartUp::AddStartupEntry(registry, QStringLiteral("/opt/100%/camwarden")));
+    EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/camwarden.desktop")));
 }
 
 TEST_F(XdgAutostartTest, SessionLauncherRunsTheProgramTheEntryNames) {
