@@ -19,16 +19,17 @@ QString RawIniText(const QString& file, const QString& section, const QString& k
     if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return {};
     const QString header = QLatin1Char('[') + section + QLatin1Char(']');
     bool inSection = false;
+    QString found;  // the last one counts, as it does for QSettings
     while (!f.atEnd()) {
         const QString line = QString::fromUtf8(f.readLine()).trimmed();
         if (line.startsWith(QLatin1Char('['))) {
             inSection = line == header;
         } else if (inSection) {
             const qsizetype eq = line.indexOf(QLatin1Char('='));
-            if (eq > 0 && line.left(eq).trimmed() == key) return line.mid(eq + 1).trimmed();
+            if (eq > 0 && line.left(eq).trimmed() == key) found = line.mid(eq + 1).trimmed();
         }
     }
-    return {};
+    return found;
 }
 
 }  // namespace

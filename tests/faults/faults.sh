@@ -1,0 +1,252 @@
+#!/usr/bin/env bash
+# Faults an unattended run meets, on the real program and the test camera:
+#   faults.sh PROGRAM CASE
+# Each case starts the program in a throw-away home, brings the fault on,
+# and checks the files with ffprobe and the program's own log. Exit 77 =
+# skipped (the case needs something this machine does not allow).
+set -euo pipefail
+bin=$1
+case_name=$2
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  umount -l "$work/disk" 2>/dev/null || true
+  umount -l "$work/runtime" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL ($case_name): $*"; echo "--- program log"; tail -40 "$work/log" 2>/dev/null; exit 1; }
+note() { echo "-- $*"; }
+
+# Settings for a clip every 10 s, 5 s long, schedule on; extra key=value lines follow.
+preset() {
+  mkdir -p "$work/config/Quillory" "$work/home" "$work/runtime" "${clips:=$work/clips}"
+  chmod 700 "$work/runtime"
+  { echo '[Camwarden]'; echo OftenIndex=1; echo OftenIndex1=1; echo ReturnSecondsRec=5
+    echo StartStopState=On; echo "Path=$clips/"; printf '%s\n' "$@"; } \
+    > "$work/config/Quillory/Quillory.ini"
+}
+
+start() {
+  env QT_QPA_PLATFORM="${platform:-offscreen}" XDG_CONFIG_HOME="$work/config" HOME="$work/home" \
+    XDG_RUNTIME_DIR="${runtime:-$work/runtime}" QT_MESSAGE_PATTERN='%{category}: %{message}' \
+    "$bin" --camera test >>"$work/log" 2>&1 &
+  pid=$!
+  pids+=("$pid")
+}
+
+# Waits until the log has had $2 lines matching $1 (default 1), at most $3 s (default 30).
+wait_log() {
+  local pattern=$1 count=${2:-1} limit=$((SECONDS + ${3:-30}))
+  while (( $(grep -c -- "$pattern" "$work/log" 2>/dev/null || true) < count )); do
+    (( SECONDS < limit )) || fail "waited in vain for '$pattern' (x$count)"
+    sleep 0.2
+  done
+}
+
+stop() {
+  kill -TERM "$pid" 2>/dev/null || true
+  local rc=0
+  wait "$pid" || rc=$?
+  (( rc == 0 )) || fail "the program ended with $rc on SIGTERM"
+}
+
+# A clip that a player reads to its end: an index, header frames = frames decoded.
+playable() {
+  local f=$1 out err
+  [[ -s $f ]] || fail "no clip at $f"
+  grep -q idx1 "$f" || fail "$f has no index"
+  out=$(ffprobe -v error -count_frames -select_streams v:0 \
+        -show_entries stream=nb_frames,nb_read_frames -of csv=p=0 "$f" 2>"$work/probe.err") \
+    || fail "ffprobe cannot read $f"
+  err=$(cat "$work/probe.err")
+  [[ -z $err ]] || fail "ffprobe complains about $f: $err"
+  local header=${out%,*} decoded=${out#*,}
+  (( decoded > 0 )) || fail "$f holds no frame"
+  [[ $header == "$decoded" ]] || fail "$f: header says $header frames, $decoded decode"
+  echo "$decoded"
+}
+
+clips_in() { find "$1" -maxdepth 1 -name '*.avi' | sort; }
+
+# Runs the rest of the case in a mount namespace of its own, so it may mount.
+private_mounts() {
+  if [[ -z ${IN_NAMESPACE:-} ]]; then
+    if ! unshare -m true 2>/dev/null; then echo "SKIP: no mount namespace"; exit 77; fi
+    IN_NAMESPACE=1 exec unshare -m --propagation private "$0" "$@"
+  fi
+}
+
+case $case_name in
+disk-full)
+  # Another program fills the disk while a clip records.
+  private_mounts "$@"
+  mkdir -p "$work/disk" && mount -t tmpfs -o size=16m tmpfs "$work/disk"
+  clips=$work/disk/clips
+  preset
+  start
+  wait_log 'Clip started' 1 40
+  sleep 1
+  dd if=/dev/zero of="$work/disk/filler" bs=64k 2>/dev/null || true
+  wait_log 'clip failed' 1 20
+  wait_log 'message: Error capturing video.' 1 5
+  cut=$(clips_in "$clips")
+  [[ $(wc -l <<<"$cut") == 1 ]] || fail "expected the one cut-off clip, found: $cut"
+  note "cut-off clip keeps $(playable "$cut") whole frames"
+  # While the disk stays full no clip is started, so no broken file appears.
+  wait_log 'Cannot capture into' 1 20
+  wait_log 'message: Error capturing video.' 2 5
+  [[ $(clips_in "$clips" | wc -l) == 1 ]] || fail "a clip was started on a full disk"
+  rm -f "$work/disk/filler"
+  wait_log 'Clip finished' 1 25
+  stop
+  [[ $(clips_in "$clips" | wc -l) == 2 ]] || fail "recording did not resume: $(clips_in "$clips")"
+  playable "$(clips_in "$clips" | tail -1)" >/dev/null
+  ;;
+folder-gone)
+  preset
+  start
+  wait_log 'Clip finished' 1 30
+  mv "$clips" "$work/moved"
+  wait_log 'message: Error capturing video.' 1 20
+  mkdir "$clips"
+  wait_log 'Clip finished' 2 25
+  stop
+  playable "$(clips_in "$clips")" >/dev/null
+  playable "$(clips_in "$work/moved")" >/dev/null
+  ;;
+folder-readonly)
+  private_mounts "$@"
+  mkdir -p "$work/disk" && mount -t tmpfs -o size=16m tmpfs "$work/disk"
+  clips=$work/disk/clips
+  preset
+  start
+  wait_log 'Clip finished' 1 30
+  mount -o remount,ro "$work/disk"
+  wait_log 'message: Error capturing video.' 1 20
+  mount -o remount,rw "$work/disk"
+  wait_log 'Clip finished' 2 25
+  stop
+  [[ $(clips_in "$clips" | wc -l) == 2 ]] || fail "expected two clips: $(clips_in "$clips")"
+  while read -r f; do playable "$f" >/dev/null; done < <(clips_in "$clips")
+  ;;
+sigkill)
+  preset
+  start
+  wait_log 'Clip finished' 1 30
+  wait_log 'Clip started' 2 20
+  sleep 1
+  kill -KILL "$pid"
+  wait "$pid" 2>/dev/null || true
+  first=$(clips_in "$clips" | head -1)
+  playable "$first" >/dev/null
+  # The lock the killed run left is taken over; the new run records.
+  start
+  wait_log 'Clip finished' 2 30
+  stop
+  playable "$(clips_in "$clips" | tail -1)" >/dev/null
+  ;;
+display-gone)
+  command -v Xvfb >/dev/null || { echo "SKIP: no Xvfb"; exit 77; }
+  exec 5<> <(:)
+  Xvfb -displayfd 5 -nolisten tcp -screen 0 800x600x24 >/dev/null 2>&1 &
+  xpid=$!
+  pids+=("$xpid")
+  read -r -t 10 display <&5 || fail "Xvfb did not start"
+  preset
+  platform=xcb DISPLAY=:$display start
+  wait_log 'Clip started' 1 40
+  sleep 1
+  kill -KILL "$xpid"
+  rc=0
+  wait "$pid" || rc=$?
+  note "program ended with $rc once the display was gone"
+  grep -q 'finishing its clips' "$work/log" || fail "the clip was not finished on the way out"
+  note "clip keeps $(playable "$(clips_in "$clips")") frames"
+  ;;
+no-lock)
+  # A runtime folder that cannot be written: no lock can be made there.
+  private_mounts "$@"
+  preset
+  mount -t tmpfs -o ro,mode=700 tmpfs "$work/runtime"
+  start
+  wait_log 'running anyway' 1 10
+  wait_log 'Clip finished' 1 30
+  stop
+  playable "$(clips_in "$clips")" >/dev/null
+  ;;
+name-taken)
+  # The clock went back: every name of the coming minute is taken, some by links.
+  preset
+  mkdir -p "$clips"
+  echo target >"$work/target"
+  now=$(date +%s)
+  for ((t = now; t < now + 60; t++)); do
+    name="$clips/SS $(date -d @$t '+%Y-%m-%d %H-%M-%S').avi"
+    if (( t % 2 )); then ln -s "$work/target" "$name"; else echo earlier >"$name"; fi
+  done
+  start
+  wait_log 'Clip finished' 1 30
+  stop
+  grep -q 'is already there; recording into' "$work/log" || fail "the log does not say so"
+  [[ $(cat "$work/target") == target ]] || fail "a link's target was written over"
+  for f in "$clips"/*; do
+    [[ -L $f || $f == *" (2).avi" || $(cat "$f") == earlier ]] || fail "$f was written over"
+  done
+  playable "$(find "$clips" -name '* (2).avi')" >/dev/null
+  ;;
+file-removed)
+  preset
+  start
+  wait_log 'Clip started' 1 40
+  sleep 1
+  rm -f "$clips"/*.avi
+  wait_log 'clip failed' 1 20
+  wait_log 'message: Error capturing video.' 1 5
+  grep -q 'clip failed.*removed' "$work/log" || fail "the failure does not say why"
+  stop
+  ;;
+bad-frame-rate)
+  for rate in 'FrameRateNum=100000 FrameRateDen=1' 'FrameRateNum=1 FrameRateDen=100000'; do
+    rm -rf "$work/clips" "$work/log"
+    preset '[CaptureDriver]' $rate
+    start
+    wait_log 'Clip finished' 1 30
+    stop
+    f=$(clips_in "$clips")
+    playable "$f" >/dev/null
+    d=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$f")
+    python3 -c "import sys; sys.exit(0 if 4.5 < $d < 5.6 else 1)" || fail "$rate: clip lasts $d s"
+    note "$rate: a clip of $d s"
+  done
+  ;;
+bad-settings)
+  # Every key, one bad value at a time: the window opens and keeps running.
+  keys=(OftenIndex OftenIndex1 ReturnSecondsRec StartStopState Path Minimized 'Windows Startup')
+  values=('' 'abc' '99999999999' '-5' '1,2' '@Variant(\0\0\0\x7f)' ' 3 ')
+  for key in "${keys[@]}"; do
+    for value in "${values[@]}"; do
+      rm -f "$work/log"
+      preset
+      # The bad line comes last, so it wins over the usual one.
+      printf '%s=%s\n' "$key" "$value" >>"$work/config/Quillory/Quillory.ini"
+      start
+      wait_log '^camwarden.app: ready' 1 15
+      sleep 1
+      kill -0 "$pid" 2>/dev/null || fail "$key=$value: the program ended"
+      stop
+      if [[ $key == Path && $value == '1,2' ]]; then
+        grep -qx 'Path=1,2\|Path="1,2"' "$work/config/Quillory/Quillory.ini" ||
+          fail "the stored folder was changed: $(grep Path "$work/config/Quillory/Quillory.ini")"
+      fi
+    done
+  done
+  note "${#keys[@]} keys x ${#values[@]} values: every start reached its window and ended cleanly"
+  ;;
+*)
+  echo "unknown case $case_name"; exit 2 ;;
+esac
+echo "PASS ($case_name)"
