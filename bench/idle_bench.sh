@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# What the waiting program costs with its window shown (schedule on, 24-hour
+# interval, offscreen), against idle_baseline, a bare Qt window that updates
+# a countdown label and a bar once a second, measured in the same run.
+#   bench/idle_bench.sh [build-dir]      IDLE_SECONDS (default 60)
+# Target: the program within 1.3 times the baseline's CPU.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+secs=${IDLE_SECONDS:-60}
+work=$(mktemp -d)
+trap 'kill $prog $base 2>/dev/null || true; rm -rf "$work"' EXIT
+source "$root/bench/common.sh"
+
+cpu_ticks() { awk '{print $14+$15}' /proc/"$1"/stat; }
+wakeups() { awk '$1 ~ /ctxt_switches/ {s+=$2} END {print s+0}' /proc/"$1"/task/*/status; }
+
+preset "$work" OftenIndex=13 OftenIndex1=1 StartStopState=On
+(run_program "$work" "$build/camwarden" --camera test >"$work/log" 2>&1) &
+prog=$!
+QT_QPA_PLATFORM=offscreen "$build/bench/idle_baseline" &
+base=$!
+sleep 5  # start-up is not waiting
+p0=$(cpu_ticks $prog); b0=$(cpu_ticks $base); pw0=$(wakeups $prog); bw0=$(wakeups $base)
+sleep "$secs"
+p1=$(cpu_ticks $prog); b1=$(cpu_ticks $base); pw1=$(wakeups $prog); bw1=$(wakeups $base)
+python3 - "$p0" "$p1" "$b0" "$b1" "$pw0" "$pw1" "$bw0" "$bw1" "$secs" "$(getconf CLK_TCK)" <<'PY'
+import sys
+p0, p1, b0, b1, pw0, pw1, bw0, bw1, secs, hz = map(float, sys.argv[1:])
+prog, base = (p1 - p0) / hz, (b1 - b0) / hz
+print(f"waiting program: {prog:.2f} CPU-s over {secs:.0f} s ({100 * prog / secs:.3f} % of a core), "
+      f"{(pw1 - pw0) / secs:.1f} wake-ups/s")
+print(f"bare window:     {base:.2f} CPU-s ({100 * base / secs:.3f} %), {(bw1 - bw0) / secs:.1f} wake-ups/s")
+print(f"ratio: {prog / base:.2f} (target <= 1.3)" if base > 0 else "ratio: baseline used no measurable CPU")
+PY
