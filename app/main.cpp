@@ -1,3 +1,5 @@
+#include "app/CaretRest.h"
+#include "app/ClassicStyle.h"
 #include "app/Form1.h"
 #include "app/Logging.h"
 #include "app/SingleInstance.h"
@@ -50,7 +52,8 @@ int main(int argc, char* argv[]) {
     // had, and repaints the once-a-second countdown for a fraction of what
     // Fusion's gradients cost. A style the user asks for still wins.
     if (qEnvironmentVariableIsEmpty("QT_STYLE_OVERRIDE") && !styleAsked) {
-        QApplication::setStyle(QStringLiteral("Windows"));
+        // The application takes the style over.
+        QApplication::setStyle(std::make_unique<ClassicStyle>().release());
     }
 
     QCommandLineParser parser;
@@ -92,6 +95,7 @@ int main(int argc, char* argv[]) {
     platform.programFolder = QCoreApplication::applicationDirPath();
     platform.executablePath = QCoreApplication::applicationFilePath();
 
+    const CaretRest caretRest;
     ProgramState state;
     auto form = std::make_unique<Form1>(platform, state);
     QObject::connect(&instance, &SingleInstance::ShowRequested, form.get(), &Form1::ShowAndFocus);

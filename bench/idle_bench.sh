@@ -12,7 +12,8 @@ work=$(mktemp -d)
 trap 'kill $prog $base 2>/dev/null || true; rm -rf "$work"' EXIT
 source "$root/bench/common.sh"
 
-cpu_ticks() { awk '{print $14+$15}' /proc/"$1"/stat; }
+# CPU time in nanoseconds, all threads (ticks are too coarse for a waiting program).
+cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s+=$1} END {print s}'; }
 wakeups() { awk '$1 ~ /ctxt_switches/ {s+=$2} END {print s+0}' /proc/"$1"/task/*/status; }
 
 preset "$work" OftenIndex=13 OftenIndex1=1 StartStopState=On
@@ -20,16 +21,16 @@ preset "$work" OftenIndex=13 OftenIndex1=1 StartStopState=On
 prog=$!
 QT_QPA_PLATFORM=offscreen "$build/bench/idle_baseline" &
 base=$!
-sleep 5  # start-up is not waiting
-p0=$(cpu_ticks $prog); b0=$(cpu_ticks $base); pw0=$(wakeups $prog); bw0=$(wakeups $base)
+sleep 15  # start-up, and the caret's blinking after the last input, are not waiting
+p0=$(cpu_ns $prog); b0=$(cpu_ns $base); pw0=$(wakeups $prog); bw0=$(wakeups $base)
 sleep "$secs"
-p1=$(cpu_ticks $prog); b1=$(cpu_ticks $base); pw1=$(wakeups $prog); bw1=$(wakeups $base)
-python3 - "$p0" "$p1" "$b0" "$b1" "$pw0" "$pw1" "$bw0" "$bw1" "$secs" "$(getconf CLK_TCK)" <<'PY'
+p1=$(cpu_ns $prog); b1=$(cpu_ns $base); pw1=$(wakeups $prog); bw1=$(wakeups $base)
+python3 - "$p0" "$p1" "$b0" "$b1" "$pw0" "$pw1" "$bw0" "$bw1" "$secs" 1e9 <<'PY'
 import sys
 p0, p1, b0, b1, pw0, pw1, bw0, bw1, secs, hz = map(float, sys.argv[1:])
 prog, base = (p1 - p0) / hz, (b1 - b0) / hz
-print(f"waiting program: {prog:.2f} CPU-s over {secs:.0f} s ({100 * prog / secs:.3f} % of a core), "
+print(f"waiting program: {prog:.3f} CPU-s over {secs:.0f} s ({100 * prog / secs:.3f} % of a core), "
       f"{(pw1 - pw0) / secs:.1f} wake-ups/s")
-print(f"bare window:     {base:.2f} CPU-s ({100 * base / secs:.3f} %), {(bw1 - bw0) / secs:.1f} wake-ups/s")
+print(f"bare window:     {base:.3f} CPU-s ({100 * base / secs:.3f} %), {(bw1 - bw0) / secs:.1f} wake-ups/s")
 print(f"ratio: {prog / base:.2f} (target <= 1.3)" if base > 0 else "ratio: baseline used no measurable CPU")
 PY
