@@ -80,12 +80,17 @@ private_mounts() {
   fi
 }
 
-case $case_name in
-disk-full)
-  # Another program fills the disk while a clip records.
+# The case's own small disk, holding the clips folder.
+on_own_disk() {
   private_mounts "$@"
   mkdir -p "$work/disk" && mount -t tmpfs -o size=16m tmpfs "$work/disk"
   clips=$work/disk/clips
+}
+
+case $case_name in
+disk-full)
+  # Another program fills the disk while a clip records.
+  on_own_disk "$@"
   preset
   start
   wait_log 'Clip started' 1 40
@@ -119,9 +124,7 @@ folder-gone)
   playable "$(clips_in "$work/moved")" >/dev/null
   ;;
 folder-readonly)
-  private_mounts "$@"
-  mkdir -p "$work/disk" && mount -t tmpfs -o size=16m tmpfs "$work/disk"
-  clips=$work/disk/clips
+  on_own_disk "$@"
   preset
   start
   wait_log 'Clip finished' 1 30
