@@ -16,6 +16,7 @@
 #include <string_view>
 
 #ifdef Q_OS_UNIX
+#include "platform/posix/Journal.h"
 #include "platform/posix/UnixSignals.h"
 #endif
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
@@ -34,17 +35,63 @@ public:
     void SetClipFailedHandler(ClipFailedHandler) override {}
 };
 
+const QCommandLineOption& CameraOption() {
+    static const QCommandLineOption camera(
+        QStringLiteral("camera"),
+        QStringLiteral("Camera for this run: a device path such as /dev/video2, \"test\" for the "
+                       "built-in test camera, or \"test-mjpeg\" for a test camera that delivers "
+                       "MJPEG like most webcams."),
+        QStringLiteral("camera"));
+    return camera;
+}
+
+void DescribeCommandLine(QCommandLineParser& parser) {
+    parser.setApplicationDescription(QStringLiteral(
+        "Records short webcam clips on a schedule into a folder.\n\n"
+        "Settings: $XDG_CONFIG_HOME/Quillory/Quillory.ini (default ~/.config), sections\n"
+        "  [Camwarden] and [CaptureDriver].\n"
+        "Start at log-on: $XDG_CONFIG_HOME/autostart/camwarden.desktop.\n"
+        "Debug logging: QT_LOGGING_RULES=\"camwarden.*.debug=true\" camwarden"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption(CameraOption());
+}
+
+bool AsksOnlyForText(int argc, char* argv[]) {
+    return std::any_of(argv + 1, argv + argc, [](const char* arg) {
+        const std::string_view a(arg);
+        return a == "--help" || a == "-h" || a == "-?" || a == "--help-all" || a == "--version" ||
+               a == "-v";
+    });
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     using namespace camwarden;
+    QCoreApplication::setApplicationName(QLatin1String(kProductTitle));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CAMWARDEN_VERSION));
+    QCoreApplication::setOrganizationName(QLatin1String(kAppName));
+    // Help and version need no display: answered before any window system is asked for.
+    if (AsksOnlyForText(argc, argv)) {
+        const QCoreApplication text(argc, argv);
+        QCommandLineParser parser;
+        DescribeCommandLine(parser);
+        parser.process(text);  // prints and exits
+        return 0;
+    }
+#ifdef Q_OS_UNIX
+    // A log kept in a file needs the time of each line; the journal adds its own.
+    if (qEnvironmentVariableIsEmpty("QT_MESSAGE_PATTERN") && !StderrIsJournal()) {
+        qSetMessagePattern(QStringLiteral(
+            "%{time yyyy-MM-dd hh:mm:ss.zzz} %{if-category}%{category}: %{endif}%{message}"));
+    }
+#endif
     // QApplication takes "-style" out of the arguments, so look first.
     const bool styleAsked = std::any_of(argv + 1, argv + argc, [](const char* arg) {
         return std::string_view(arg).starts_with("-style");
     });
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QLatin1String(kProductTitle));
-    QApplication::setOrganizationName(QLatin1String(kAppName));
     // Hidden in the tray is not closed: only the window's close request ends the run.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QuilloryIcon());
@@ -56,18 +103,17 @@ int main(int argc, char* argv[]) {
         QApplication::setStyle(std::make_unique<ClassicStyle>().release());
     }
 
+    // Qt has taken its own options out by now; anything else unknown stops the start.
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Records short webcam clips on a schedule into a folder."));
-    parser.addHelpOption();
-    const QCommandLineOption camera(
-        QStringLiteral("camera"),
-        QStringLiteral("Camera for this run: a device path such as /dev/video2, \"test\" for the "
-                       "built-in test camera, or \"test-mjpeg\" for a test camera that delivers "
-                       "MJPEG like most webcams."),
-        QStringLiteral("camera"));
-    parser.addOption(camera);
-    parser.process(app);
+    DescribeCommandLine(parser);
+    const bool parsed = parser.parse(QCoreApplication::arguments());
+    if (!parsed || !parser.positionalArguments().isEmpty()) {
+        const QString why = parsed ? QStringLiteral("Unexpected argument '%1'.")
+                                         .arg(parser.positionalArguments().constFirst())
+                                   : parser.errorText();
+        std::fprintf(stderr, "camwarden: %s (see camwarden --help)\n", qPrintable(why));
+        return 2;
+    }
 
     // A second start stays invisible, touches nothing, and brings the first forward.
     SingleInstance instance;
@@ -83,7 +129,7 @@ int main(int argc, char* argv[]) {
     Platform platform;
     platform.settings = std::make_unique<QSettingsStore>();
     platform.dialogs = std::make_unique<QtDialogs>();
-    platform.capture = MakeGstCaptureSystem(parser.value(camera));
+    platform.capture = MakeGstCaptureSystem(parser.value(CameraOption()));
     if (!platform.capture) platform.capture = std::make_unique<NoCaptureSystem>();
     platform.shell = std::make_unique<QtShellFolders>();
     platform.clock = std::make_unique<SystemClock>();

@@ -105,3 +105,49 @@ TEST_F(ScheduledRun, RecordsEveryIntervalFinishesOnSigtermAndKeepsOneInstance) {
 
 }  // namespace
 }  // namespace camwarden::testing
+
+namespace camwarden::testing {
+namespace {
+
+struct Outcome {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+Outcome RunWith(const QStringList& args, const char* platform = "xcb") {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // No display at all: help and version must not need one.
+    env.insert("QT_QPA_PLATFORM", platform);
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(CAMWARDEN_BINARY), args);
+    if (!p.waitForFinished(10000)) return {};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromLocal8Bit(p.readAllStandardOutput()),
+            QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+TEST(CommandLine, VersionHelpAndUnknownOptionsAnswerWithoutStartingAnything) {
+    const Outcome version = RunWith({"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out.trimmed(), QStringLiteral("Camwarden 1.0.0"));
+
+    const Outcome help = RunWith({"--help"});
+    EXPECT_EQ(help.code, 0);
+    for (const char* mentioned : {"--camera", "Quillory.ini", "autostart", "QT_LOGGING_RULES"})
+        EXPECT_TRUE(help.out.contains(QLatin1String(mentioned))) << mentioned;
+
+    for (const QStringList& wrong : {QStringList{"--bogus"}, QStringList{"stray"}}) {
+        const Outcome o = RunWith(wrong, "offscreen");
+        EXPECT_EQ(o.code, 2) << wrong.join(' ').toStdString();
+        // One line of ours (Qt may add its own warnings about the environment).
+        const QStringList ours = o.err.split('\n').filter(QRegularExpression("^camwarden: "));
+        EXPECT_EQ(ours.size(), 1) << o.err.toStdString();
+    }
+}
+
+}  // namespace
+}  // namespace camwarden::testing
