@@ -91,8 +91,17 @@ void Form1::CreateControls() {
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(536, 504);
     setFont(ArialBold(9));
+    // The window is white by design, so its text is dark whatever the
+    // desktop's scheme: light text of a dark scheme would vanish on it.
+    // Buttons keep the scheme's colours, which pair with each other.
     QPalette pal = palette();
     pal.setColor(QPalette::Window, Qt::white);
+    pal.setColor(QPalette::Base, Qt::white);
+    pal.setColor(QPalette::AlternateBase, QColor(0xf0, 0xf0, 0xf0));
+    for (QPalette::ColorRole text : {QPalette::WindowText, QPalette::Text}) {
+        pal.setColor(text, Qt::black);
+        pal.setColor(QPalette::Disabled, text, Qt::darkGray);
+    }
     setPalette(pal);
     setAutoFillBackground(true);
 
@@ -140,6 +149,18 @@ void Form1::CreateControls() {
          {PushButton1, PushButton2, PushButton3, PushButton4, PushButton5, PushButton6}) {
         b->setFont(ArialBold(11.25));
     }
+
+    // For screen readers: the controls whose text does not say what they are.
+    // The status frame's title is the status itself and is announced as it changes.
+    const auto describe = [](QWidget* w, const char* name, const char* description) {
+        w->setAccessibleName(QString::fromLatin1(name));
+        w->setAccessibleDescription(QString::fromLatin1(description));
+    };
+    describe(ProgressBar1, "Progress", "Time passed until the next clip, or of the clip recording");
+    describe(Text1, "Clip folder", "The folder the clips are saved in");
+    describe(PushButton1, "Browse", "Choose the folder the clips are saved in");
+    describe(ListView2, "How often", "How often a clip is recorded");
+    describe(ListView1, "Clip length", "How long each clip lasts");
 
     // Tab order as laid out: frames and the bar take no focus.
     for (QWidget* w : std::initializer_list<QWidget*>{Frame1, Frame4, Frame6, ProgressBar1})
