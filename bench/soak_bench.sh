@@ -63,6 +63,12 @@ for c in clips:
 fd_spread = max(fds[1:] or fds) - min(fds[1:] or fds)
 warm = [(m, r) for m, r in zip(mins, rss) if m >= 5]
 growth = (warm[-1][1] - warm[0][1]) / 1024 * 60 / max(1, warm[-1][0] - warm[0][0]) if len(warm) > 1 else 0.0
+starts = [float(m.group(1)) for m in re.finditer(r"^\s*(\d+\.\d+) camwarden.capture: clip due", log, re.M)]
+gaps = [b - a for a, b in zip(starts, starts[1:])]
+if gaps:
+    print(f"spacing of due times: mean {sum(gaps) / len(gaps):.4f} s, min {min(gaps):.4f}, "
+          f"max {max(gaps):.4f}; drift over {len(gaps)} intervals "
+          f"{(starts[-1] - starts[0] - 10 * len(gaps)) * 1000:+.0f} ms")
 print(f"clips due {due}, files {len(clips)}, unplayable {len(bad)} {bad[:5]}")
 print(f"failures logged: {len(failed)} {failed[:3]}")
 print(f"descriptors: first {fds[0]}, min {min(fds)}, max {max(fds)}, spread after the first clip {fd_spread} (target <= 2)")
