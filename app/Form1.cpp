@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -195,8 +196,16 @@ void Form1::ConnectHandlers() {
     connect(cSysTray1.get(), &cSysTray::MouseUp, this, &Form1::cSysTray1_MouseUp);
 }
 
+QString Form1::FolderWith(const QString& relative) const {
+    if (!platform_.dataFolder.isEmpty() && !QFileInfo::exists(platform_.programFolder + relative) &&
+        QFileInfo::exists(platform_.dataFolder + relative))
+        return platform_.dataFolder;
+    return platform_.programFolder;
+}
+
 QString Form1::HandCursorPath() const {
-    return platform_.programFolder + QStringLiteral("/HAND-M.CUR");
+    const QString file = QStringLiteral("/HAND-M.CUR");
+    return FolderWith(file) + file;
 }
 
 void Form1::LoadHandCursor() {
@@ -212,7 +221,7 @@ void Form1::Form_Load() {
     ErrorTrap trap(dialogs(), QStringLiteral("Form1.Form_Load"));
     // Another running instance is detected before the window is made (main).
     trap(100, [&] { FormLoading = true; });
-    trap(102, [&] { ApplySkin(*this, platform_.programFolder); });
+    trap(102, [&] { ApplySkin(*this, FolderWith(QStringLiteral("/x/o.cjs"))); });
     if (trap.If(104, [&] { return FileExists(HandCursorPath()); })) {
         trap(106, [&] { LoadHandCursor(); });
     }

@@ -118,6 +118,9 @@ private:
     void CreateControls();
     void ConnectHandlers();
     QString HandCursorPath() const;
+    // The folder an optional file is taken from: beside the program, else
+    // the installed data folder.
+    QString FolderWith(const QString& relative) const;
     void LoadHandCursor();
 
     Platform& platform_;

@@ -24,6 +24,7 @@ struct Platform {
     std::unique_ptr<TrayShell> tray;
     std::unique_ptr<Registry> registry;
     QString programFolder;   // where the optional pointer and skin files live
+    QString dataFolder;      // their installed copies, used where the program folder has none
     QString executablePath;  // what a log-on entry starts
 };
 

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -95,6 +96,8 @@ int main(int argc, char* argv[]) {
     // Hidden in the tray is not closed: only the window's close request ends the run.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QuilloryIcon());
+    // Lets the desktop match the window with its launcher and icon (Wayland needs it).
+    QGuiApplication::setDesktopFileName(QStringLiteral(CAMWARDEN_APP_ID));
     // The classic style draws the framed, captioned layout the program always
     // had, and repaints the once-a-second countdown for a fraction of what
     // Fusion's gradients cost. A style the user asks for still wins.
@@ -136,9 +139,12 @@ int main(int argc, char* argv[]) {
     platform.tray = std::make_unique<QtTrayShell>();
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
     platform.registry = std::make_unique<XdgAutostartRegistry>(
-        XdgAutostartRegistry::DefaultAutostartFolder(), QLatin1String(kProductTitle));
+        XdgAutostartRegistry::DefaultAutostartFolder(), QLatin1String(kProductTitle),
+        QStringLiteral(CAMWARDEN_APP_ID), QStringLiteral("Records webcam clips on a schedule"));
 #endif
     platform.programFolder = QCoreApplication::applicationDirPath();
+    platform.dataFolder =
+        QDir::cleanPath(platform.programFolder + QStringLiteral("/" CAMWARDEN_DATA_FROM_BIN));
     platform.executablePath = QCoreApplication::applicationFilePath();
 
     const CaretRest caretRest;

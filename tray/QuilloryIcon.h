@@ -12,4 +12,7 @@ QPixmap QuilloryPixmap(int size);
 // All sizes, 16 × 16 for the tray up to 256 × 256 for the desktop.
 QIcon QuilloryIcon();
 
+// The same picture as a scalable image, for the desktop's icon theme.
+QByteArray QuilloryIconSvg(int size = 256);
+
 }  // namespace camwarden

@@ -84,8 +84,12 @@ QString FileStem(const QString& valueName) {
 
 }  // namespace
 
-XdgAutostartRegistry::XdgAutostartRegistry(QString autostartFolder, QString displayName)
-    : folder_(std::move(autostartFolder)), displayName_(std::move(displayName)) {}
+XdgAutostartRegistry::XdgAutostartRegistry(QString autostartFolder, QString displayName,
+                                           QString iconName, QString comment)
+    : folder_(std::move(autostartFolder)),
+      displayName_(std::move(displayName)),
+      iconName_(std::move(iconName)),
+      comment_(std::move(comment)) {}
 
 QString XdgAutostartRegistry::DefaultAutostartFolder() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
@@ -97,13 +101,17 @@ QString XdgAutostartRegistry::EntryPath(const QString& valueName) const {
 }
 
 QString XdgAutostartRegistry::EntryText(const QString& command) const {
-    return QStringLiteral(
-               "[Desktop Entry]\n"
-               "Type=Application\n"
-               "Name=%1\n"
-               "Exec=%2\n"
-               "Terminal=false\n")
-        .arg(EscapeValue(displayName_), ExecArgument(Unquoted(command)));
+    QString text = QStringLiteral(
+                       "[Desktop Entry]\n"
+                       "Type=Application\n"
+                       "Name=%1\n")
+                       .arg(EscapeValue(displayName_));
+    if (!comment_.isEmpty()) text += QStringLiteral("Comment=%1\n").arg(EscapeValue(comment_));
+    if (!iconName_.isEmpty()) text += QStringLiteral("Icon=%1\n").arg(EscapeValue(iconName_));
+    return text + QStringLiteral(
+                      "Exec=%1\n"
+                      "Terminal=false\n")
+                      .arg(ExecArgument(Unquoted(command)));
 }
 
 std::int32_t XdgAutostartRegistry::RegOpenKeyEx(std::uint32_t root, const QString& subKey,

@@ -13,7 +13,10 @@ namespace camwarden {
 class XdgAutostartRegistry final : public Registry {
 public:
     // `displayName` is the entry's Name, as session settings list it.
-    XdgAutostartRegistry(QString autostartFolder, QString displayName);
+    // The icon and comment, when given, make the entry look like the
+    // program's own in the session's list of start-up programs.
+    XdgAutostartRegistry(QString autostartFolder, QString displayName, QString iconName = {},
+                         QString comment = {});
 
     // $XDG_CONFIG_HOME/autostart, or ~/.config/autostart without it.
     static QString DefaultAutostartFolder();
@@ -35,6 +38,8 @@ public:
 private:
     QString folder_;
     QString displayName_;
+    QString iconName_;
+    QString comment_;
     Handle nextHandle_ = 1;
     std::set<Handle> open_;
 };

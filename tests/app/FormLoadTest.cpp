@@ -175,6 +175,26 @@ TEST_F(FormLoad, HandPointerFromTheProgramFolderShowsOverButtonsOnly) {
     EXPECT_EQ(f.Pointer(), Form1::MousePointer::Hourglass) << "an hourglass is never changed";
 }
 
+// An installed copy keeps its pointer in the data folder; one beside the
+// program still wins.
+TEST_F(FormLoad, PointerComesFromTheDataFolderWhenTheProgramFolderHasNone) {
+    QTemporaryDir program;
+    QTemporaryDir data;
+    QFile::copy(QStringLiteral(CAMWARDEN_SOURCE_DIR "/resources/HAND-M.CUR"),
+                data.filePath("HAND-M.CUR"));
+    platform.programFolder = program.path();
+    platform.dataFolder = data.path();
+    EXPECT_TRUE(Load().HasCustomPointer());
+
+    QFile broken(program.filePath("HAND-M.CUR"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("not a picture");
+    broken.close();
+    dialogs->shown.clear();
+    Form1& again = Load();
+    EXPECT_FALSE(again.HasCustomPointer()) << "the program folder's own file is the one tried";
+}
+
 TEST_F(FormLoad, WithoutThePointerFileCustomMeansTheArrow) {
     Form1& f = Load();
     f.show();

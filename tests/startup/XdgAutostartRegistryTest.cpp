@@ -58,6 +58,20 @@ TEST_F(XdgAutostartTest, TickingWritesAValidEntryAndUntickingDeletesIt) {
     EXPECT_FALSE(QFileInfo::exists(entry));
 }
 
+TEST(XdgAutostartLook, EntryCarriesTheProgramsIconAndComment) {
+    QTemporaryDir home;
+    XdgAutostartRegistry registry(home.path(), QStringLiteral("Camwarden"),
+                                  QStringLiteral("com.quillory.Camwarden"),
+                                  QStringLiteral("Records webcam clips on a schedule"));
+    ASSERT_TRUE(mStartUp::AddStartupEntry(registry, QStringLiteral("/usr/bin/camwarden")));
+    const QString entry = registry.EntryPath(QStringLiteral("camwarden"));
+    const QString text = Read(entry);
+    EXPECT_TRUE(text.contains(QStringLiteral("\nIcon=com.quillory.Camwarden\n")))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("\nComment=Records webcam clips on a schedule\n")));
+    EXPECT_TRUE(IsValidEntry(entry));
+}
+
 TEST_F(XdgAutostartTest, ExecQuotesAndEscapesAnAwkwardPath) {
     const QString exe =
         QStringLiteral("/home/a b/it's \"x\" $HOME `id` back\\slash 100/cam warden");
