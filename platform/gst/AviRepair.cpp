@@ -98,7 +98,8 @@ void WalkHeaderList(QFileDevice& f, qint64 pos, qint64 end, Layout& out) {
 QByteArray IndexBytes(const std::vector<Entry>& entries, size_t count) {
     QByteArray idx(8 + qsizetype(count) * 16, Qt::Uninitialized);
     char* p = idx.data();
-    std::memcpy(p, "idx1", 4);
+    constexpr char kIndexId[4] = {'i', 'd', 'x', '1'};
+    std::memcpy(p, kIndexId, sizeof kIndexId);
     qToLittleEndian(uint32_t(count * 16), p + 4);
     p += 8;
     for (size_t i = 0; i < count; ++i, p += 16) {

@@ -199,6 +199,7 @@ void CaptureCore::Run(const std::stop_token& stop) {
             handler = onFinished_;
         }
         std::vector<ClipReport> reports;
+        reports.reserve(done.size());
         for (const auto& c : done) reports.push_back(c->Report());
         if (handler) {
             for (const auto& r : reports) handler(r);
@@ -207,7 +208,7 @@ void CaptureCore::Run(const std::stop_token& stop) {
             std::lock_guard lock(m_);
             for (const auto& r : reports) {
                 if (r.bytes > 0 && r.seconds > 0)
-                    lastDiskUse_ = DiskUse{r.bytes / r.seconds, r.seconds};
+                    lastDiskUse_ = DiskUse{static_cast<double>(r.bytes) / r.seconds, r.seconds};
             }
             std::erase_if(clips_, [&](const auto& c) {
                 return std::find(done.begin(), done.end(), c) != done.end();

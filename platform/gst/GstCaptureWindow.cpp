@@ -16,7 +16,7 @@ using namespace capgst;
 namespace {
 
 // Below this a clip is not even started: it could not hold a second of video.
-constexpr long long kRoomFloor = 1024 * 1024;
+constexpr long long kRoomFloor = 1024LL * 1024;
 // Clips of one schedule come out alike in size but not exactly.
 constexpr double kRoomMargin = 1.25;
 constexpr double kShortestClip = 5;
