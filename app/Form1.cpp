@@ -208,8 +208,7 @@ QString Form1::HandCursorPath() const {
     return FolderWith(file) + file;
 }
 
-void Form1::LoadHandCursor() {
-    const QString path = HandCursorPath();
+void Form1::LoadHandCursor(const QString& path) {
     QPixmap picture;
     if (!picture.load(path)) throw VbError(481, QStringLiteral("Invalid picture"));
     const QPoint hotSpot = CursorHotSpot(path);
@@ -222,8 +221,9 @@ void Form1::Form_Load() {
     // Another running instance is detected before the window is made (main).
     trap(100, [&] { FormLoading = true; });
     trap(102, [&] { ApplySkin(*this, FolderWith(QStringLiteral("/x/o.cjs"))); });
-    if (trap.If(104, [&] { return FileExists(HandCursorPath()); })) {
-        trap(106, [&] { LoadHandCursor(); });
+    const QString pointer = HandCursorPath();
+    if (trap.If(104, [&] { return FileExists(pointer); })) {
+        trap(106, [&] { LoadHandCursor(pointer); });
     }
     trap(108, [&] {
         setWindowTitle(QLatin1String(kProductTitle));

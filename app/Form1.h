@@ -121,7 +121,7 @@ private:
     // The folder an optional file is taken from: beside the program, else
     // the installed data folder.
     QString FolderWith(const QString& relative) const;
-    void LoadHandCursor();
+    void LoadHandCursor(const QString& path);
 
     Platform& platform_;
     ProgramState& state_;

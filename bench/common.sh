@@ -9,6 +9,9 @@ preset() {
     > "$1/config/Quillory/Quillory.ini"
 }
 
+# Context switches of a process, all threads: how often it wakes.
+wakeups() { awk '$1 ~ /ctxt_switches/ {s+=$2} END {print s+0}' /proc/"$1"/task/*/status 2>/dev/null; }
+
 # Replaces the calling (sub)shell with the program: $1 = run folder, then the
 # command. Log lines carry the boot clock, which /proc's start times share.
 run_program() {

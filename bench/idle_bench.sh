@@ -14,7 +14,6 @@ source "$root/bench/common.sh"
 
 # CPU time in nanoseconds, all threads (ticks are too coarse for a waiting program).
 cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s+=$1} END {print s}'; }
-wakeups() { awk '$1 ~ /ctxt_switches/ {s+=$2} END {print s+0}' /proc/"$1"/task/*/status; }
 
 preset "$work" OftenIndex=13 OftenIndex1=1 StartStopState=On
 (run_program "$work" "$build/camwarden" --camera test >"$work/log" 2>&1) &

@@ -18,8 +18,6 @@ trap 'rm -rf "$work"' EXIT
 
 source "$root/bench/common.sh"
 
-# Sum of a field over every thread of a process.
-thread_sum() { awk -v k="$2" '$1==k":" {s+=$2} END {print s+0}' /proc/"$1"/task/*/status 2>/dev/null; }
 cpu_ticks() { awk '{print $14+$15}' /proc/"$1"/stat; }
 
 if (( idle_seconds > 0 )); then
@@ -29,9 +27,9 @@ preset "$r" OftenIndex=13 OftenIndex1=1 StartStopState=On
 run_program "$r" "$bin" --camera test >"$r/log" 2>&1 &
 pid=$!
 sleep 5  # start-up is not waiting
-t0=$(cpu_ticks $pid); w0=$(( $(thread_sum $pid voluntary_ctxt_switches) + $(thread_sum $pid nonvoluntary_ctxt_switches) ))
+t0=$(cpu_ticks $pid); w0=$(wakeups $pid)
 sleep "$idle_seconds"
-t1=$(cpu_ticks $pid); w1=$(( $(thread_sum $pid voluntary_ctxt_switches) + $(thread_sum $pid nonvoluntary_ctxt_switches) ))
+t1=$(cpu_ticks $pid); w1=$(wakeups $pid)
 rss=$(awk '/VmHWM/ {print $2}' /proc/$pid/status)
 kill -TERM $pid; wait $pid || true
 hz=$(getconf CLK_TCK)

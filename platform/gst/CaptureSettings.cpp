@@ -36,11 +36,9 @@ DriverSettings SettingsLocation::Load() const {
     if (s.width < 0 || s.height < 0 || s.width > kMaxSide || s.height > kMaxSide ||
         (s.width == 0) != (s.height == 0))
         s.width = s.height = 0;
-    // A rate no camera delivers (outside 1 to 120 frames a second) is ignored.
-    const bool rateMeansSomething =
-        s.frameRateNum > 0 && s.frameRateDen > 0 && s.frameRateNum >= s.frameRateDen &&
-        int64_t(s.frameRateNum) <= int64_t(kMaxFramesPerSecond) * s.frameRateDen;
-    if (!rateMeansSomething) {
+    // A rate no camera delivers is ignored rather than bounded: it was never chosen.
+    const Fraction rate{s.frameRateNum, s.frameRateDen};
+    if (BoundedFrameRate(rate) != rate) {
         s.frameRateNum = 0;
         s.frameRateDen = 1;
     }

@@ -158,11 +158,8 @@ bool GstCaptureWindow::Sequence() {
     plan.testState = core_->TestState();
 
     QString why;
-    if (!HasRoom(file_, plan.timeLimitSeconds, core_->LastDiskUse(), &why)) {
-        qCWarning(lcCapture).noquote() << "Cannot capture into" << file_ << ":" << why;
-        return false;
-    }
-    clip_ = core_->StartClip(std::move(plan), &why);
+    if (HasRoom(file_, plan.timeLimitSeconds, core_->LastDiskUse(), &why))
+        clip_ = core_->StartClip(std::move(plan), &why);
     if (!clip_) {
         qCWarning(lcCapture).noquote() << "Cannot capture into" << file_ << ":" << why;
         return false;

@@ -41,8 +41,8 @@ QString EscapeValue(const QString& text) {
     return out;
 }
 
-// One quoted Exec argument: the quoting rule first, then field codes, then
-// the string escapes the whole value gets.
+// One quoted Exec argument: the quoting rule first, then the string escapes
+// the whole value gets. A percent sign never gets here (see RegSetValueEx).
 QString ExecArgument(const QString& argument) {
     QString quoted = QStringLiteral("\"");
     for (QChar c : argument) {
@@ -53,7 +53,6 @@ QString ExecArgument(const QString& argument) {
         quoted += c;
     }
     quoted += QLatin1Char('"');
-    quoted.replace(QLatin1Char('%'), QLatin1String("%%"));
     return EscapeValue(quoted);
 }
 
@@ -133,7 +132,8 @@ std::int32_t XdgAutostartRegistry::RegSetValueEx(Handle key, const QString& valu
         return ErrorInvalidParameter;
     }
     // A session's launcher looks the program up without undoing the "%%"
-    // escape, so such an entry would be valid and never run: refuse it.
+    // escape a percent sign needs, so such an entry would be valid and never
+    // run: refuse it.
     if (command->contains(QLatin1Char('%'))) return ErrorInvalidParameter;
     QSaveFile file(EntryPath(valueName));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) return ErrorAccessDenied;
