@@ -34,6 +34,8 @@ cleanup() {
 trap cleanup EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# A command that stops the script on its own still says where.
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
 
 # Waits up to $1 seconds for the command after it to succeed.
 wait_for() {
@@ -90,8 +92,11 @@ icon_center() {
   done
   return 1
 }
-wait_for 15 icon_center > /dev/null || fail "no icon appeared in the tray"
-read -r ix iy < <(icon_center)
+# The icon may be moved while the host embeds it, so keep the position found.
+icon_at=""
+find_icon() { icon_at=$(icon_center); }
+wait_for 15 find_icon || fail "no icon appeared in the tray"
+read -r ix iy <<< "$icon_at"
 echo "icon at $ix,$iy"
 sleep 0.5
 import -window root -crop 240x40+560+0 +repage "$out/tray.png"
