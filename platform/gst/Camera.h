@@ -1,48 +1,54 @@
 #pragma once
 
+#include <QMap>
 #include <QString>
-#include <atomic>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "platform/gst/CaptureSettings.h"
 #include "platform/gst/GstPtr.h"
+#include "platform/gst/TestCamera.h"
 
 namespace camwarden::capgst {
 
-// A video capture device (/dev/videoN), or the built-in live test camera.
-// "test" acts as a camera that only delivers raw video (YUY2); "test-mjpeg"
-// acts as the usual webcam that offers MJPEG besides raw video, so the
-// Video Parameters choice decides whether its MJPEG is passed through.
-enum class CameraKind { Device, TestRaw, TestMjpeg };
-
+// A camera as GStreamer's device monitor reports it. Whatever provider
+// found it (v4l2, PipeWire, libcamera, or another system's own), the clip's
+// source is made by the device itself.
 struct Camera {
-    CameraKind kind = CameraKind::Device;
-    QString path;  // device node, or the test camera's name
+    QString name;      // the display name
+    QString path;      // device node, or a test camera's name; may be empty
+    QString busPath;   // where it is plugged in; may be empty
+    QString serial;    // may be empty
+    QString provider;  // the device provider's name
+    std::shared_ptr<GstDevice> device;
 
-    bool IsTest() const { return kind != CameraKind::Device; }
-    friend bool operator==(const Camera&, const Camera&) = default;
+    bool IsTest() const { return provider == QLatin1String(kTestProviderName); }
+    // What a saved choice holds on to beside the name: it stays when the
+    // device nodes are numbered anew.
+    QString StableId() const { return serial.isEmpty() ? busPath : serial; }
+    // The same camera through the same provider, whether or not it has been
+    // unplugged and found again since.
+    friend bool operator==(const Camera& a, const Camera& b) {
+        return a.provider == b.provider && a.path == b.path && a.name == b.name &&
+               a.StableId() == b.StableId();
+    }
 };
 
-struct DeviceEntry {
-    QString path;
-    QString card;  // the driver's name for it
-};
+Camera CameraFromDevice(GstDevice* device);
+// One entry per physical camera: when several providers show the same one,
+// PipeWire's is kept, else v4l2's. Ordered by provider, then device node.
+std::vector<Camera> DistinctCameras(std::vector<Camera> all);
+// The camera to use: the run's own choice (a device node or test camera
+// name), else the saved one, else the first; none when the one asked for
+// is not there.
+std::optional<Camera> ResolveCamera(const std::vector<Camera>& cameras, const QString& runChoice,
+                                    const DriverSettings& saved);
+// What to save so that ResolveCamera finds this camera again.
+void RememberCamera(const Camera& camera, DriverSettings& settings);
 
-// Capture-capable devices, lowest /dev/videoN first.
-std::vector<DeviceEntry> ListCaptureDevices();
-bool IsCaptureDevice(const QString& path, QString* card = nullptr);
-
-Camera CameraFromName(const QString& name);
-// The camera to use: the run's own choice, else the saved one, else the
-// first capture device; none when there is no device at all.
-std::optional<Camera> ResolveCamera(const QString& runChoice, const QString& savedDevice);
-
-// Formats the camera can deliver; null when it cannot be opened.
-GstCapsPtr ProbeCameraCaps(const Camera& camera, QString* error);
+// Formats the camera can deliver; null when it says nothing.
+GstCapsPtr CameraCaps(const Camera& camera);
 
 struct Fraction {
     int num = 0;
@@ -71,6 +77,7 @@ struct ChosenFormat {
 
 // Whether a clip takes the camera's MJPEG (rather than raw video).
 bool OffersMjpeg(const GstCaps* offered);
+bool OffersRaw(const GstCaps* offered);
 bool UsesMjpeg(const GstCaps* offered, const DriverSettings& settings);
 
 // Picks what to ask of the camera: its MJPEG when passing through is wanted
@@ -80,31 +87,26 @@ bool UsesMjpeg(const GstCaps* offered, const DriverSettings& settings);
 std::optional<ChosenFormat> ChooseFormat(const GstCaps* offered, const DriverSettings& settings,
                                          Fraction requested);
 
-// Live test cameras share this, so tests can pull the plug.
-struct TestCameraState {
-    std::atomic<bool> plugged{true};
-    // The MJPEG test camera replays one second of frames compressed once per
-    // format, so like a real MJPEG webcam it costs the host nothing to compress.
-    std::mutex m;
-    std::map<QString, std::shared_ptr<const std::vector<GstBufferPtr>>> mjpegLoops;
-};
+// The source for one clip, made by the device. Its output still needs the
+// chosen caps applied.
+GstElementPtr MakeCameraSource(const Camera& camera);
 
-// The source for one clip. Its output still needs the chosen caps applied.
-GstElementPtr MakeCameraSource(const Camera& camera, const ChosenFormat& format,
-                               const DriverSettings& settings,
-                               const std::shared_ptr<TestCameraState>& testState);
-
+// A picture control of a source: a colour balance channel, in the source's
+// own whole-number units.
 struct PictureControl {
-    QString name;   // as GStreamer's v4l2 source names it
-    QString label;  // as the driver names it
+    QString name;   // the key it is saved under
+    QString label;  // as the source names it
     int minimum = 0;
     int maximum = 0;
-    int step = 1;
-    int defaultValue = 0;
+    int defaultValue = 0;  // what the camera has before any choice is applied
     int value = 0;
-    bool boolean = false;
 };
+// The controls of an opened source (READY or beyond).
+std::vector<PictureControl> ReadPictureControls(GstElement* source);
+// Sets the chosen values on an opened source; controls it lacks are skipped.
+void ApplyPictureControls(GstElement* source, const QMap<QString, int>& chosen);
+// Opens the camera briefly to read its controls; none when it cannot be opened.
 std::vector<PictureControl> QueryPictureControls(const Camera& camera);
-QString NormaliseControlName(const QString& driverName);
+QString NormaliseControlName(const QString& label);
 
 }  // namespace camwarden::capgst

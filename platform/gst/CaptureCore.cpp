@@ -61,11 +61,13 @@ CaptureCore::CaptureCore(QString runCamera, SettingsLocation settings)
       runCamera_(std::move(runCamera)),
       worker_([this](const std::stop_token& stop) { Run(stop); }) {
     Register(this);
+    if (const auto test = TestCameraFromName(runCamera_)) SetTestCameraPlugged(*test, true);
 }
 
 CaptureCore::~CaptureCore() {
     Unregister(this);
     Shutdown(std::chrono::milliseconds(3000));
+    for (const auto& [kind, state] : testCameras_) UnplugTestCamera(state);
 }
 
 QString CaptureCore::RunCamera() const {
@@ -78,9 +80,22 @@ void CaptureCore::SetRunCamera(const QString& camera) {
     runCamera_ = camera;
 }
 
+std::optional<Camera> CaptureCore::ChosenCamera() const {
+    return ResolveCamera(Cameras(), RunCamera(), settings_.Load());
+}
+
 bool CaptureCore::IsPresent(const Camera& camera) const {
-    if (camera.IsTest()) return testState_->plugged.load();
-    return IsCaptureDevice(camera.path);
+    const auto cameras = Cameras();
+    return std::find(cameras.begin(), cameras.end(), camera) != cameras.end();
+}
+
+void CaptureCore::SetTestCameraPlugged(TestCameraKind kind, bool plugged) {
+    auto& state = testCameras_[kind];
+    if (!state) state = std::make_shared<TestCameraState>();
+    if (plugged)
+        PlugTestCamera(kind, state);
+    else
+        UnplugTestCamera(state);
 }
 
 void CaptureCore::Wake() {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -11,16 +12,19 @@
 #include <vector>
 
 #include "platform/gst/Camera.h"
+#include "platform/gst/CameraMonitor.h"
 #include "platform/gst/CaptureSettings.h"
 #include "platform/gst/Clip.h"
 
 namespace camwarden::capgst {
 
-// What the capture system and its windows share: the camera chosen for this
-// run, the settings, and the worker thread that ends clips and finishes
-// their files so the UI thread never waits for it.
+// What the capture system and its windows share: the cameras there are, the
+// one chosen for this run, the settings, and the worker thread that ends
+// clips and finishes their files so the UI thread never waits for it.
 class CaptureCore {
 public:
+    // GStreamer must be initialised. A test camera named as the run's camera
+    // is plugged in.
     CaptureCore(QString runCamera, SettingsLocation settings);
     ~CaptureCore();
     CaptureCore(const CaptureCore&) = delete;
@@ -29,8 +33,12 @@ public:
     QString RunCamera() const;
     void SetRunCamera(const QString& camera);
     const SettingsLocation& Settings() const { return settings_; }
-    const std::shared_ptr<TestCameraState>& TestState() const { return testState_; }
+    std::vector<Camera> Cameras() const { return monitor_.Cameras(); }
+    // The camera a clip would use now; none when it is not there.
+    std::optional<Camera> ChosenCamera() const;
     bool IsPresent(const Camera& camera) const;
+    // Test cameras come and go as a webcam on its cable does.
+    void SetTestCameraPlugged(TestCameraKind kind, bool plugged);
 
     // Null when the clip cannot start, or after shutdown; *error says why.
     std::shared_ptr<Clip> StartClip(ClipPlan plan, QString* error);
@@ -59,7 +67,9 @@ private:
     bool WaitDone(std::chrono::milliseconds bound, Pred pred);
 
     const SettingsLocation settings_;
-    const std::shared_ptr<TestCameraState> testState_ = std::make_shared<TestCameraState>();
+    const CameraMonitor monitor_;
+    // One per test camera kind, made when first plugged in.
+    std::map<TestCameraKind, std::shared_ptr<TestCameraState>> testCameras_;  // UI thread only
 
     mutable std::mutex m_;
     std::condition_variable wakeCv_;

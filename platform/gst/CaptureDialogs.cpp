@@ -4,7 +4,9 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -99,22 +101,29 @@ std::vector<FormatOption> FormatOptions(const GstCaps* offered, const DriverSett
     return out;
 }
 
-VideoSourceDialog::VideoSourceDialog(const Camera& current, const std::vector<DeviceEntry>& devices,
+VideoSourceDialog::VideoSourceDialog(const Camera& current, std::vector<Camera> cameras,
                                      const std::vector<PictureControl>& controls,
                                      const DriverSettings& settings, QWidget* parent)
-    : QDialog(parent), cameras_(new QComboBox(this)) {
+    : QDialog(parent), cameraList_(std::move(cameras)), cameras_(new QComboBox(this)) {
     setObjectName(QStringLiteral("VideoSourceDialog"));
     setWindowTitle(tr("Video Source"));
     cameras_->setObjectName(QStringLiteral("cameraList"));
-    cameras_->addItem(tr("First video device"), QString());
-    for (const auto& d : devices)
-        cameras_->addItem(QStringLiteral("%1 (%2)").arg(d.card, d.path), d.path);
-    // A test camera is only ever this run's choice; it is listed so that
-    // keeping it is possible.
-    if (current.IsTest()) cameras_->addItem(tr("Test camera (%1)").arg(current.path), current.path);
-    const QString selected = current.IsTest() ? current.path : settings.device;
-    const int index = cameras_->findData(selected);
-    cameras_->setCurrentIndex(index >= 0 ? index : 0);
+    cameras_->addItem(tr("First video device"), -1);
+    for (size_t i = 0; i < cameraList_.size(); ++i) {
+        const Camera& c = cameraList_[i];
+        cameras_->addItem(c.path.isEmpty() || c.path == c.name
+                              ? c.name
+                              : QStringLiteral("%1 (%2)").arg(c.name, c.path),
+                          int(i));
+    }
+    // Nothing saved and no camera named for the run: the first one is in use.
+    const bool firstChosen = settings.device.isEmpty() && settings.deviceName.isEmpty() &&
+                             settings.deviceId.isEmpty() && !current.IsTest();
+    int selected = 0;
+    for (size_t i = 0; !firstChosen && i < cameraList_.size(); ++i) {
+        if (cameraList_[i] == current) selected = int(i) + 1;
+    }
+    cameras_->setCurrentIndex(selected);
 
     auto* form = new QFormLayout;
     form->addRow(tr("Camera:"), cameras_);
@@ -124,70 +133,72 @@ VideoSourceDialog::VideoSourceDialog(const Camera& current, const std::vector<De
         form->addRow(none);
     }
     for (const auto& c : controls) {
-        const int value = settings.controls.value(c.name, c.value);
-        QWidget* w = nullptr;
-        if (c.boolean) {
-            auto* box = new QCheckBox(this);
-            box->setChecked(value != 0);
-            w = box;
-        } else {
-            auto* slider = new QSlider(Qt::Horizontal, this);
-            slider->setRange(c.minimum, c.maximum);
-            slider->setSingleStep(c.step);
-            slider->setValue(value);
-            w = slider;
-        }
-        w->setObjectName(QStringLiteral("control_") + c.name);
-        form->addRow(c.label + QLatin1Char(':'), w);
-        controls_.emplace_back(c.name, w);
+        auto* slider = new QSlider(Qt::Horizontal, this);
+        slider->setObjectName(QStringLiteral("control_") + c.name);
+        slider->setRange(c.minimum, c.maximum);
+        slider->setValue(
+            std::clamp(settings.controls.value(c.name, c.value), c.minimum, c.maximum));
+        auto* value = new QLabel(this);
+        value->setObjectName(QStringLiteral("value_") + c.name);
+        // Wide enough for any value of the range, so the slider does not jump.
+        value->setMinimumWidth(value->fontMetrics().horizontalAdvance(
+            QString::number(std::abs(c.minimum) > std::abs(c.maximum) ? c.minimum : c.maximum) +
+            QLatin1Char('0')));
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        value->setNum(slider->value());
+        connect(slider, &QSlider::valueChanged, value, qOverload<int>(&QLabel::setNum));
+        auto* row = new QHBoxLayout;
+        row->addWidget(slider, 1);
+        row->addWidget(value);
+        form->addRow(c.label + QLatin1Char(':'), row);
+        controls_.push_back({c.name, c.defaultValue, slider});
     }
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addWidget(Buttons(this));
+    auto* buttons = Buttons(this);
+    if (!controls.empty()) {
+        QPushButton* defaults = buttons->addButton(QDialogButtonBox::RestoreDefaults);
+        defaults->setObjectName(QStringLiteral("defaults"));
+        defaults->setText(tr("Defaults"));
+        connect(defaults, &QPushButton::clicked, this, [this] {
+            for (const Control& c : controls_) c.slider->setValue(c.defaultValue);
+        });
+    }
+    layout->addWidget(buttons);
 }
 
-QString VideoSourceDialog::ChosenCamera() const {
-    return cameras_->currentData().toString();
+std::optional<Camera> VideoSourceDialog::ChosenCamera() const {
+    const int i = cameras_->currentData().toInt();
+    if (i < 0 || size_t(i) >= cameraList_.size()) return std::nullopt;
+    return cameraList_[size_t(i)];
 }
 
 DriverSettings VideoSourceDialog::Apply(DriverSettings settings) const {
-    const Camera chosen = CameraFromName(ChosenCamera());
-    if (!chosen.IsTest()) settings.device = chosen.path;
-    for (const auto& [name, w] : controls_) {
-        if (auto* box = qobject_cast<QCheckBox*>(w)) settings.controls[name] = box->isChecked();
-        if (auto* slider = qobject_cast<QSlider*>(w)) settings.controls[name] = slider->value();
-    }
+    for (const Control& c : controls_) settings.controls[c.name] = c.slider->value();
     return settings;
 }
 
 VideoFormatDialog::VideoFormatDialog(const GstCaps* offered, const DriverSettings& settings,
-                                     QWidget* parent)
+                                     Fraction nextRate, QWidget* parent)
     : QDialog(parent),
       options_(FormatOptions(offered, settings)),
       sizes_(new QComboBox(this)),
-      rates_(new QComboBox(this)),
-      initialRate_{settings.frameRateNum, settings.frameRateDen} {
+      rates_(new QComboBox(this)) {
     setObjectName(QStringLiteral("VideoFormatDialog"));
     setWindowTitle(tr("Video Format"));
     sizes_->setObjectName(QStringLiteral("sizeList"));
     rates_->setObjectName(QStringLiteral("rateList"));
-    int current = -1;
+    // What the next clip would be recorded at, as the clip itself decides it.
+    const auto next = ChooseFormat(offered, settings, nextRate);
+    int current = 0;
     for (size_t i = 0; i < options_.size(); ++i) {
         const auto& o = options_[i];
         sizes_->addItem(QStringLiteral("%1 × %2").arg(o.width).arg(o.height));
-        if (o.width == settings.width && o.height == settings.height) current = int(i);
+        if (next && o.width == next->width && o.height == next->height) current = int(i);
     }
-    if (current < 0) {
-        // Nothing chosen yet: show what a clip would use.
-        const auto chosen = ChooseFormat(offered, settings, {15, 1});
-        for (size_t i = 0; chosen && i < options_.size(); ++i) {
-            if (options_[i].width == chosen->width && options_[i].height == chosen->height)
-                current = int(i);
-        }
-    }
-    sizes_->setCurrentIndex(std::max(current, 0));
-    FillRates();
-    connect(sizes_, &QComboBox::currentIndexChanged, this, [this] { FillRates(); });
+    sizes_->setCurrentIndex(current);
+    FillRates(next ? next->outputRate : BoundedFrameRate(nextRate));
+    connect(sizes_, &QComboBox::currentIndexChanged, this, [this] { FillRates(SelectedRate()); });
 
     auto* form = new QFormLayout;
     form->addRow(tr("Picture size:"), sizes_);
@@ -197,15 +208,26 @@ VideoFormatDialog::VideoFormatDialog(const GstCaps* offered, const DriverSetting
     layout->addWidget(Buttons(this));
 }
 
-void VideoFormatDialog::FillRates() {
-    const Fraction keep = rates_->count() > 0 ? Fraction{rates_->currentData().toPoint().x(),
-                                                         rates_->currentData().toPoint().y()}
-                                              : initialRate_;
+Fraction VideoFormatDialog::SelectedRate() const {
+    const QPoint r = rates_->currentData().toPoint();
+    return {r.x(), r.y()};
+}
+
+void VideoFormatDialog::FillRates(Fraction keep) {
     rates_->clear();
     const int i = sizes_->currentIndex();
     if (i < 0 || size_t(i) >= options_.size()) return;
+    // A rate the camera does not offer is still what the clip is recorded
+    // at (frames are dropped or repeated), so it is listed too.
+    std::vector<Fraction> rates = options_[size_t(i)].rates;
+    if (keep.num > 0 && std::find(rates.begin(), rates.end(), keep) == rates.end()) {
+        rates.push_back(keep);
+        std::sort(rates.begin(), rates.end(), [](Fraction a, Fraction b) {
+            return int64_t(a.num) * b.den > int64_t(b.num) * a.den;
+        });
+    }
     int current = 0;
-    for (const Fraction f : options_[size_t(i)].rates) {
+    for (const Fraction f : rates) {
         if (f == keep) current = rates_->count();
         rates_->addItem(RateText(f), QPoint(f.num, f.den));
     }
@@ -218,41 +240,58 @@ DriverSettings VideoFormatDialog::Apply(DriverSettings settings) const {
     settings.width = options_[size_t(i)].width;
     settings.height = options_[size_t(i)].height;
     if (rates_->currentIndex() >= 0) {
-        const QPoint r = rates_->currentData().toPoint();
-        settings.frameRateNum = r.x();
-        settings.frameRateDen = r.y();
+        const Fraction r = SelectedRate();
+        settings.frameRateNum = r.num;
+        settings.frameRateDen = r.den;
     }
     return settings;
 }
 
-VideoParametersDialog::VideoParametersDialog(bool cameraOffersMjpeg, const DriverSettings& settings,
+VideoParametersDialog::VideoParametersDialog(const GstCaps* offered, const DriverSettings& settings,
                                              QWidget* parent)
     : QDialog(parent), passMjpeg_(new QCheckBox(this)), quality_(new QSpinBox(this)) {
     setObjectName(QStringLiteral("VideoParametersDialog"));
     setWindowTitle(tr("Video Parameters"));
     passMjpeg_->setObjectName(QStringLiteral("passMjpeg"));
     passMjpeg_->setText(tr("Keep the camera's own MJPEG as it is"));
-    passMjpeg_->setChecked(settings.passMjpeg);
+    // The box says what a clip will do with this camera; a choice it cannot
+    // change is shown, not offered.
+    passMjpeg_->setChecked(UsesMjpeg(offered, settings));
+    auto* mjpegRow = new QHBoxLayout;
+    mjpegRow->addWidget(passMjpeg_);
+    const auto reason = [&](const QString& text, const char* name) {
+        passMjpeg_->setEnabled(false);
+        auto* note = new QLabel(text, this);
+        note->setObjectName(QLatin1String(name));
+        note->setEnabled(false);
+        mjpegRow->addWidget(note, 1);
+    };
+    if (!OffersMjpeg(offered))
+        reason(tr("(this camera delivers no MJPEG; its video is always encoded)"), "noMjpeg");
+    else if (!OffersRaw(offered))
+        reason(tr("(this camera delivers only MJPEG; it is always kept)"), "onlyMjpeg");
+
+    const int defaultQuality = DriverSettings{}.jpegQuality;
     quality_->setObjectName(QStringLiteral("jpegQuality"));
     quality_->setRange(1, 100);
     quality_->setValue(settings.jpegQuality);
+    auto* range = new QLabel(tr("1–100, default %1").arg(defaultQuality), this);
+    range->setObjectName(QStringLiteral("jpegQualityRange"));
+    auto* qualityRow = new QHBoxLayout;
+    qualityRow->addWidget(quality_);
+    qualityRow->addWidget(range, 1);
 
     auto* form = new QFormLayout;
-    form->addRow(passMjpeg_);
-    if (!cameraOffersMjpeg) {
-        auto* note =
-            new QLabel(tr("This camera delivers no MJPEG; its video is always encoded."), this);
-        note->setObjectName(QStringLiteral("noMjpeg"));
-        form->addRow(note);
-    }
-    form->addRow(tr("JPEG quality:"), quality_);
+    form->addRow(mjpegRow);
+    form->addRow(tr("JPEG quality:"), qualityRow);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(Buttons(this));
 }
 
 DriverSettings VideoParametersDialog::Apply(DriverSettings settings) const {
-    settings.passMjpeg = passMjpeg_->isChecked();
+    // A box the camera decides for keeps the choice for a camera that lets it.
+    if (passMjpeg_->isEnabled()) settings.passMjpeg = passMjpeg_->isChecked();
     settings.jpegQuality = quality_->value();
     return settings;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <optional>
 #include <vector>
 
 #include "platform/gst/Camera.h"
@@ -8,6 +9,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QSlider;
 class QSpinBox;
 
 namespace camwarden::capgst {
@@ -25,33 +27,41 @@ std::vector<FormatOption> FormatOptions(const GstCaps* offered, const DriverSett
 class VideoSourceDialog : public QDialog {
     Q_OBJECT
 public:
-    VideoSourceDialog(const Camera& current, const std::vector<DeviceEntry>& devices,
+    VideoSourceDialog(const Camera& current, std::vector<Camera> cameras,
                       const std::vector<PictureControl>& controls, const DriverSettings& settings,
                       QWidget* parent);
-    // "" for the first device, a device node, or a test camera's name.
-    QString ChosenCamera() const;
-    // The settings with this dialog's choices applied.
+    // The camera picked; none for "the first camera there is".
+    std::optional<Camera> ChosenCamera() const;
+    // The settings with this dialog's picture controls applied.
     DriverSettings Apply(DriverSettings settings) const;
 
 private:
+    std::vector<Camera> cameraList_;
     QComboBox* cameras_;
-    std::vector<std::pair<QString, QWidget*>> controls_;
+    struct Control {
+        QString name;
+        int defaultValue;
+        QSlider* slider;
+    };
+    std::vector<Control> controls_;
 };
 
-// Picture size and frame rate, from what the camera offers.
+// Picture size and frame rate, from what the camera offers. It opens on
+// what the next clip would use.
 class VideoFormatDialog : public QDialog {
     Q_OBJECT
 public:
-    VideoFormatDialog(const GstCaps* offered, const DriverSettings& settings, QWidget* parent);
+    VideoFormatDialog(const GstCaps* offered, const DriverSettings& settings, Fraction nextRate,
+                      QWidget* parent);
     DriverSettings Apply(DriverSettings settings) const;
 
 private:
-    void FillRates();
+    void FillRates(Fraction keep);
+    Fraction SelectedRate() const;
 
     std::vector<FormatOption> options_;
     QComboBox* sizes_;
     QComboBox* rates_;
-    Fraction initialRate_;
 };
 
 // Whether the camera's MJPEG goes into the file untouched, and the quality
@@ -59,7 +69,7 @@ private:
 class VideoParametersDialog : public QDialog {
     Q_OBJECT
 public:
-    VideoParametersDialog(bool cameraOffersMjpeg, const DriverSettings& settings, QWidget* parent);
+    VideoParametersDialog(const GstCaps* offered, const DriverSettings& settings, QWidget* parent);
     DriverSettings Apply(DriverSettings settings) const;
 
 private:

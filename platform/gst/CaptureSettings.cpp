@@ -24,6 +24,8 @@ DriverSettings SettingsLocation::Load() const {
     qs->beginGroup(QLatin1String(kGroup));
     DriverSettings s;
     s.device = qs->value(QStringLiteral("Device"), s.device).toString();
+    s.deviceName = qs->value(QStringLiteral("DeviceName"), s.deviceName).toString();
+    s.deviceId = qs->value(QStringLiteral("DeviceId"), s.deviceId).toString();
     s.width = qs->value(QStringLiteral("Width"), s.width).toInt();
     s.height = qs->value(QStringLiteral("Height"), s.height).toInt();
     s.frameRateNum = qs->value(QStringLiteral("FrameRateNum"), s.frameRateNum).toInt();
@@ -58,6 +60,8 @@ void SettingsLocation::Save(const DriverSettings& s) const {
     const auto qs = Open();
     qs->beginGroup(QLatin1String(kGroup));
     qs->setValue(QStringLiteral("Device"), s.device);
+    qs->setValue(QStringLiteral("DeviceName"), s.deviceName);
+    qs->setValue(QStringLiteral("DeviceId"), s.deviceId);
     qs->setValue(QStringLiteral("Width"), s.width);
     qs->setValue(QStringLiteral("Height"), s.height);
     qs->setValue(QStringLiteral("FrameRateNum"), s.frameRateNum);

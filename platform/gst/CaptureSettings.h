@@ -11,8 +11,12 @@ namespace camwarden::capgst {
 // The choices made in the capture dialogs. They live in the capture layer's
 // own group so the program's keys are never touched.
 struct DriverSettings {
-    QString device;  // empty: the first video capture device
-    int width = 0;   // 0: the camera's own choice
+    // The chosen camera: its device node, name and what identifies it
+    // beyond both (serial or where it is plugged in). All empty: the first.
+    QString device;
+    QString deviceName;
+    QString deviceId;
+    int width = 0;  // 0: the camera's own choice
     int height = 0;
     int frameRateNum = 0;  // 0: the sequence setup's request alone decides
     int frameRateDen = 1;

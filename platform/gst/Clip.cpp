@@ -56,6 +56,9 @@ std::shared_ptr<Clip> Clip::Start(ClipPlan plan, Wake wake, QString* error) {
         std::lock_guard lock(clip->m_);
         return clip->error_;
     };
+    // Controls can be set once the source has its device open.
+    if (gst_element_set_state(clip->pipeline_.get(), GST_STATE_READY) != GST_STATE_CHANGE_FAILURE)
+        ApplyPictureControls(clip->source_, clip->plan_.settings.controls);
     if (gst_element_set_state(clip->pipeline_.get(), GST_STATE_PLAYING) ==
         GST_STATE_CHANGE_FAILURE) {
         const QString why = errorText();
@@ -72,7 +75,7 @@ std::shared_ptr<Clip> Clip::Start(ClipPlan plan, Wake wake, QString* error) {
 
     const ChosenFormat& f = clip->plan_.format;
     qCInfo(lcCapture).noquote()
-        << "Clip started:" << clip->plan_.file << "from" << clip->plan_.camera.path
+        << "Clip started:" << clip->plan_.file << "from" << clip->plan_.camera.name
         << QStringLiteral("%1x%2").arg(f.width).arg(f.height)
         << (f.mjpeg ? QStringLiteral("MJPEG passed through")
                     : QStringLiteral("encoded at quality %1").arg(clip->plan_.settings.jpegQuality))
@@ -97,7 +100,7 @@ bool Clip::Build(QString* error) {
     }
 
     pipeline_ = SinkElement(gst_pipeline_new("clip"));
-    GstElementPtr src = MakeCameraSource(plan_.camera, f, plan_.settings, plan_.testState);
+    GstElementPtr src = MakeCameraSource(plan_.camera);
     if (!pipeline_ || !src) return failed("the camera source cannot be made");
 
     GstElement* srcCaps = Make("capsfilter");
@@ -121,6 +124,7 @@ bool Clip::Build(QString* error) {
     if (!f.mjpeg && (!convert || !rawCaps || !enc)) complete = false;
     if (!complete) return failed("a GStreamer element is missing");
     gst_bin_add(GST_BIN(pipeline_.get()), src.get());
+    source_ = src.get();
 
     g_object_set(srcCaps, "caps", f.sourceCaps.get(), nullptr);
     const char* media = f.mjpeg ? "image/jpeg" : "video/x-raw";

@@ -25,7 +25,6 @@ struct ClipPlan {
     DriverSettings settings;
     QString file;                   // the name asked for; a taken name gets a number
     uint32_t timeLimitSeconds = 0;  // 0: until stopped
-    std::shared_ptr<TestCameraState> testState;
 };
 
 // What became of one clip, once its file is finished.
@@ -87,8 +86,9 @@ private:
     Wake wake_;
     std::unique_ptr<ClipFile> file_;  // outlives the pipeline writing into it
     GstElementPtr pipeline_;
-    GstElement* mux_ = nullptr;   // owned by the pipeline
-    GstElement* sink_ = nullptr;  // owned by the pipeline
+    GstElement* source_ = nullptr;  // owned by the pipeline
+    GstElement* mux_ = nullptr;     // owned by the pipeline
+    GstElement* sink_ = nullptr;    // owned by the pipeline
     GstPadPtr muxPad_;
     uint64_t limitFrames_ = 0;
 

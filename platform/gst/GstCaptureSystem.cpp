@@ -27,15 +27,26 @@ bool InitGStreamer(QString* error) {
         ok = gst_init_check(nullptr, nullptr, &raw);
         const GErrorPtr err(raw);
         if (!ok) why = QString::fromUtf8(err ? err->message : "gst_init_check failed");
+        if (ok && !RegisterTestCameraProvider())
+            qCWarning(lcCapture) << "The test cameras cannot be offered";
     });
     if (!ok && error) *error = why;
     return ok;
 }
 
-GstCaptureSystem::GstCaptureSystem(const QString& camera, const QString& settingsFile)
-    : core_(std::make_shared<CaptureCore>(
-          camera, settingsFile.isEmpty() ? SettingsLocation() : SettingsLocation(settingsFile))) {
+namespace {
+
+std::shared_ptr<CaptureCore> MakeCore(const QString& camera, const QString& settingsFile) {
+    // The core watches the cameras from the start.
     InitGStreamer();
+    return std::make_shared<CaptureCore>(
+        camera, settingsFile.isEmpty() ? SettingsLocation() : SettingsLocation(settingsFile));
+}
+
+}  // namespace
+
+GstCaptureSystem::GstCaptureSystem(const QString& camera, const QString& settingsFile)
+    : runCamera_(camera), core_(MakeCore(camera, settingsFile)) {
     core_->SetClipFinishedHandler([this](const ClipReport& r) { OnClipFinished(r); });
 }
 
@@ -50,7 +61,15 @@ std::unique_ptr<CaptureWindow> GstCaptureSystem::CreateCaptureWindow(const QStri
 }
 
 void GstCaptureSystem::SetTestCameraPlugged(bool plugged) {
-    core_->TestState()->plugged = plugged;
+    SetTestCameraPlugged(runCamera_, plugged);
+}
+
+void GstCaptureSystem::SetTestCameraPlugged(const QString& which, bool plugged) {
+    if (const auto kind = TestCameraFromName(which)) core_->SetTestCameraPlugged(*kind, plugged);
+}
+
+std::vector<capgst::Camera> GstCaptureSystem::Cameras() const {
+    return core_->Cameras();
 }
 
 void GstCaptureSystem::SetClipFinishedHandler(std::function<void(const ClipReport&)> handler) {

@@ -6,8 +6,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "capture/CaptureWindow.h"
+#include "platform/gst/Camera.h"
 #include "platform/gst/Clip.h"
 
 namespace camwarden {
@@ -23,10 +25,11 @@ bool InitGStreamer(QString* error = nullptr);
 // Capture windows backed by GStreamer pipelines.
 //
 // `camera` picks the camera for this run: empty = the one chosen in the Video
-// Source dialog, or else the first video capture device; a device node such
-// as "/dev/video2"; "test" = the built-in live test camera delivering raw
-// video; "test-mjpeg" = the test camera acting as an MJPEG webcam (it offers
-// raw video too; the Video Parameters dialog decides which is used).
+// Source dialog, or else the first camera GStreamer's device monitor finds; a
+// device node such as "/dev/video2" or a camera's name; "test" = the built-in
+// live test camera delivering raw video; "test-mjpeg" = the test camera
+// acting as an MJPEG webcam (it offers raw video too; the Video Parameters
+// dialog decides which is used). Test cameras are plugged in for the run.
 // `settingsFile` = an INI file for the dialogs' choices instead of the
 // per-user Quillory settings.
 class GstCaptureSystem final : public CaptureSystem {
@@ -41,9 +44,14 @@ public:
                                                        QWidget* owner) override;
     void SetClipFailedHandler(ClipFailedHandler handler) override;
 
-    // Pulling the test camera's plug ends its clip with an error, as
-    // unplugging a webcam does.
+    // Pulling the test camera's plug takes it out of the device list and
+    // ends its clip with an error, as unplugging a webcam does; plugging it
+    // in lists it again. The first form acts on this run's test camera, the
+    // second on "test" or "test-mjpeg" whatever the run's camera is.
     void SetTestCameraPlugged(bool plugged);
+    void SetTestCameraPlugged(const QString& which, bool plugged);
+    // The cameras there are now, as the Video Source dialog lists them.
+    std::vector<capgst::Camera> Cameras() const;
     // Runs on a capture thread once per clip, when its file is finished.
     void SetClipFinishedHandler(std::function<void(const capgst::ClipReport&)> handler);
     // True when no clip is recording or being finished within `bound`.
@@ -55,6 +63,7 @@ private:
     // Failures are handed over on the thread that made the system; posts
     // still pending when it goes are dropped with this.
     std::unique_ptr<QObject> home_ = std::make_unique<QObject>();
+    const QString runCamera_;
     ClipFailedHandler onFailed_;  // used on that thread only
     std::mutex m_;
     std::function<void(const capgst::ClipReport&)> onFinished_;

@@ -60,44 +60,52 @@ GstCaptureWindow::~GstCaptureWindow() {
     EndClip();
 }
 
-bool GstCaptureWindow::Connect() {
-    camera_.reset();
-    offered_.reset();
-    const DriverSettings settings = core_->Settings().Load();
-    const auto camera = ResolveCamera(core_->RunCamera(), settings.device);
-    if (!camera) {
-        qCWarning(lcCapture) << "No video capture device found";
+bool GstCaptureWindow::Refresh() {
+    const auto now = core_->ChosenCamera();
+    if (!now) {
+        if (camera_) qCWarning(lcCapture).noquote() << "Camera" << camera_->name << "is gone";
+        camera_.reset();
+        offered_.reset();
         return false;
     }
-    QString why = QStringLiteral("it is not there");
-    GstCapsPtr offered = core_->IsPresent(*camera) ? ProbeCameraCaps(*camera, &why) : nullptr;
+    if (camera_ && *camera_ == *now && offered_) return true;
+    GstCapsPtr offered = CameraCaps(*now);
     if (!offered) {
-        qCWarning(lcCapture).noquote() << "Camera" << camera->path << "not available:" << why;
+        qCWarning(lcCapture).noquote() << "Camera" << now->name << "offers no video format";
+        camera_.reset();
+        offered_.reset();
         return false;
     }
-    camera_ = camera;
+    if (connected_) qCInfo(lcCapture).noquote() << "Recording from" << now->name << "from now on";
+    camera_ = now;
     offered_ = std::move(offered);
-    qCInfo(lcCapture).noquote() << "Connected to camera" << camera_->path;
     return true;
 }
 
 bool GstCaptureWindow::DriverConnect(int driverIndex) {
     // There is one driver: the camera chosen for the run.
     if (driverIndex != 0) return false;
-    return Connect();
+    connected_ = Refresh();
+    if (connected_)
+        qCInfo(lcCapture).noquote()
+            << "Connected to camera" << camera_->name << "through" << camera_->provider;
+    else
+        qCWarning(lcCapture) << "No video capture device found";
+    return connected_;
 }
 
 bool GstCaptureWindow::DriverDisconnect() {
     EndClip();
-    const bool was = camera_.has_value();
+    const bool was = connected_;
+    connected_ = false;
     camera_.reset();
     offered_.reset();
     return was;
 }
 
 bool GstCaptureWindow::SetPreview(bool) {
-    // No preview is ever shown; the answer is whether the camera is still there.
-    return camera_ && core_->IsPresent(*camera_);
+    // No preview is ever shown; the answer is whether a camera is there.
+    return connected_ && Refresh();
 }
 
 bool GstCaptureWindow::SetCaptureFile(const QString& path) {
@@ -123,7 +131,7 @@ bool GstCaptureWindow::Sequence() {
         return true;
     }
     clip_.reset();
-    if (!camera_ || !offered_) {
+    if (!connected_) {
         qCWarning(lcCapture) << "Cannot capture: no camera connected";
         return false;
     }
@@ -131,8 +139,8 @@ bool GstCaptureWindow::Sequence() {
         qCWarning(lcCapture) << "Cannot capture: no capture file set";
         return false;
     }
-    if (!core_->IsPresent(*camera_)) {
-        qCWarning(lcCapture).noquote() << "Cannot capture: camera" << camera_->path << "is gone";
+    if (!Refresh()) {
+        qCWarning(lcCapture) << "Cannot capture: no camera is there";
         return false;
     }
     // The previous clip may still hold the device while its file is finished.
@@ -145,7 +153,7 @@ bool GstCaptureWindow::Sequence() {
                                      FrameRateFromMicroSeconds(parms_.dwRequestMicroSecPerFrame));
     if (!format) {
         qCWarning(lcCapture).noquote()
-            << "Cannot capture: camera" << camera_->path << "offers no usable format";
+            << "Cannot capture: camera" << camera_->name << "offers no usable format";
         return false;
     }
     plan.format = ChosenFormat{format->mjpeg,      RefCaps(format->sourceCaps.get()),
@@ -155,7 +163,6 @@ bool GstCaptureWindow::Sequence() {
     // Abort keys and mouse clicks are ignored on purpose: a stray click
     // must never cut an unattended clip. Audio is never recorded.
     plan.timeLimitSeconds = parms_.fLimitEnabled ? parms_.wTimeLimit : 0;
-    plan.testState = core_->TestState();
 
     QString why;
     if (HasRoom(file_, plan.timeLimitSeconds, core_->LastDiskUse(), &why))
@@ -179,26 +186,32 @@ bool GstCaptureWindow::Stop() {
 }
 
 bool GstCaptureWindow::DlgVideoSource() {
-    if (!camera_) return false;
-    VideoSourceDialog dialog(*camera_, ListCaptureDevices(), QueryPictureControls(*camera_),
+    if (!connected_ || !Refresh()) return false;
+    VideoSourceDialog dialog(*camera_, core_->Cameras(), QueryPictureControls(*camera_),
                              core_->Settings().Load(), owner_);
     if (dialog.exec() != QDialog::Accepted) return true;
-    const QString chosen = dialog.ChosenCamera();
-    core_->Settings().Save(dialog.Apply(core_->Settings().Load()));
-    const Camera now = *camera_;
-    // A test camera stays this run's choice; a device is remembered instead.
-    core_->SetRunCamera(CameraFromName(chosen).IsTest() ? chosen : QString());
-    const auto next = ResolveCamera(core_->RunCamera(), core_->Settings().Load().device);
-    if (!next || !(*next == now)) {
-        // A running clip keeps its camera; the next one uses the new choice.
-        if (!Connect()) qCWarning(lcCapture) << "The chosen camera cannot be used";
+    DriverSettings s = dialog.Apply(core_->Settings().Load());
+    const std::optional<Camera> chosen = dialog.ChosenCamera();
+    // A test camera stays this run's choice; any other is remembered.
+    if (chosen && chosen->IsTest()) {
+        core_->SetRunCamera(chosen->path);
+    } else {
+        core_->SetRunCamera({});
+        if (chosen)
+            RememberCamera(*chosen, s);
+        else
+            RememberCamera(Camera{}, s);
     }
+    core_->Settings().Save(s);
+    // A running clip keeps its camera; the next one uses the new choice.
+    if (!Refresh()) qCWarning(lcCapture) << "The chosen camera cannot be used";
     return true;
 }
 
 bool GstCaptureWindow::DlgVideoFormat() {
-    if (!camera_ || !offered_) return false;
-    VideoFormatDialog dialog(offered_.get(), core_->Settings().Load(), owner_);
+    if (!connected_ || !Refresh()) return false;
+    const Fraction next = FrameRateFromMicroSeconds(parms_.dwRequestMicroSecPerFrame);
+    VideoFormatDialog dialog(offered_.get(), core_->Settings().Load(), next, owner_);
     if (dialog.exec() != QDialog::Accepted) return true;
     const DriverSettings s = dialog.Apply(core_->Settings().Load());
     core_->Settings().Save(s);
@@ -207,8 +220,8 @@ bool GstCaptureWindow::DlgVideoFormat() {
 }
 
 bool GstCaptureWindow::DlgVideoCompression() {
-    if (!camera_) return false;
-    VideoParametersDialog dialog(OffersMjpeg(offered_.get()), core_->Settings().Load(), owner_);
+    if (!connected_ || !Refresh()) return false;
+    VideoParametersDialog dialog(offered_.get(), core_->Settings().Load(), owner_);
     if (dialog.exec() != QDialog::Accepted) return true;
     core_->Settings().Save(dialog.Apply(core_->Settings().Load()));
     return true;
@@ -216,6 +229,7 @@ bool GstCaptureWindow::DlgVideoCompression() {
 
 void GstCaptureWindow::Close() {
     EndClip();
+    connected_ = false;
     camera_.reset();
     offered_.reset();
 }

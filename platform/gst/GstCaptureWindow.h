@@ -17,8 +17,10 @@ class CaptureCore;
 class Clip;
 }  // namespace capgst
 
-// One capture window over GStreamer. Connecting probes the camera and lets
-// it go again; each clip opens it anew in a pipeline of its own.
+// One capture window over GStreamer. Connecting finds the camera and what it
+// offers without opening it; each clip opens it anew in a pipeline of its
+// own, and each looks again which camera that is, so one plugged in while
+// the schedule runs is recorded from the next clip on.
 class GstCaptureWindow final : public CaptureWindow {
 public:
     GstCaptureWindow(std::shared_ptr<capgst::CaptureCore> core, QString name, QWidget* owner);
@@ -40,12 +42,14 @@ public:
     void Close() override;
 
 private:
-    bool Connect();
+    // Takes the camera a clip would use now; false when there is none.
+    bool Refresh();
     void EndClip();
 
     std::shared_ptr<capgst::CaptureCore> core_;
     QString name_;
     QPointer<QWidget> owner_;
+    bool connected_ = false;
     std::optional<capgst::Camera> camera_;
     capgst::GstCapsPtr offered_;
     QString file_;

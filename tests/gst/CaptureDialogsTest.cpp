@@ -4,12 +4,15 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QLabel>
+#include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
 
+#include "AviProbe.h"
 #include "platform/gst/CaptureDialogs.h"
 #include "platform/gst/CaptureSettings.h"
 #include "platform/gst/GstCaptureSystem.h"
@@ -111,7 +114,7 @@ TEST_F(CaptureDialogs, ParametersAreSavedAndOwnedByTheOwnerWindow) {
 TEST_F(CaptureDialogs, SourceKeepsTheTestCameraForThisRunOnlyAndSavesItsControls) {
     WhenDialogOpens([](QDialog& d) {
         auto* cams = d.findChild<QComboBox*>("cameraList");
-        EXPECT_EQ(cams->currentData().toString(), "test-mjpeg");
+        EXPECT_EQ(cams->currentText(), "Camwarden test camera (MJPEG) (test-mjpeg)");
         EXPECT_EQ(d.findChild<QWidget*>("noControls"), nullptr);
         auto* brightness = d.findChild<QSlider*>("control_brightness");
         ASSERT_NE(brightness, nullptr);
@@ -127,12 +130,108 @@ TEST_F(CaptureDialogs, SourceKeepsTheTestCameraForThisRunOnlyAndSavesItsControls
     EXPECT_EQ(s.controls.value("contrast"), 100);
     EXPECT_TRUE(window_->SetPreview(false));
 
-    // Opened again, the dialog shows what was chosen.
+    // Opened again, the dialog shows what was chosen, in figures too, and
+    // the camera's own values are one button away.
     WhenDialogOpens([](QDialog& d) {
-        EXPECT_EQ(d.findChild<QSlider*>("control_brightness")->value(), -30);
-        d.reject();
+        auto* brightness = d.findChild<QSlider*>("control_brightness");
+        EXPECT_EQ(brightness->value(), -30);
+        EXPECT_EQ(d.findChild<QLabel*>("value_brightness")->text(), "-30");
+        d.findChild<QPushButton*>("defaults")->click();
+        EXPECT_EQ(brightness->value(), 0);
+        EXPECT_EQ(d.findChild<QLabel*>("value_brightness")->text(), "0");
+        d.accept();
     });
     EXPECT_TRUE(window_->DlgVideoSource());
+    EXPECT_EQ(Saved().controls.value("brightness", -1), 0);
+}
+
+// What the dialog shows is what the next file holds: opened on a fresh
+// profile and accepted as it is, and again after a choice.
+TEST_F(CaptureDialogs, FormatShownIsWhatTheNextFileHolds) {
+    using namespace std::chrono_literals;
+    const auto recordOneSecond = [&](const QString& file) {
+        CaptureParms p;
+        window_->GetSequenceSetup(p);
+        p.fLimitEnabled = 1;
+        p.wTimeLimit = 1;
+        window_->SetSequenceSetup(&p);
+        EXPECT_TRUE(window_->SetCaptureFile(file));
+        EXPECT_TRUE(window_->Sequence());
+        EXPECT_TRUE(system_->WaitUntilIdle(10s));
+        return testing::ProbeAvi(file);
+    };
+    const auto shown = [](QDialog& d) {
+        return d.findChild<QComboBox*>("sizeList")->currentText() + " @ " +
+               d.findChild<QComboBox*>("rateList")->currentText();
+    };
+
+    QString opened;
+    WhenDialogOpens([&](QDialog& d) {
+        opened = shown(d);
+        d.accept();
+    });
+    ASSERT_TRUE(window_->DlgVideoFormat());
+    EXPECT_EQ(opened, "640 × 480 @ 15 frames per second");
+    auto info = recordOneSecond(dir_.filePath("as-shown.avi"));
+    EXPECT_EQ(QStringLiteral("%1 × %2").arg(info.width).arg(info.height), "640 × 480");
+    EXPECT_EQ(info.frameRate, "15/1");
+    EXPECT_EQ(info.decodedFrames, 15);
+
+    WhenDialogOpens([&](QDialog& d) {
+        auto* sizes = d.findChild<QComboBox*>("sizeList");
+        auto* rates = d.findChild<QComboBox*>("rateList");
+        sizes->setCurrentIndex(sizes->findText("320 × 240"));
+        rates->setCurrentIndex(rates->findText("10 frames per second"));
+        opened = shown(d);
+        d.accept();
+    });
+    ASSERT_TRUE(window_->DlgVideoFormat());
+    info = recordOneSecond(dir_.filePath("chosen.avi"));
+    EXPECT_EQ(opened, "320 × 240 @ 10 frames per second");
+    EXPECT_EQ(info.width, 320);
+    EXPECT_EQ(info.height, 240);
+    EXPECT_EQ(info.frameRate, "10/1");
+    EXPECT_EQ(info.decodedFrames, 10);
+
+    // And it opens on that choice next time.
+    WhenDialogOpens([&](QDialog& d) {
+        opened = shown(d);
+        d.reject();
+    });
+    ASSERT_TRUE(window_->DlgVideoFormat());
+    EXPECT_EQ(opened, "320 × 240 @ 10 frames per second");
+}
+
+TEST_F(CaptureDialogs, ParametersOfferPassingThroughOnlyForAnMjpegCamera) {
+    WhenDialogOpens([](QDialog& d) {
+        auto* pass = d.findChild<QCheckBox*>("passMjpeg");
+        EXPECT_TRUE(pass->isEnabled());
+        EXPECT_TRUE(pass->isChecked());
+        EXPECT_EQ(d.findChild<QWidget*>("noMjpeg"), nullptr);
+        auto* quality = d.findChild<QSpinBox*>("jpegQuality");
+        EXPECT_EQ(quality->minimum(), 1);
+        EXPECT_EQ(quality->maximum(), 100);
+        EXPECT_EQ(d.findChild<QLabel*>("jpegQualityRange")->text(), "1–100, default 85");
+        d.reject();
+    });
+    EXPECT_TRUE(window_->DlgVideoCompression());
+
+    // A raw-only camera: the box is off and says why; accepting does not
+    // overwrite the choice kept for cameras that have MJPEG.
+    GstCaptureSystem raw("test", Ini());
+    auto w = raw.CreateCaptureWindow("SaveCam", &owner_);
+    ASSERT_TRUE(w && w->DriverConnect(0));
+    WhenDialogOpens([](QDialog& d) {
+        auto* pass = d.findChild<QCheckBox*>("passMjpeg");
+        EXPECT_FALSE(pass->isEnabled());
+        EXPECT_FALSE(pass->isChecked());
+        EXPECT_NE(d.findChild<QLabel*>("noMjpeg"), nullptr);
+        d.findChild<QSpinBox*>("jpegQuality")->setValue(40);
+        d.accept();
+    });
+    EXPECT_TRUE(w->DlgVideoCompression());
+    EXPECT_TRUE(Saved().passMjpeg);
+    EXPECT_EQ(Saved().jpegQuality, 40);
 }
 
 TEST(FormatOptions, ListWhatTheUsedFormOffersFastestFirst) {

@@ -13,6 +13,7 @@
 
 #include "AviProbe.h"
 #include "platform/gst/AviRepair.h"
+#include "platform/gst/Camera.h"
 #include "platform/gst/GstCaptureSystem.h"
 
 namespace camwarden {
@@ -177,6 +178,94 @@ TEST_P(BothCameraKinds, PictureControlsReachThePicture) {
 }
 
 INSTANTIATE_TEST_SUITE_P(TestCamera, BothCameraKinds, ::testing::Values("test", "test-mjpeg"));
+
+// The test cameras are devices of their own provider: found by the device
+// monitor, plugged and unplugged as webcams are.
+std::vector<capgst::Camera> TestCameras(const GstCaptureSystem& system) {
+    std::vector<capgst::Camera> out;
+    for (const auto& c : system.Cameras()) {
+        if (c.IsTest()) out.push_back(c);
+    }
+    return out;
+}
+
+TEST_F(TestCameraCapture, DiscoveryListsEachCameraOnceAsItComesAndGoes) {
+    MakeSystem("test");
+    auto cams = TestCameras(*system_);
+    ASSERT_EQ(cams.size(), 1u);
+    EXPECT_EQ(cams[0].path, "test");
+    EXPECT_EQ(cams[0].name, "Camwarden test camera");
+
+    system_->SetTestCameraPlugged("test-mjpeg", true);
+    system_->SetTestCameraPlugged("test-mjpeg", true);
+    cams = TestCameras(*system_);
+    ASSERT_EQ(cams.size(), 2u);
+    // A second watcher of the same devices does not make them twice.
+    GstCaptureSystem other("", File("other.ini"));
+    EXPECT_EQ(TestCameras(other).size(), 2u);
+
+    system_->SetTestCameraPlugged(false);
+    cams = TestCameras(*system_);
+    ASSERT_EQ(cams.size(), 1u);
+    EXPECT_EQ(cams[0].path, "test-mjpeg");
+}
+
+TEST_F(TestCameraCapture, SavedChoiceIsTheCameraRecordedFromEvenOnAnotherNode) {
+    {
+        // Saved when the MJPEG camera had the node the other one has now.
+        QSettings qs(dir_.filePath("Quillory.ini"), QSettings::IniFormat);
+        qs.setValue("CaptureDriver/Device", "test");
+        qs.setValue("CaptureDriver/DeviceName", "Camwarden test camera (MJPEG)");
+        qs.setValue("CaptureDriver/DeviceId", "camwarden-test-mjpeg");
+    }
+    MakeSystem("");
+    system_->SetTestCameraPlugged("test", true);
+    system_->SetTestCameraPlugged("test-mjpeg", true);
+    auto w = system_->CreateCaptureWindow("SaveCam", nullptr);
+    ASSERT_TRUE(w && w->DriverConnect(0));
+    Prepare(*w, File("saved.avi"));
+    ASSERT_TRUE(w->Sequence());
+    QTest::qWait(700);
+    // Unplugging the other camera leaves the clip alone; unplugging the
+    // chosen one ends it.
+    system_->SetTestCameraPlugged("test", false);
+    QTest::qWait(300);
+    EXPECT_TRUE(Reports().empty());
+    system_->SetTestCameraPlugged("test-mjpeg", false);
+    ASSERT_TRUE(system_->WaitUntilIdle(5s));
+    ASSERT_EQ(Reports().size(), 1u);
+    EXPECT_NE(Reports()[0].error, "");
+    ExpectFinishedMjpegAvi(ProbeAvi(File("saved.avi")));
+}
+
+TEST_F(TestCameraCapture, CamerasComingAndGoingMidRunAreFollowedClipByClip) {
+    MakeSystem("");
+    if (!system_->Cameras().empty()) GTEST_SKIP() << "a camera is attached to this machine";
+    auto w = system_->CreateCaptureWindow("SaveCam", nullptr);
+    ASSERT_TRUE(w);
+    EXPECT_FALSE(w->DriverConnect(0));
+
+    system_->SetTestCameraPlugged("test-mjpeg", true);
+    ASSERT_TRUE(w->DriverConnect(0));
+    Prepare(*w, File("unplugged.avi"));
+    ASSERT_TRUE(w->Sequence());
+    QTest::qWait(700);
+    system_->SetTestCameraPlugged("test-mjpeg", false);
+    ASSERT_TRUE(system_->WaitUntilIdle(5s));
+    ExpectFinishedMjpegAvi(ProbeAvi(File("unplugged.avi")));
+
+    // A clip falling due with no camera is refused, and the next one tries again.
+    Prepare(*w, File("none.avi"));
+    EXPECT_FALSE(w->Sequence());
+    EXPECT_FALSE(QFile::exists(File("none.avi")));
+    system_->SetTestCameraPlugged("test", true);
+    Prepare(*w, File("next.avi"), 66667, 1);
+    ASSERT_TRUE(w->Sequence());
+    ASSERT_TRUE(system_->WaitUntilIdle(5s));
+    const AviInfo next = ProbeAvi(File("next.avi"));
+    ExpectFinishedMjpegAvi(next);
+    EXPECT_EQ(next.decodedFrames, 15);
+}
 
 TEST_F(TestCameraCapture, MjpegCameraIsEncodedAfreshWhenPassingThroughIsOff) {
     {

@@ -129,13 +129,84 @@ TEST(FormatChoice, NothingUsableIsNoChoice) {
     EXPECT_FALSE(ChooseFormat(Caps("EMPTY").get(), DriverSettings{}, {15, 1}));
 }
 
-TEST(CameraChoice, RunChoiceThenSavedDeviceThenFirstDevice) {
-    EXPECT_EQ(ResolveCamera("test", "/dev/video3")->kind, CameraKind::TestRaw);
-    EXPECT_EQ(ResolveCamera("test-mjpeg", {})->kind, CameraKind::TestMjpeg);
-    EXPECT_EQ(ResolveCamera({}, "/dev/video3")->path, "/dev/video3");
-    EXPECT_EQ(ResolveCamera("/dev/video7", "/dev/video3")->path, "/dev/video7");
+Camera Cam(const char* provider, const char* name, const char* path, const char* id = "") {
+    Camera c;
+    c.provider = QString::fromUtf8(provider);
+    c.name = QString::fromUtf8(name);
+    c.path = QString::fromUtf8(path);
+    c.busPath = QString::fromUtf8(id);
+    return c;
+}
+
+DriverSettings Saved(const char* path, const char* name = "", const char* id = "") {
+    DriverSettings s;
+    s.device = QString::fromUtf8(path);
+    s.deviceName = QString::fromUtf8(name);
+    s.deviceId = QString::fromUtf8(id);
+    return s;
+}
+
+constexpr auto kV4l2 = "v4l2deviceprovider";
+constexpr auto kPipeWire = "pipewiredeviceprovider";
+
+TEST(CameraChoice, RunChoiceThenSavedThenFirst) {
+    const std::vector<Camera> cams{Cam(kV4l2, "Integrated", "/dev/video0", "pci-usb-0:5"),
+                                   Cam(kV4l2, "C920", "/dev/video2", "pci-usb-0:3")};
+    EXPECT_EQ(ResolveCamera(cams, "/dev/video2", Saved("/dev/video0"))->name, "C920");
+    EXPECT_EQ(ResolveCamera(cams, "C920", {})->path, "/dev/video2");
+    EXPECT_EQ(ResolveCamera(cams, {}, Saved("/dev/video2"))->name, "C920");
+    EXPECT_EQ(ResolveCamera(cams, {}, {})->name, "Integrated");
+    // Asked for and not there: no camera, rather than some other one.
+    EXPECT_FALSE(ResolveCamera(cams, "/dev/video7", {}));
+    EXPECT_FALSE(ResolveCamera(cams, {}, Saved("/dev/video7")));
+    EXPECT_FALSE(ResolveCamera({}, {}, {}));
     EXPECT_EQ(NormaliseControlName("White Balance Temperature, Auto"),
               "white_balance_temperature__auto");
+}
+
+// The nodes are numbered in the order cameras are found, so after a restart
+// or replugging /dev/video0 may be another camera.
+TEST(CameraChoice, SavedChoiceFollowsTheCameraNotItsNode) {
+    const std::vector<Camera> renumbered{Cam(kV4l2, "C920", "/dev/video0", "pci-usb-0:3"),
+                                         Cam(kV4l2, "Integrated", "/dev/video2", "pci-usb-0:5")};
+    DriverSettings saved = Saved("/dev/video0", "Integrated", "pci-usb-0:5");
+    EXPECT_EQ(ResolveCamera(renumbered, {}, saved)->path, "/dev/video2");
+
+    // Plugged into another port: known by its name.
+    saved = Saved("/dev/video0", "Integrated");
+    EXPECT_EQ(ResolveCamera(renumbered, {}, saved)->path, "/dev/video2");
+
+    // Its node now belongs to another camera and it is not there itself.
+    saved = Saved("/dev/video0", "Brio", "pci-usb-0:9");
+    EXPECT_FALSE(ResolveCamera(renumbered, {}, saved));
+
+    // What is remembered finds the camera again.
+    DriverSettings s;
+    RememberCamera(renumbered[1], s);
+    EXPECT_EQ(ResolveCamera(renumbered, {}, s)->name, "Integrated");
+    EXPECT_EQ(ResolveCamera({renumbered[1], renumbered[0]}, {}, s)->name, "Integrated");
+}
+
+TEST(CameraDiscovery, EachCameraOnceThroughThePreferredProvider) {
+    auto both = DistinctCameras(
+        {Cam(kV4l2, "C920 (V4L2)", "/dev/video2"), Cam(kV4l2, "Integrated (V4L2)", "/dev/video0"),
+         Cam(kPipeWire, "C920", "/dev/video2"), Cam("libcameraprovider", "Integrated (V4L2)", "")});
+    ASSERT_EQ(both.size(), 2u);
+    EXPECT_EQ(both[0].provider, kPipeWire);
+    EXPECT_EQ(both[0].name, "C920");
+    EXPECT_EQ(both[1].provider, kV4l2);
+    EXPECT_EQ(both[1].path, "/dev/video0");
+
+    // Without PipeWire's daemon: v4l2, lowest node first.
+    auto v4l2 = DistinctCameras({Cam(kV4l2, "B", "/dev/video10"), Cam(kV4l2, "A", "/dev/video2")});
+    ASSERT_EQ(v4l2.size(), 2u);
+    EXPECT_EQ(v4l2[0].path, "/dev/video2");
+
+    // Two cameras of one kind on one provider are two cameras.
+    EXPECT_EQ(DistinctCameras(
+                  {Cam("libcameraprovider", "Same", ""), Cam("libcameraprovider", "Same", "")})
+                  .size(),
+              2u);
 }
 
 }  // namespace

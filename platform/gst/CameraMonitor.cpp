@@ -1,0 +1,65 @@
+#include "platform/gst/CameraMonitor.h"
+
+#include "platform/gst/CaptureLog.h"
+
+namespace camwarden::capgst {
+namespace {
+
+QString Describe(const Camera& c) {
+    QString out = c.name;
+    if (!c.path.isEmpty()) out += QStringLiteral(" (%1)").arg(c.path);
+    return out + QStringLiteral(" through ") + c.provider;
+}
+
+}  // namespace
+
+CameraMonitor::CameraMonitor() : monitor_(gst_device_monitor_new()) {
+    if (!monitor_) return;
+    gst_device_monitor_add_filter(monitor_.get(), "Video/Source", nullptr);
+    bus_.reset(gst_device_monitor_get_bus(monitor_.get()));
+    // Providers post from threads of their own; the messages are only logged.
+    gst_bus_set_sync_handler(bus_.get(), &CameraMonitor::OnMessage, nullptr, nullptr);
+    started_ = gst_device_monitor_start(monitor_.get());
+    if (!started_) qCWarning(lcCapture) << "No camera provider could be started";
+}
+
+CameraMonitor::~CameraMonitor() {
+    if (started_) gst_device_monitor_stop(monitor_.get());
+    if (bus_) gst_bus_set_sync_handler(bus_.get(), nullptr, nullptr, nullptr);
+}
+
+std::vector<Camera> CameraMonitor::Cameras() const {
+    std::vector<Camera> all;
+    if (!monitor_) return all;
+    GList* devices = gst_device_monitor_get_devices(monitor_.get());
+    for (GList* d = devices; d; d = d->next) all.push_back(CameraFromDevice(GST_DEVICE(d->data)));
+    g_list_free_full(devices, gst_object_unref);
+    return DistinctCameras(std::move(all));
+}
+
+GstBusSyncReply CameraMonitor::OnMessage(GstBus*, GstMessage* msg, gpointer) {
+    // Dropped here, so ours to release.
+    const GstMessagePtr owned(msg);
+    GstDevice* raw = nullptr;
+    switch (GST_MESSAGE_TYPE(msg)) {
+        case GST_MESSAGE_DEVICE_ADDED: {
+            gst_message_parse_device_added(msg, &raw);
+            const GstObjectPtr<GstDevice> device(raw);
+            qCInfo(lcCapture).noquote()
+                << "Camera appeared:" << Describe(CameraFromDevice(device.get()));
+            break;
+        }
+        case GST_MESSAGE_DEVICE_REMOVED: {
+            gst_message_parse_device_removed(msg, &raw);
+            const GstObjectPtr<GstDevice> device(raw);
+            qCInfo(lcCapture).noquote()
+                << "Camera gone:" << Describe(CameraFromDevice(device.get()));
+            break;
+        }
+        default:
+            break;
+    }
+    return GST_BUS_DROP;
+}
+
+}  // namespace camwarden::capgst

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <vector>
+
+#include "platform/gst/Camera.h"
+#include "platform/gst/GstPtr.h"
+
+namespace camwarden::capgst {
+
+// Watches the cameras GStreamer's providers see, from construction on, and
+// logs each one that appears or goes.
+class CameraMonitor {
+public:
+    CameraMonitor();
+    ~CameraMonitor();
+    CameraMonitor(const CameraMonitor&) = delete;
+    CameraMonitor& operator=(const CameraMonitor&) = delete;
+
+    // The cameras there now, one per physical camera.
+    std::vector<Camera> Cameras() const;
+
+private:
+    static GstBusSyncReply OnMessage(GstBus*, GstMessage* msg, gpointer);
+
+    GstObjectPtr<GstDeviceMonitor> monitor_;
+    GstBusPtr bus_;
+    bool started_ = false;
+};
+
+}  // namespace camwarden::capgst
