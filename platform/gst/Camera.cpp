@@ -2,6 +2,7 @@
 
 #include <gst/video/colorbalance.h>
 
+#include <QStringList>
 #include <algorithm>
 #include <cmath>
 
@@ -305,37 +306,142 @@ QString NormaliseControlName(const QString& label) {
     return out;
 }
 
+namespace {
+
+// Picture properties some sources have instead of a colour balance;
+// libcamera's source has them as fractions.
+constexpr const char* kPictureProperties[] = {"brightness", "contrast", "saturation", "hue",
+                                              "sharpness"};
+// A property ranging wider than this is no picture control, just a number
+// the element passes on (v4l2src's take any int).
+constexpr double kWidestRange = 1e6;
+// Fractions are shown and saved in hundredths.
+constexpr double kFractionScale = 100;
+
+struct PropertyControl {
+    GParamSpec* spec = nullptr;
+    double scale = 1;
+    double minimum = 0;
+    double maximum = 0;
+    double defaultValue = 0;
+};
+
+std::optional<PropertyControl> PictureProperty(GstElement* source, const char* name) {
+    GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(source), name);
+    if (!spec || (spec->flags & G_PARAM_READWRITE) != G_PARAM_READWRITE ||
+        (spec->flags & G_PARAM_CONSTRUCT_ONLY))
+        return std::nullopt;
+    PropertyControl p{spec};
+    if (G_IS_PARAM_SPEC_INT(spec)) {
+        const auto* i = G_PARAM_SPEC_INT(spec);
+        p.minimum = i->minimum;
+        p.maximum = i->maximum;
+        p.defaultValue = i->default_value;
+    } else if (G_IS_PARAM_SPEC_DOUBLE(spec)) {
+        const auto* d = G_PARAM_SPEC_DOUBLE(spec);
+        p.scale = kFractionScale;
+        p.minimum = d->minimum;
+        p.maximum = d->maximum;
+        p.defaultValue = d->default_value;
+    } else if (G_IS_PARAM_SPEC_FLOAT(spec)) {
+        const auto* f = G_PARAM_SPEC_FLOAT(spec);
+        p.scale = kFractionScale;
+        p.minimum = f->minimum;
+        p.maximum = f->maximum;
+        p.defaultValue = f->default_value;
+    } else {
+        return std::nullopt;
+    }
+    if (!(p.maximum > p.minimum) || (p.maximum - p.minimum) * p.scale > kWidestRange)
+        return std::nullopt;
+    return p;
+}
+
+int Scaled(const PropertyControl& p, double v) {
+    return static_cast<int>(std::lround(v * p.scale));
+}
+
+int PropertyValue(GstElement* source, const PropertyControl& p) {
+    GValue v = G_VALUE_INIT;
+    g_value_init(&v, p.spec->value_type);
+    g_object_get_property(G_OBJECT(source), p.spec->name, &v);
+    double value = 0;
+    if (G_VALUE_HOLDS_INT(&v)) value = g_value_get_int(&v);
+    if (G_VALUE_HOLDS_DOUBLE(&v)) value = g_value_get_double(&v);
+    if (G_VALUE_HOLDS_FLOAT(&v)) value = g_value_get_float(&v);
+    g_value_unset(&v);
+    return Scaled(p, value);
+}
+
+void SetPropertyValue(GstElement* source, const PropertyControl& p, int chosen) {
+    const double value = std::clamp(chosen / p.scale, p.minimum, p.maximum);
+    if (G_IS_PARAM_SPEC_INT(p.spec))
+        g_object_set(source, p.spec->name, static_cast<int>(std::lround(value)), nullptr);
+    else if (G_IS_PARAM_SPEC_DOUBLE(p.spec))
+        g_object_set(source, p.spec->name, value, nullptr);
+    else
+        g_object_set(source, p.spec->name, static_cast<float>(value), nullptr);
+}
+
+}  // namespace
+
 std::vector<PictureControl> ReadPictureControls(GstElement* source) {
     std::vector<PictureControl> out;
-    const auto balance = BalanceOf(source);
-    if (!balance) return out;
-    for (const GList* l = gst_color_balance_list_channels(balance.get()); l; l = l->next) {
-        auto* ch = static_cast<GstColorBalanceChannel*>(l->data);
-        if (!ch || !ch->label || ch->min_value >= ch->max_value) continue;
+    if (const auto balance = BalanceOf(source)) {
+        for (const GList* l = gst_color_balance_list_channels(balance.get()); l; l = l->next) {
+            auto* ch = static_cast<GstColorBalanceChannel*>(l->data);
+            if (!ch || !ch->label || ch->min_value >= ch->max_value) continue;
+            PictureControl pc;
+            pc.label = QString::fromUtf8(ch->label);
+            pc.name = NormaliseControlName(pc.label);
+            pc.minimum = ch->min_value;
+            pc.maximum = ch->max_value;
+            pc.value =
+                std::clamp(gst_color_balance_get_value(balance.get(), ch), pc.minimum, pc.maximum);
+            // A colour balance states no default: the camera's own is what
+            // it has before anything is chosen.
+            pc.defaultValue = pc.value;
+            out.push_back(pc);
+        }
+    }
+    for (const char* name : kPictureProperties) {
+        const QString key = QLatin1String(name);
+        if (!source || std::any_of(out.begin(), out.end(),
+                                   [&](const PictureControl& c) { return c.name == key; }))
+            continue;
+        const auto p = PictureProperty(source, name);
+        if (!p) continue;
         PictureControl pc;
-        pc.label = QString::fromUtf8(ch->label);
-        pc.name = NormaliseControlName(pc.label);
-        pc.minimum = ch->min_value;
-        pc.maximum = ch->max_value;
-        pc.value =
-            std::clamp(gst_color_balance_get_value(balance.get(), ch), pc.minimum, pc.maximum);
-        pc.defaultValue = pc.value;
+        pc.name = key;
+        pc.label = key.left(1).toUpper() + key.mid(1);
+        pc.minimum = Scaled(*p, p->minimum);
+        pc.maximum = Scaled(*p, p->maximum);
+        pc.defaultValue = std::clamp(Scaled(*p, p->defaultValue), pc.minimum, pc.maximum);
+        pc.value = std::clamp(PropertyValue(source, *p), pc.minimum, pc.maximum);
         out.push_back(pc);
     }
     return out;
 }
 
 void ApplyPictureControls(GstElement* source, const QMap<QString, int>& chosen) {
-    if (chosen.isEmpty()) return;
-    const auto balance = BalanceOf(source);
-    if (!balance) return;
-    for (const GList* l = gst_color_balance_list_channels(balance.get()); l; l = l->next) {
-        auto* ch = static_cast<GstColorBalanceChannel*>(l->data);
-        if (!ch || !ch->label) continue;
-        const auto it = chosen.constFind(NormaliseControlName(QString::fromUtf8(ch->label)));
-        if (it == chosen.cend()) continue;
-        gst_color_balance_set_value(balance.get(), ch,
-                                    std::clamp(it.value(), ch->min_value, ch->max_value));
+    if (chosen.isEmpty() || !source) return;
+    QStringList done;
+    if (const auto balance = BalanceOf(source)) {
+        for (const GList* l = gst_color_balance_list_channels(balance.get()); l; l = l->next) {
+            auto* ch = static_cast<GstColorBalanceChannel*>(l->data);
+            if (!ch || !ch->label) continue;
+            const QString key = NormaliseControlName(QString::fromUtf8(ch->label));
+            const auto it = chosen.constFind(key);
+            if (it == chosen.cend()) continue;
+            gst_color_balance_set_value(balance.get(), ch,
+                                        std::clamp(it.value(), ch->min_value, ch->max_value));
+            done << key;
+        }
+    }
+    for (const char* name : kPictureProperties) {
+        const auto it = chosen.constFind(QLatin1String(name));
+        if (it == chosen.cend() || done.contains(it.key())) continue;
+        if (const auto p = PictureProperty(source, name)) SetPropertyValue(source, *p, it.value());
     }
 }
 

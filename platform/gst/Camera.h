@@ -91,8 +91,8 @@ std::optional<ChosenFormat> ChooseFormat(const GstCaps* offered, const DriverSet
 // chosen caps applied.
 GstElementPtr MakeCameraSource(const Camera& camera);
 
-// A picture control of a source: a colour balance channel, in the source's
-// own whole-number units.
+// A picture control of a source: a colour balance channel, or a picture
+// property of the source itself (in hundredths when it is a fraction).
 struct PictureControl {
     QString name;   // the key it is saved under
     QString label;  // as the source names it
