@@ -11,9 +11,17 @@ QString Describe(const Camera& c) {
     return out + QStringLiteral(" through ") + c.provider;
 }
 
+// Older GStreamer hands a new monitor over floating; newer sinks it first.
+GstDeviceMonitor* Owned(GstDeviceMonitor* m) {
+    if (m && g_object_is_floating(m)) gst_object_ref_sink(m);
+    return m;
+}
+
 }  // namespace
 
-CameraMonitor::CameraMonitor() : monitor_(gst_device_monitor_new()) {
+CameraMonitor::CameraMonitor()
+    // Without GStreamer there is no camera to watch.
+    : monitor_(gst_is_initialized() ? Owned(gst_device_monitor_new()) : nullptr) {
     if (!monitor_) return;
     gst_device_monitor_add_filter(monitor_.get(), "Video/Source", nullptr);
     bus_.reset(gst_device_monitor_get_bus(monitor_.get()));
