@@ -1,10 +1,14 @@
 #include "capture/SaveSS.h"
+#include "gst/AviProbe.h"
+#include "platform/gst/GstCaptureSystem.h"
 #include "support/FormFixture.h"
 
+#include <QDir>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace camwarden::testing {
 namespace {
@@ -187,6 +191,57 @@ TEST_F(Capture, DriverButtonsWithoutWebcamOnlyShowTheMessage) {
     EXPECT_EQ(dialogs->Texts(), (QStringList{NoWebcamMessage(), NoWebcamMessage()}));
     EXPECT_EQ(f.PushButton4->text(), QStringLiteral("Turn Off")) << "the switch is left alone";
     EXPECT_TRUE(f.Timer1->IsTicking());
+}
+
+// On the real capture layer and its test camera: a camera pulled out while
+// the schedule runs costs the clip in progress (kept, finished) and the
+// clips falling due while it is gone, never the program or the schedule.
+TEST_F(Capture, ScheduleRidesOutACameraPulledOutAndPluggedBackIn) {
+    using namespace std::chrono_literals;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    auto real = std::make_unique<GstCaptureSystem>(QStringLiteral("test"),
+                                                   dir.filePath(QStringLiteral("Quillory.ini")));
+    GstCaptureSystem& camera = *real;
+    platform.capture = std::move(real);
+    capture = nullptr;
+    settings->Preset("Path", dir.path() + QLatin1Char('/'));
+    settings->Preset("StartStopState", "On");
+    Form1& f = Load();
+    ASSERT_TRUE(dialogs->Texts().isEmpty());
+    const auto dueAt = [&](const char* time) {
+        clock->now = QDateTime(QDate(2022, 1, 5), QTime::fromString(QLatin1String(time)));
+        f.Cam().RecordClip(f);
+    };
+    const QString error = QStringLiteral("Error capturing video.");
+
+    dueAt("09:00:00");
+    QTest::qWait(700);
+    camera.SetTestCameraPlugged(false);
+    ASSERT_TRUE(camera.WaitUntilIdle(5s));
+    QTest::qWait(50);  // the failure reaches the window through its event loop
+    EXPECT_EQ(dialogs->Texts(), QStringList{error});
+
+    dueAt("09:00:30");
+    EXPECT_EQ(dialogs->Texts(), (QStringList{error, error}));
+    EXPECT_EQ(f.PushButton4->text(), QStringLiteral("Turn Off")) << "the schedule stays on";
+
+    camera.SetTestCameraPlugged(true);
+    dueAt("09:01:00");
+    QTest::qWait(1000);
+    form.reset();  // closing the window finishes the clip
+    ASSERT_TRUE(camera.WaitUntilIdle(5s));
+    EXPECT_EQ(dialogs->Texts().size(), 2);
+    EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("*.avi")}),
+              (QStringList{"SS 2022-01-05 09-00-00.avi", "SS 2022-01-05 09-01-00.avi"}));
+    for (const char* name : {"SS 2022-01-05 09-00-00.avi", "SS 2022-01-05 09-01-00.avi"}) {
+        SCOPED_TRACE(name);
+        const AviInfo info = ProbeAvi(dir.filePath(QLatin1String(name)));
+        ASSERT_TRUE(info.readable);
+        EXPECT_GT(info.decodedFrames, 5);
+        EXPECT_EQ(info.headerFrames, info.decodedFrames);
+        EXPECT_TRUE(info.hasIndex);
+    }
 }
 
 }  // namespace
