@@ -39,7 +39,8 @@ public:
 const QCommandLineOption& CameraOption() {
     static const QCommandLineOption camera(
         QStringLiteral("camera"),
-        QStringLiteral("Camera for this run: a device path such as /dev/video2, \"test\" for the "
+        QStringLiteral("Camera for this run: a device path such as /dev/video2 or a camera's name, "
+                       "\"test\" for the "
                        "built-in test camera, or \"test-mjpeg\" for a test camera that delivers "
                        "MJPEG like most webcams."),
         QStringLiteral("camera"));
