@@ -39,7 +39,7 @@ Camera CameraFromDevice(GstDevice* device);
 // One entry per physical camera: when several providers show the same one,
 // PipeWire's is kept, else v4l2's. Ordered by provider, then device node.
 std::vector<Camera> DistinctCameras(std::vector<Camera> all);
-// The camera to use: the run's own choice (a device node or test camera
+// The camera to use: the run's own choice (a device node or a camera's
 // name), else the saved one, else the first; none when the one asked for
 // is not there.
 std::optional<Camera> ResolveCamera(const std::vector<Camera>& cameras, const QString& runChoice,

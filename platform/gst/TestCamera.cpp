@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <new>
 
 namespace camwarden::capgst {
 namespace {
@@ -128,11 +129,18 @@ struct SourceState {
     int rateDen = 1;
     uint64_t next = 0;
     bool reported = false;
+
+    SourceState() = default;
+    SourceState(const SourceState&) = delete;
+    SourceState& operator=(const SourceState&) = delete;
+    ~SourceState() { g_list_free_full(channels, g_object_unref); }
 };
 
+// GObject allocates the instance and zeroes it; the C++ members are made in
+// place when it is initialised and destroyed when it is finalised.
 struct TestSource {
     GstBin parent;
-    SourceState* self;
+    std::unique_ptr<SourceState> self;
 };
 struct TestSourceClass {
     GstBinClass parent;
@@ -291,9 +299,7 @@ void InitBalance(gpointer iface, gpointer) {
 
 void FinalizeSource(GObject* object) {
     auto* source = reinterpret_cast<TestSource*>(object);
-    if (source->self) g_list_free_full(source->self->channels, g_object_unref);
-    delete source->self;
-    source->self = nullptr;
+    source->self.~unique_ptr();
     G_OBJECT_CLASS(g_type_class_peek(GST_TYPE_BIN))->finalize(object);
 }
 
@@ -309,7 +315,7 @@ GType TestSourceType() {
             sizeof(TestSource),
             0,
             [](GTypeInstance* instance, gpointer) {
-                reinterpret_cast<TestSource*>(instance)->self = nullptr;
+                new (&reinterpret_cast<TestSource*>(instance)->self) std::unique_ptr<SourceState>();
             },
             nullptr};
         const GType t =
@@ -324,7 +330,7 @@ GType TestSourceType() {
 GstElement* MakeTestSource(TestCameraKind kind, const std::shared_ptr<TestCameraState>& camera,
                            const gchar* name) {
     auto* source = static_cast<TestSource*>(g_object_new(TestSourceType(), "name", name, nullptr));
-    source->self = new SourceState;
+    source->self = std::make_unique<SourceState>();
     SourceState& s = *source->self;
     s.kind = kind;
     s.camera = camera;
@@ -352,7 +358,7 @@ GstElement* MakeTestSource(TestCameraKind kind, const std::shared_ptr<TestCamera
 struct TestDevice {
     GstDevice parent;
     TestCameraKind kind;
-    std::shared_ptr<TestCameraState>* camera;  // owned
+    std::shared_ptr<TestCameraState> camera;  // made in place, as TestSource's members
 };
 struct TestDeviceClass {
     GstDeviceClass parent;
@@ -360,7 +366,7 @@ struct TestDeviceClass {
 
 GstElement* CreateElement(GstDevice* device, const gchar* name) {
     auto* d = reinterpret_cast<TestDevice*>(device);
-    return MakeTestSource(d->kind, *d->camera, name);
+    return MakeTestSource(d->kind, d->camera, name);
 }
 
 GType TestDeviceType() {
@@ -373,8 +379,7 @@ GType TestDeviceType() {
                 GST_DEVICE_CLASS(klass)->create_element = CreateElement;
                 G_OBJECT_CLASS(klass)->finalize = [](GObject* object) {
                     auto* d = reinterpret_cast<TestDevice*>(object);
-                    delete d->camera;
-                    d->camera = nullptr;
+                    d->camera.~shared_ptr();
                     G_OBJECT_CLASS(g_type_class_peek(GST_TYPE_DEVICE))->finalize(object);
                 };
             },
@@ -383,7 +388,8 @@ GType TestDeviceType() {
             sizeof(TestDevice),
             0,
             [](GTypeInstance* instance, gpointer) {
-                reinterpret_cast<TestDevice*>(instance)->camera = nullptr;
+                new (&reinterpret_cast<TestDevice*>(instance)->camera)
+                    std::shared_ptr<TestCameraState>();
             },
             nullptr};
         return g_type_register_static(GST_TYPE_DEVICE, "CamwardenTestDevice", &info, GTypeFlags(0));
@@ -406,7 +412,7 @@ GstDevice* NewDevice(TestCameraKind kind, const std::shared_ptr<TestCameraState>
         g_object_new(TestDeviceType(), "display-name", display, "device-class", "Video/Source",
                      "caps", caps.get(), "properties", props.get(), nullptr));
     device->kind = kind;
-    device->camera = new std::shared_ptr<TestCameraState>(camera);
+    device->camera = camera;
     return GST_DEVICE(device);
 }
 
@@ -423,7 +429,7 @@ struct ProviderState {
 
 struct TestProvider {
     GstDeviceProvider parent;
-    ProviderState* self;
+    std::unique_ptr<ProviderState> self;  // made in place, as TestSource's members
 };
 struct TestProviderClass {
     GstDeviceProviderClass parent;
@@ -475,8 +481,7 @@ GType TestProviderType() {
                     "Live test cameras for trying the program without a webcam", "Quillory");
                 G_OBJECT_CLASS(klass)->finalize = [](GObject* object) {
                     auto* p = reinterpret_cast<TestProvider*>(object);
-                    delete p->self;
-                    p->self = nullptr;
+                    p->self.~unique_ptr();
                     G_OBJECT_CLASS(g_type_class_peek(GST_TYPE_DEVICE_PROVIDER))->finalize(object);
                 };
             },
@@ -485,7 +490,8 @@ GType TestProviderType() {
             sizeof(TestProvider),
             0,
             [](GTypeInstance* instance, gpointer) {
-                reinterpret_cast<TestProvider*>(instance)->self = new ProviderState;
+                new (&reinterpret_cast<TestProvider*>(instance)->self)
+                    std::unique_ptr<ProviderState>(std::make_unique<ProviderState>());
             },
             nullptr};
         return g_type_register_static(GST_TYPE_DEVICE_PROVIDER, "CamwardenTestCameraProvider",
