@@ -101,7 +101,8 @@ std::vector<FormatOption> FormatOptions(const GstCaps* offered, const DriverSett
     return out;
 }
 
-VideoSourceDialog::VideoSourceDialog(const Camera& current, std::vector<Camera> cameras,
+VideoSourceDialog::VideoSourceDialog(const Camera& current, bool firstInUse,
+                                     std::vector<Camera> cameras,
                                      const std::vector<PictureControl>& controls,
                                      const DriverSettings& settings, QWidget* parent)
     : QDialog(parent), cameraList_(std::move(cameras)), cameras_(new QComboBox(this)) {
@@ -116,11 +117,8 @@ VideoSourceDialog::VideoSourceDialog(const Camera& current, std::vector<Camera> 
                               : QStringLiteral("%1 (%2)").arg(c.name, c.path),
                           int(i));
     }
-    // Nothing saved and no camera named for the run: the first one is in use.
-    const bool firstChosen = settings.device.isEmpty() && settings.deviceName.isEmpty() &&
-                             settings.deviceId.isEmpty() && !current.IsTest();
     int selected = 0;
-    for (size_t i = 0; !firstChosen && i < cameraList_.size(); ++i) {
+    for (size_t i = 0; !firstInUse && i < cameraList_.size(); ++i) {
         if (cameraList_[i] == current) selected = int(i) + 1;
     }
     cameras_->setCurrentIndex(selected);

@@ -27,7 +27,9 @@ std::vector<FormatOption> FormatOptions(const GstCaps* offered, const DriverSett
 class VideoSourceDialog : public QDialog {
     Q_OBJECT
 public:
-    VideoSourceDialog(const Camera& current, std::vector<Camera> cameras,
+    // `firstInUse`: the current camera is in use as the first one there is,
+    // not by name.
+    VideoSourceDialog(const Camera& current, bool firstInUse, std::vector<Camera> cameras,
                       const std::vector<PictureControl>& controls, const DriverSettings& settings,
                       QWidget* parent);
     // The camera picked; none for "the first camera there is".

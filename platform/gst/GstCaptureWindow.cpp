@@ -187,8 +187,12 @@ bool GstCaptureWindow::Stop() {
 
 bool GstCaptureWindow::DlgVideoSource() {
     if (!connected_ || !Refresh()) return false;
-    VideoSourceDialog dialog(*camera_, core_->Cameras(), QueryPictureControls(*camera_),
-                             core_->Settings().Load(), owner_);
+    const DriverSettings before = core_->Settings().Load();
+    // Nothing named for the run and nothing saved: the first camera is in use.
+    const bool firstInUse = core_->RunCamera().isEmpty() && before.device.isEmpty() &&
+                            before.deviceName.isEmpty() && before.deviceId.isEmpty();
+    VideoSourceDialog dialog(*camera_, firstInUse, core_->Cameras(), QueryPictureControls(*camera_),
+                             before, owner_);
     if (dialog.exec() != QDialog::Accepted) return true;
     DriverSettings s = dialog.Apply(core_->Settings().Load());
     const std::optional<Camera> chosen = dialog.ChosenCamera();
@@ -197,10 +201,7 @@ bool GstCaptureWindow::DlgVideoSource() {
         core_->SetRunCamera(chosen->path);
     } else {
         core_->SetRunCamera({});
-        if (chosen)
-            RememberCamera(*chosen, s);
-        else
-            RememberCamera(Camera{}, s);
+        RememberCamera(chosen.value_or(Camera{}), s);
     }
     core_->Settings().Save(s);
     // A running clip keeps its camera; the next one uses the new choice.
