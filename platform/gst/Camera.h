@@ -83,6 +83,11 @@ std::optional<ChosenFormat> ChooseFormat(const GstCaps* offered, const DriverSet
 // Live test cameras share this, so tests can pull the plug.
 struct TestCameraState {
     std::atomic<bool> plugged{true};
+    // Faults of a clip started from the test camera, as a hanging driver and
+    // a broken disk show them: the end of the stream never reaches the file;
+    // the file's writer fails to start.
+    std::atomic<bool> stallEnd{false};
+    std::atomic<bool> sinkFails{false};
     // The MJPEG test camera replays one second of frames compressed once per
     // format, so like a real MJPEG webcam it costs the host nothing to compress.
     std::mutex m;

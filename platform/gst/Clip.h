@@ -95,6 +95,7 @@ private:
     mutable std::mutex m_;
     std::condition_variable started_;
     State state_ = State::Recording;
+    bool playing_ = false;  // the pipeline has reached PLAYING
     bool eos_ = false;
     bool eosSent_ = false;
     bool errorNeedsEos_ = false;

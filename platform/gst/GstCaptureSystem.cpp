@@ -13,11 +13,6 @@ namespace camwarden {
 
 using namespace capgst;
 
-namespace {
-// Quitting waits this long at most for clips still being finished.
-constexpr std::chrono::milliseconds kQuitBound{3000};
-}  // namespace
-
 bool InitGStreamer(QString* error) {
     static std::once_flag once;
     static bool ok = false;
@@ -51,6 +46,11 @@ std::unique_ptr<CaptureWindow> GstCaptureSystem::CreateCaptureWindow(const QStri
 
 void GstCaptureSystem::SetTestCameraPlugged(bool plugged) {
     core_->TestState()->plugged = plugged;
+}
+
+void GstCaptureSystem::SetTestCameraFaults(bool stallEnd, bool sinkFails) {
+    core_->TestState()->stallEnd = stallEnd;
+    core_->TestState()->sinkFails = sinkFails;
 }
 
 void GstCaptureSystem::SetClipFinishedHandler(std::function<void(const ClipReport&)> handler) {
