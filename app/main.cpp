@@ -83,6 +83,7 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 #ifdef Q_OS_UNIX
+    UnixSignals::CatchEarly();
     // A log kept in a file needs the time of each line; the journal adds its own.
     if (qEnvironmentVariableIsEmpty("QT_MESSAGE_PATTERN") && !StderrIsJournal()) {
         qSetMessagePattern(QStringLiteral(

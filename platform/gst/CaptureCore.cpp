@@ -89,9 +89,14 @@ bool CaptureCore::IsPresent(const Camera& camera) const {
     return std::find(cameras.begin(), cameras.end(), camera) != cameras.end();
 }
 
-void CaptureCore::SetTestCameraPlugged(TestCameraKind kind, bool plugged) {
+const std::shared_ptr<TestCameraState>& CaptureCore::TestCamera(TestCameraKind kind) {
     auto& state = testCameras_[kind];
     if (!state) state = std::make_shared<TestCameraState>();
+    return state;
+}
+
+void CaptureCore::SetTestCameraPlugged(TestCameraKind kind, bool plugged) {
+    const auto& state = TestCamera(kind);
     if (plugged)
         PlugTestCamera(kind, state);
     else

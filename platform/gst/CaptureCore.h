@@ -39,6 +39,8 @@ public:
     bool IsPresent(const Camera& camera) const;
     // Test cameras come and go as a webcam on its cable does.
     void SetTestCameraPlugged(TestCameraKind kind, bool plugged);
+    // The state shared with the sources of that test camera.
+    const std::shared_ptr<TestCameraState>& TestCamera(TestCameraKind kind);
 
     // Null when the clip cannot start, or after shutdown; *error says why.
     std::shared_ptr<Clip> StartClip(ClipPlan plan, QString* error);

@@ -18,6 +18,11 @@ GstElement* Make(const char* factory) {
     return gst_element_factory_make(factory, nullptr);
 }
 
+GstPadProbeReturn DropEos(GstPad*, GstPadProbeInfo* info, gpointer) {
+    return GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS ? GST_PAD_PROBE_DROP
+                                                                           : GST_PAD_PROBE_OK;
+}
+
 GstCapsPtr RateCaps(const char* media, Fraction rate) {
     return GstCapsPtr(
         gst_caps_new_simple(media, "framerate", GST_TYPE_FRACTION, rate.num, rate.den, nullptr));
@@ -110,8 +115,10 @@ bool Clip::Build(QString* error) {
     GstElement* rawCaps = f.mjpeg ? nullptr : Make("capsfilter");
     GstElement* enc = f.mjpeg ? nullptr : Make("jpegenc");
     GstElement* jpegCaps = Make("capsfilter");
+    const TestCameraState* faults = plan_.camera.IsTest() ? plan_.testState.get() : nullptr;
+    const bool sinkFails = faults && faults->sinkFails.load();
     mux_ = Make("avimux");
-    sink_ = Make("fdsink");
+    sink_ = Make(sinkFails ? "fakesink" : "fdsink");
     GstElement* all[] = {srcCaps, rate, rateCaps, convert, rawCaps, enc, jpegCaps, mux_, sink_};
     bool complete = true;
     for (GstElement* e : all) {
@@ -138,7 +145,10 @@ bool Clip::Build(QString* error) {
     }
     const GstCapsPtr jpeg(gst_caps_new_empty_simple("image/jpeg"));
     g_object_set(jpegCaps, "caps", jpeg.get(), nullptr);
-    g_object_set(sink_, "fd", file_->descriptor(), nullptr);
+    if (sinkFails)
+        gst_util_set_object_arg(G_OBJECT(sink_), "state-error", "ready-to-paused");
+    else
+        g_object_set(sink_, "fd", file_->descriptor(), nullptr);
 
     const bool linked =
         f.mjpeg ? gst_element_link_many(src.get(), srcCaps, rate, rateCaps, jpegCaps, nullptr)
@@ -152,6 +162,9 @@ bool Clip::Build(QString* error) {
         return failed("the muxer does not take the video");
 
     gst_pad_add_probe(muxPad_.get(), GST_PAD_PROBE_TYPE_BUFFER, &Clip::OnFrame, this, nullptr);
+    if (faults && faults->stallEnd.load())
+        gst_pad_add_probe(muxPad_.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, DropEos, nullptr,
+                          nullptr);
     const GstBusPtr bus(gst_element_get_bus(pipeline_.get()));
     gst_bus_set_sync_handler(bus.get(), &Clip::OnBusMessage, this, nullptr);
 
@@ -217,6 +230,15 @@ GstBusSyncReply Clip::OnBusMessage(GstBus*, GstMessage* msg, gpointer self) {
                 clip->errorNeedsEos_ = true;
             break;
         }
+        case GST_MESSAGE_STATE_CHANGED: {
+            if (GST_MESSAGE_SRC(msg) != GST_OBJECT(clip->pipeline_.get())) return GST_BUS_DROP;
+            GstState now = GST_STATE_VOID_PENDING;
+            gst_message_parse_state_changed(msg, nullptr, &now, nullptr);
+            if (now != GST_STATE_PLAYING) return GST_BUS_DROP;
+            std::lock_guard lock(clip->m_);
+            clip->playing_ = true;
+            break;
+        }
         case GST_MESSAGE_WARNING: {
             GError* raw = nullptr;
             gst_message_parse_warning(msg, &raw, nullptr);
@@ -270,7 +292,9 @@ std::optional<SteadyTime> Clip::Service(SteadyTime now) {
                 qCWarning(lcCapture).noquote()
                     << "Clip" << plan_.file << "did not finish in time; closing it as it is";
                 act = Act::Finalize;
-            } else if (!eosSent_) {
+            } else if (!eosSent_ && (errorNeedsEos_ || playing_)) {
+                // Until the pipeline is playing, sending it an event would wait
+                // on its state change while holding what that change needs.
                 eosSent_ = true;
                 act = errorNeedsEos_ ? Act::InjectEos : Act::SendEos;
             }

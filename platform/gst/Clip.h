@@ -25,6 +25,8 @@ struct ClipPlan {
     DriverSettings settings;
     QString file;                   // the name asked for; a taken name gets a number
     uint32_t timeLimitSeconds = 0;  // 0: until stopped
+    // The test camera's, for its fault switches; null for any other camera.
+    std::shared_ptr<TestCameraState> testState;
 };
 
 // What became of one clip, once its file is finished.
@@ -95,6 +97,7 @@ private:
     mutable std::mutex m_;
     std::condition_variable started_;
     State state_ = State::Recording;
+    bool playing_ = false;  // the pipeline has reached PLAYING
     bool eos_ = false;
     bool eosSent_ = false;
     bool errorNeedsEos_ = false;

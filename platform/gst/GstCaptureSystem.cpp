@@ -13,11 +13,6 @@ namespace camwarden {
 
 using namespace capgst;
 
-namespace {
-// Quitting waits this long at most for clips still being finished.
-constexpr std::chrono::milliseconds kQuitBound{3000};
-}  // namespace
-
 bool InitGStreamer(QString* error) {
     static std::once_flag once;
     static bool ok = false;
@@ -70,6 +65,14 @@ void GstCaptureSystem::SetTestCameraPlugged(const QString& which, bool plugged) 
 
 std::vector<capgst::Camera> GstCaptureSystem::Cameras() const {
     return core_->Cameras();
+}
+
+void GstCaptureSystem::SetTestCameraFaults(bool stallEnd, bool sinkFails) {
+    const auto kind = TestCameraFromName(runCamera_);
+    if (!kind) return;
+    const auto& state = core_->TestCamera(*kind);
+    state->stallEnd = stallEnd;
+    state->sinkFails = sinkFails;
 }
 
 void GstCaptureSystem::SetClipFinishedHandler(std::function<void(const ClipReport&)> handler) {

@@ -34,6 +34,9 @@ bool InitGStreamer(QString* error = nullptr);
 // per-user Quillory settings.
 class GstCaptureSystem final : public CaptureSystem {
 public:
+    // Quitting waits this long at most for clips still being finished.
+    static constexpr std::chrono::milliseconds kQuitBound{3000};
+
     explicit GstCaptureSystem(const QString& camera, const QString& settingsFile = {});
     // Waits, bounded, for every clip still being finished.
     ~GstCaptureSystem() override;
@@ -52,6 +55,10 @@ public:
     void SetTestCameraPlugged(const QString& which, bool plugged);
     // The cameras there are now, as the Video Source dialog lists them.
     std::vector<capgst::Camera> Cameras() const;
+    // For clips started from then on from this run's test camera: their end
+    // of stream never reaches the file (a hanging driver); their file's
+    // writer fails to start.
+    void SetTestCameraFaults(bool stallEnd, bool sinkFails);
     // Runs on a capture thread once per clip, when its file is finished.
     void SetClipFinishedHandler(std::function<void(const capgst::ClipReport&)> handler);
     // True when no clip is recording or being finished within `bound`.

@@ -163,6 +163,7 @@ bool GstCaptureWindow::Sequence() {
     // Abort keys and mouse clicks are ignored on purpose: a stray click
     // must never cut an unattended clip. Audio is never recorded.
     plan.timeLimitSeconds = parms_.fLimitEnabled ? parms_.wTimeLimit : 0;
+    plan.testState = TestCameraStateOf(camera_->device.get());
 
     QString why;
     if (HasRoom(file_, plan.timeLimitSeconds, core_->LastDiskUse(), &why))

@@ -123,10 +123,12 @@ struct SourceState {
     GList* channels = nullptr;  // GstColorBalanceChannel, owned
     std::array<std::atomic<int>, kControls.size()> values{};
     GstElement* balance = nullptr;  // the raw camera's videobalance, owned by the bin
+    GstElement* appsrc = nullptr;   // the replaying camera's source, owned by the bin
     // The replaying camera's stream, touched only by its streaming thread.
     FrameLoop frames;
     int rateNum = 0;
     int rateDen = 1;
+    GstClockTime origin = 0;  // running time of the first frame
     uint64_t next = 0;
     bool reported = false;
 
@@ -184,6 +186,18 @@ GstCapsPtr NegotiatedForm(GstElement* appsrc, TestCameraKind kind) {
     return GstCapsPtr(gst_caps_fixate(want.release()));
 }
 
+// Makes the frames to replay in the form downstream asks for. Done before
+// the source plays, as a camera has its first frame ready when it starts.
+bool PrepareReplay(SourceState& s) {
+    const GstCapsPtr form = NegotiatedForm(s.appsrc, s.kind);
+    if (form) s.frames = MakeLoop(form.get(), CurrentBalance(s), *s.camera);
+    if (!s.frames) return false;
+    gst_structure_get_fraction(gst_caps_get_structure(form.get(), 0), "framerate", &s.rateNum,
+                               &s.rateDen);
+    g_object_set(s.appsrc, "caps", form.get(), nullptr);
+    return true;
+}
+
 // Runs on the source's own thread: waits for the frame's moment on the
 // pipeline clock, as a camera delivers at its own pace, then hands it over.
 void OnNeedData(GstElement* appsrc, guint, gpointer data) {
@@ -195,24 +209,25 @@ void OnNeedData(GstElement* appsrc, guint, gpointer data) {
         }
         return;
     }
-    if (!s.frames) {
-        const GstCapsPtr form = NegotiatedForm(appsrc, s.kind);
-        if (form) s.frames = MakeLoop(form.get(), CurrentBalance(s), *s.camera);
-        if (!s.frames) {
-            s.reported = true;
-            GST_ELEMENT_ERROR(appsrc, STREAM, FORMAT, ("The test camera cannot make its frames."),
-                              (nullptr));
-            return;
-        }
-        gst_structure_get_fraction(gst_caps_get_structure(form.get(), 0), "framerate", &s.rateNum,
-                                   &s.rateDen);
-        g_object_set(appsrc, "caps", form.get(), nullptr);
+    if (!s.frames && !PrepareReplay(s)) {
+        s.reported = true;
+        GST_ELEMENT_ERROR(appsrc, STREAM, FORMAT, ("The test camera cannot make its frames."),
+                          (nullptr));
+        return;
     }
-    const GstClockTime pts = gst_util_uint64_scale(s.next, GST_SECOND * s.rateDen, s.rateNum);
+    const GstObjectPtr<GstClock> clock(gst_element_get_clock(appsrc));
+    const GstClockTime base = gst_element_get_base_time(appsrc);
+    // The first frame is taken now, however long making the loop took, as
+    // a camera stamps each frame with the moment it took it.
+    if (s.next == 0 && clock) {
+        const GstClockTime now = gst_clock_get_time(clock.get());
+        s.origin = now > base ? now - base : 0;
+    }
+    const GstClockTime pts =
+        s.origin + gst_util_uint64_scale(s.next, GST_SECOND * s.rateDen, s.rateNum);
     const GstClockTime duration = gst_util_uint64_scale(GST_SECOND, s.rateDen, s.rateNum);
-    if (const GstObjectPtr<GstClock> clock(gst_element_get_clock(appsrc)); clock) {
-        const GstClockID id =
-            gst_clock_new_single_shot_id(clock.get(), gst_element_get_base_time(appsrc) + pts);
+    if (clock) {
+        const GstClockID id = gst_clock_new_single_shot_id(clock.get(), base + pts);
         gst_clock_id_wait(id, nullptr);
         gst_clock_id_unref(id);
     }
@@ -255,6 +270,7 @@ bool BuildReplay(GstBin* bin, SourceState& s) {
     if (!src) return false;
     g_object_set(src, "is-live", TRUE, "format", GST_FORMAT_TIME, "emit-signals", TRUE, nullptr);
     g_signal_connect(src, "need-data", G_CALLBACK(OnNeedData), &s);
+    s.appsrc = src;
     gst_bin_add(bin, src);
     const GstPadPtr out(gst_element_get_static_pad(src, "src"));
     return gst_element_add_pad(GST_ELEMENT(bin), gst_ghost_pad_new("src", out.get()));
@@ -303,21 +319,35 @@ void FinalizeSource(GObject* object) {
     G_OBJECT_CLASS(g_type_class_peek(GST_TYPE_BIN))->finalize(object);
 }
 
+GstStateChangeReturn ChangeSourceState(GstElement* element, GstStateChange transition) {
+    SourceState& s = Self(element);
+    if (transition == GST_STATE_CHANGE_READY_TO_PAUSED && s.appsrc && !s.frames &&
+        !PrepareReplay(s)) {
+        GST_ELEMENT_ERROR(element, STREAM, FORMAT, ("The test camera cannot make its frames."),
+                          (nullptr));
+        return GST_STATE_CHANGE_FAILURE;
+    }
+    return GST_ELEMENT_CLASS(g_type_class_peek(GST_TYPE_BIN))->change_state(element, transition);
+}
+
 GType TestSourceType() {
     static const GType type = [] {
-        const GTypeInfo info{
-            sizeof(TestSourceClass),
-            nullptr,
-            nullptr,
-            [](gpointer klass, gpointer) { G_OBJECT_CLASS(klass)->finalize = FinalizeSource; },
-            nullptr,
-            nullptr,
-            sizeof(TestSource),
-            0,
-            [](GTypeInstance* instance, gpointer) {
-                new (&reinterpret_cast<TestSource*>(instance)->self) std::unique_ptr<SourceState>();
-            },
-            nullptr};
+        const GTypeInfo info{sizeof(TestSourceClass),
+                             nullptr,
+                             nullptr,
+                             [](gpointer klass, gpointer) {
+                                 G_OBJECT_CLASS(klass)->finalize = FinalizeSource;
+                                 GST_ELEMENT_CLASS(klass)->change_state = ChangeSourceState;
+                             },
+                             nullptr,
+                             nullptr,
+                             sizeof(TestSource),
+                             0,
+                             [](GTypeInstance* instance, gpointer) {
+                                 new (&reinterpret_cast<TestSource*>(instance)->self)
+                                     std::unique_ptr<SourceState>();
+                             },
+                             nullptr};
         const GType t =
             g_type_register_static(GST_TYPE_BIN, "CamwardenTestSource", &info, GTypeFlags(0));
         const GInterfaceInfo balance{InitBalance, nullptr, nullptr};
@@ -515,6 +545,11 @@ std::optional<TestCameraKind> TestCameraFromName(const QString& name) {
 
 QString TestCameraName(TestCameraKind kind) {
     return QLatin1String(kind == TestCameraKind::Mjpeg ? kMjpegName : kRawName);
+}
+
+std::shared_ptr<TestCameraState> TestCameraStateOf(GstDevice* device) {
+    if (!device || !G_TYPE_CHECK_INSTANCE_TYPE(device, TestDeviceType())) return nullptr;
+    return reinterpret_cast<TestDevice*>(device)->camera;
 }
 
 bool RegisterTestCameraProvider() {

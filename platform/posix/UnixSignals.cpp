@@ -4,42 +4,61 @@
 #include <unistd.h>
 #include <QSocketNotifier>
 #include <array>
+#include <cerrno>
 #include <csignal>
 
 namespace camwarden {
 namespace {
+
+constexpr std::array kCaught{SIGTERM, SIGINT, SIGHUP};
 
 // A signal handler can reach nothing but a plain descriptor; it is set once
 // before the handlers are installed and never changes afterwards.
 std::array<int, 2> g_pipe{-1, -1};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 extern "C" void OnSignal(int sig) {
+    // The interrupted code may be just about to read errno.
+    const int saved = errno;
     const char byte = static_cast<char>(sig);
+    // Non-blocking: when the pipe is full a close request is already waiting,
+    // and a handler that blocked would hang the program.
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[0], &byte, 1);
+    errno = saved;
 }
 
-}  // namespace
-
-UnixSignals::UnixSignals() {
-    if (g_pipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pipe.data()) != 0)
-        return;
-    notifier_ = std::make_unique<QSocketNotifier>(g_pipe[1], QSocketNotifier::Read);
-    connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
-        char byte = 0;
-        [[maybe_unused]] const ssize_t n = ::read(g_pipe[1], &byte, 1);
-        Q_EMIT CloseRequested();
-    });
+bool Install() {
+    if (g_pipe[0] < 0 &&
+        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_pipe.data()) != 0)
+        return false;
     struct sigaction action = {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &action, nullptr);
+    for (int sig : kCaught) ::sigaction(sig, &action, nullptr);
+    return true;
+}
+
+}  // namespace
+
+void UnixSignals::CatchEarly() {
+    Install();
+}
+
+UnixSignals::UnixSignals() {
+    if (!Install()) return;
+    notifier_ = std::make_unique<QSocketNotifier>(g_pipe[1], QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
+        std::array<char, 64> bytes{};
+        while (::read(g_pipe[1], bytes.data(), bytes.size()) > 0) {
+        }
+        Q_EMIT CloseRequested();
+    });
 }
 
 UnixSignals::~UnixSignals() {
     struct sigaction action = {};
     action.sa_handler = SIG_DFL;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &action, nullptr);
+    for (int sig : kCaught) ::sigaction(sig, &action, nullptr);
 }
 
 }  // namespace camwarden

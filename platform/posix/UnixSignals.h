@@ -13,10 +13,19 @@ namespace camwarden {
 class UnixSignals : public QObject {
     Q_OBJECT
 public:
+    // Catches the signals from now on; those that come before an object
+    // exists wait for it. Call first thing, so a signal during start-up
+    // closes the program instead of killing it.
+    static void CatchEarly();
+
     UnixSignals();
     ~UnixSignals() override;
+    UnixSignals(const UnixSignals&) = delete;
+    UnixSignals& operator=(const UnixSignals&) = delete;
 
 Q_SIGNALS:
+    // Once for every batch of signals waiting: a second Ctrl+C while the
+    // first is handled asks for nothing new.
     void CloseRequested();
 
 private:

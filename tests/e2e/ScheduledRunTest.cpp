@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <cstring>
 
 namespace camwarden::testing {
 namespace {
@@ -46,6 +47,28 @@ protected:
         p.start(QStringLiteral(CAMWARDEN_BINARY), {"--camera", "test"});
     }
 
+    // Reads the program's output into `log` until `text` has appeared
+    // `times` times; false when it has not within `ms`.
+    static bool WaitForLog(QProcess& p, QString& log, const QString& text, int times, int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        while (log.count(text) < times) {
+            if (clock.elapsed() > ms || p.state() == QProcess::NotRunning) return false;
+            p.waitForReadyRead(200);
+            log += QString::fromLocal8Bit(p.readAll());
+        }
+        return true;
+    }
+
+    // Ends the program with `sig`, sent `times` times in a row; true when it
+    // then closed normally. The rest of its output is added to `log`.
+    static bool EndWith(QProcess& p, QString& log, int sig, int times) {
+        for (int i = 0; i < times; ++i) ::kill(static_cast<pid_t>(p.processId()), sig);
+        const bool ended = p.waitForFinished(15000);
+        log += QString::fromLocal8Bit(p.readAll());
+        return ended && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    }
+
     static QMap<QString, QString> Settings(const QString& path) {
         QSettings s(path, QSettings::IniFormat);
         QMap<QString, QString> all;
@@ -61,8 +84,6 @@ TEST_F(ScheduledRun, RecordsEveryIntervalFinishesOnSigtermAndKeepsOneInstance) {
     QProcess program;
     Start(program);
     ASSERT_TRUE(program.waitForStarted(10000));
-    QElapsedTimer clock;
-    clock.start();
 
     QTest::qWait(12000);
     QProcess second;
@@ -78,15 +99,8 @@ TEST_F(ScheduledRun, RecordsEveryIntervalFinishesOnSigtermAndKeepsOneInstance) {
     // Ended once the second clip is finished, by the program's own word:
     // a fixed wait would cut the second clip short on a loaded machine.
     QString log;
-    while (log.count(QStringLiteral("Clip finished")) < 2 && clock.elapsed() < 90000) {
-        program.waitForReadyRead(500);
-        log += QString::fromLocal8Bit(program.readAll());
-    }
-    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-    ASSERT_TRUE(program.waitForFinished(15000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0);
-    log += QString::fromLocal8Bit(program.readAll());
+    WaitForLog(program, log, QStringLiteral("Clip finished"), 2, 90000);
+    EXPECT_TRUE(EndWith(program, log, SIGTERM, 1)) << log.toStdString();
 
     const QStringList clips = QDir(Clips()).entryList({"*.avi"}, QDir::Files, QDir::Name);
     ASSERT_EQ(clips.size(), 2) << log.toStdString();
@@ -107,6 +121,34 @@ TEST_F(ScheduledRun, RecordsEveryIntervalFinishesOnSigtermAndKeepsOneInstance) {
 
     const QMap<QString, QString> after = Settings(IniPath());
     EXPECT_EQ(after, before) << "start-up stores the same Path back; nothing else changes";
+}
+
+// Ctrl+C and a closed terminal end the run like the close box: once, with
+// the clip being recorded finished, however often the signal comes, and
+// also while the program is still starting.
+TEST_F(ScheduledRun, InterruptAndHangUpCloseOnceEvenWhenSentTwiceOrDuringStartUp) {
+    struct Case {
+        int sig;
+        const char* sendAt;  // the log line after which the signals go
+    };
+    for (const Case c : {Case{SIGINT, "Clip started"}, Case{SIGHUP, "Clip started"},
+                         Case{SIGINT, "capture driver connected"}}) {
+        SCOPED_TRACE(std::string(strsignal(c.sig)) + " after " + c.sendAt);
+        QProcess program;
+        Start(program);
+        ASSERT_TRUE(program.waitForStarted(10000));
+        QString log;
+        ASSERT_TRUE(WaitForLog(program, log, QLatin1String(c.sendAt), 1, 60000))
+            << log.toStdString();
+        ASSERT_TRUE(EndWith(program, log, c.sig, 2)) << log.toStdString();
+        EXPECT_EQ(log.count(QStringLiteral("closing")), 1) << log.toStdString();
+        for (const QString& clip : QDir(Clips()).entryList({"*.avi"}, QDir::Files)) {
+            const AviInfo info = ProbeAvi(Clips() + clip);
+            EXPECT_TRUE(info.readable && info.hasIndex) << clip.toStdString();
+            EXPECT_EQ(info.headerFrames, info.decodedFrames) << clip.toStdString();
+            ASSERT_TRUE(QFile::remove(Clips() + clip));
+        }
+    }
 }
 
 }  // namespace
