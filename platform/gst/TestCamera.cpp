@@ -124,7 +124,8 @@ struct SourceState {
     std::array<std::atomic<int>, kControls.size()> values{};
     GstElement* balance = nullptr;  // the raw camera's videobalance, owned by the bin
     GstElement* appsrc = nullptr;   // the replaying camera's source, owned by the bin
-    // The replaying camera's stream, touched only by its streaming thread.
+    // The replaying camera's stream: made before it plays, then touched only
+    // by its streaming thread.
     FrameLoop frames;
     int rateNum = 0;
     int rateDen = 1;
@@ -166,7 +167,7 @@ void ReportUnplugged(GstElement* element) {
 
 // A pulled plug ends the stream the way a vanished device does: an error
 // from the source, and no more frames.
-GstPadProbeReturn OnLiveFrame(GstPad* pad, GstPadProbeInfo*, gpointer data) {
+GstPadProbeReturn OnTestFrame(GstPad* pad, GstPadProbeInfo*, gpointer data) {
     SourceState& s = *static_cast<SourceState*>(data);
     if (s.camera->plugged.load()) return GST_PAD_PROBE_OK;
     if (!s.reported) {
@@ -260,7 +261,7 @@ bool BuildRaw(GstBin* bin, SourceState& s) {
     gst_bin_add_many(bin, src, s.balance, nullptr);
     if (!gst_element_link(src, s.balance)) return false;
     const GstPadPtr pad(gst_element_get_static_pad(src, "src"));
-    gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, OnLiveFrame, &s, nullptr);
+    gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, OnTestFrame, &s, nullptr);
     const GstPadPtr out(gst_element_get_static_pad(s.balance, "src"));
     return gst_element_add_pad(GST_ELEMENT(bin), gst_ghost_pad_new("src", out.get()));
 }

@@ -21,6 +21,8 @@ TEST(CaptureSettings, RoundTripInOwnGroupLeavingTheProgramsKeysAlone) {
 
     DriverSettings s;
     s.device = QStringLiteral("/dev/video2");
+    s.deviceName = QStringLiteral("HD Pro Webcam C920");
+    s.deviceId = QStringLiteral("pci-0000:00:14.0-usb-0:3:1.0");
     s.width = 320;
     s.height = 240;
     s.frameRateNum = 30000;
