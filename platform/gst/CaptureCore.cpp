@@ -84,11 +84,6 @@ std::optional<Camera> CaptureCore::ChosenCamera() const {
     return ResolveCamera(Cameras(), RunCamera(), settings_.Load());
 }
 
-bool CaptureCore::IsPresent(const Camera& camera) const {
-    const auto cameras = Cameras();
-    return std::find(cameras.begin(), cameras.end(), camera) != cameras.end();
-}
-
 const std::shared_ptr<TestCameraState>& CaptureCore::TestCamera(TestCameraKind kind) {
     auto& state = testCameras_[kind];
     if (!state) state = std::make_shared<TestCameraState>();

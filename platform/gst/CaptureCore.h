@@ -36,7 +36,6 @@ public:
     std::vector<Camera> Cameras() const { return monitor_.Cameras(); }
     // The camera a clip would use now; none when it is not there.
     std::optional<Camera> ChosenCamera() const;
-    bool IsPresent(const Camera& camera) const;
     // Test cameras come and go as a webcam on its cable does.
     void SetTestCameraPlugged(TestCameraKind kind, bool plugged);
     // The state shared with the sources of that test camera.
