@@ -51,7 +51,8 @@ run_program "$r" "$bin" --camera test >"$r/log" 2>&1 &
 pid=$!
 # Wait until the wanted number of clips has finished.
 deadline=$(( SECONDS + clips * 10 + 30 ))
-while (( $(grep -c 'Clip finished' "$r/log" || true) < clips )) && (( SECONDS < deadline )); do sleep 1; done
+finished() { local n; n=$(grep -c 'Clip finished' "$r/log" 2>/dev/null) || true; echo "${n:-0}"; }
+while (( $(finished) < clips )) && (( SECONDS < deadline )); do sleep 1; done
 rss=$(awk '/VmHWM/ {print $2}' /proc/$pid/status)
 kill -TERM $pid; wait $pid || true
 echo "peak memory while recording (VmHWM): $(( rss / 1024 )) MB (target < 100 MB)"
