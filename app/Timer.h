@@ -18,6 +18,8 @@ public:
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool enabled);
     bool IsTicking() const { return timer_.isActive(); }
+    // Until the next tick; -1 when not ticking.
+    int RemainingMs() const { return timer_.remainingTime(); }
 
 Q_SIGNALS:
     void Tick();

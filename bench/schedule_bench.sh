@@ -3,8 +3,9 @@
 #   1. the waiting program (schedule on, 24-hour interval): CPU and wake-ups
 #      over IDLE_SECONDS (default 60);
 #   2. start-to-start spacing of CLIPS clips (default 30) at a 10 s interval,
-#      from the moment each clip falls due (the program's monotonic clock),
-#      and the accumulated drift;
+#      twice: of the moments the clips fall due (the schedule itself), and
+#      of their first frames (where the files really begin, as a user sees
+#      them); and the drift each accumulates;
 #   3. each clip's media length against the chosen 5 s.
 # Usage: bench/schedule_bench.sh [build-dir]
 set -euo pipefail
@@ -50,7 +51,8 @@ run_program "$r" "$bin" --camera test >"$r/log" 2>&1 &
 pid=$!
 # Wait until the wanted number of clips has finished.
 deadline=$(( SECONDS + clips * 10 + 30 ))
-while (( $(grep -c 'Clip finished' "$r/log" || true) < clips )) && (( SECONDS < deadline )); do sleep 1; done
+finished() { local n; n=$(grep -c 'Clip finished' "$r/log" 2>/dev/null) || true; echo "${n:-0}"; }
+while (( $(finished) < clips )) && (( SECONDS < deadline )); do sleep 1; done
 rss=$(awk '/VmHWM/ {print $2}' /proc/$pid/status)
 kill -TERM $pid; wait $pid || true
 echo "peak memory while recording (VmHWM): $(( rss / 1024 )) MB (target < 100 MB)"
@@ -61,12 +63,22 @@ done
 python3 - "$r/log" "$clips" "${durations[@]}" <<'PY'
 import re, sys, statistics
 log, n, durs = sys.argv[1], int(sys.argv[2]), [float(d) for d in sys.argv[3:]]
-starts = [float(m.group(1)) for m in re.finditer(r"^\s*(\d+\.\d+) camwarden.capture: clip due", open(log).read(), re.M)][:n]
-gaps = [b - a for a, b in zip(starts, starts[1:])]
-if gaps:
-    drift = starts[-1] - starts[0] - 10 * (len(starts) - 1)
-    print(f"clips: {len(starts)}; spacing mean {statistics.mean(gaps):.4f} s, min {min(gaps):.4f}, max {max(gaps):.4f} (target 10.000 ± 0.05)")
-    print(f"accumulated drift over {len(gaps)} intervals: {drift * 1000:+.1f} ms")
+text = open(log).read()
+due = {m.group(2): float(m.group(1)) for m in re.finditer(
+    r'^\s*(\d+\.\d+) camwarden.capture: clip due: "(.*)"$', text, re.M)}
+first = sorted(due[m.group(1)] + int(m.group(2)) / 1000 for m in re.finditer(
+    r'^\s*\d+\.\d+ camwarden.capture: Clip finished: (.*) - \d+ frames, .*; first frame (\d+) ms after the request$',
+    text, re.M) if m.group(1) in due)[:n]
+def spacing(label, starts):
+    gaps = [b - a for a, b in zip(starts, starts[1:])]
+    if not gaps:
+        print(f"{label}: fewer than two clips"); return
+    drift = starts[-1] - starts[0] - 10 * len(gaps)
+    print(f"{label}: {len(starts)} clips; spacing mean {statistics.mean(gaps):.4f} s, "
+          f"min {min(gaps):.4f}, max {max(gaps):.4f} (target 10.000 ± 0.05); "
+          f"drift over {len(gaps)} intervals {drift * 1000:+.1f} ms")
+spacing("due times (the schedule)", sorted(due.values())[:n])
+spacing("first frames (the files)", first)
 if durs:
     print(f"media length of {len(durs)} clips: mean {statistics.mean(durs):.3f} s, min {min(durs):.3f}, max {max(durs):.3f} (chosen 5 s)")
 PY

@@ -17,6 +17,13 @@ for ((i = 0; i < runs; i++)); do
   run_program "$work" "$build/camwarden" --camera test > "$work/log" 2>&1 &
   pid=$!
   for _ in $(seq 100); do grep -q ' ready' "$work/log" && break; sleep 0.05; done
+  # A start that never got ready has no start-up time; counting it would flatter the median.
+  if ! grep -q ' ready' "$work/log"; then
+    kill -KILL $pid 2>/dev/null || true
+    echo "start $((i + 1)) was not ready within 5 s; its log:" >&2
+    cat "$work/log" >&2
+    exit 1
+  fi
   sleep 2  # settle, then read the waiting window's memory
   # Both on the boot clock: when the kernel started the process, when the window was ready.
   started=$(awk -v hz="$(getconf CLK_TCK)" '{print $22 / hz}' /proc/$pid/stat)
@@ -29,6 +36,8 @@ done
 python3 - "${times[*]}" "${rss[*]}" "${pss[*]}" <<'PY'
 import statistics, sys
 t, r, p = ([float(x) for x in a.split()] for a in sys.argv[1:])
+if min(t) <= 0:
+    sys.exit(f"a start-up time came out as {min(t):.3f} s: the clocks do not agree, nothing is measured")
 print(f"start-up to a waiting window: median {statistics.median(t)*1000:.0f} ms, max {max(t)*1000:.0f} ms over {len(t)} starts")
 print(f"memory of the waiting window: RSS median {statistics.median(r)/1024:.1f} MB, PSS median {statistics.median(p)/1024:.1f} MB")
 PY

@@ -340,8 +340,15 @@ void Clip::Finalize() {
     }
     const ClipReport r = Report();
     if (r.error.isEmpty()) {
+        // When the file really begins, for whoever compares clips with the schedule.
+        const QString firstFrame =
+            r.firstFrame ? QStringLiteral("; first frame %1 ms after the request")
+                               .arg(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        *r.firstFrame - r.requested)
+                                        .count())
+                         : QString();
         qCInfo(lcCapture).noquote() << "Clip finished:" << r.file << "-" << r.frames << "frames,"
-                                    << QString::number(r.seconds, 'f', 2) << "s";
+                                    << QString::number(r.seconds, 'f', 2) + " s" + firstFrame;
     } else {
         qCWarning(lcCapture).noquote()
             << "Clip ended by an error:" << r.file << "-" << r.frames << "frames,"

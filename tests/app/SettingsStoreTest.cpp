@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -29,28 +30,36 @@ TEST_F(SettingsStoreTest, AbsentKeyGivesTheDefaultAndWritesNothing) {
     EXPECT_FALSE(QFile::exists(IniPath()));
 }
 
+// Read from the file itself: a QSettings in this process would share the
+// store's cache and see an unsaved value too.
 TEST_F(SettingsStoreTest, EachWriteIsOnDiskAtOnceUnderTheProgramsSection) {
     QSettingsStore store;
     store.Write(QStringLiteral("Windows Startup"), QStringLiteral("On"));
     store.Write(QStringLiteral("Path"), QStringLiteral("/home/me/Clips/"));
-    ASSERT_TRUE(QFile::exists(IniPath()));
-    QSettings onDisk(IniPath(), QSettings::IniFormat);
-    EXPECT_EQ(onDisk.value("Camwarden/Windows Startup").toString(), QStringLiteral("On"));
-    EXPECT_EQ(onDisk.value("Camwarden/Path").toString(), QStringLiteral("/home/me/Clips/"));
+    QFile onDisk(IniPath());
+    ASSERT_TRUE(onDisk.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QString text = QString::fromUtf8(onDisk.readAll());
+    EXPECT_TRUE(text.startsWith(QStringLiteral("[Camwarden]\n"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("\nWindows%20Startup=On\n"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("\nPath=/home/me/Clips/\n"))) << text.toStdString();
 }
 
+// The user (or a second copy) edits the file while this one runs: the store
+// that is already open reads what is there now, text for text.
 TEST_F(SettingsStoreTest, ReadsWhatAnotherProcessWroteSinceAndKeepsTextExact) {
     QSettingsStore store;
     store.Write(QStringLiteral("StartStopState"), QStringLiteral("On"));
-    {
-        QSettings other(IniPath(), QSettings::IniFormat);
-        other.setValue("Camwarden/StartStopState", "on");
-        other.setValue("Camwarden/ReturnSecondsRec", " 300 ");
-    }
-    QSettingsStore fresh;
-    EXPECT_EQ(fresh.Read(QStringLiteral("StartStopState"), QStringLiteral("On")),
+    ASSERT_EQ(store.Read(QStringLiteral("StartStopState"), QString()), QStringLiteral("On"));
+    const int rc = QProcess::execute(
+        QStringLiteral("sh"),
+        {QStringLiteral("-c"),
+         QStringLiteral(
+             "printf '[Camwarden]\\nStartStopState=on\\nReturnSecondsRec=\" 300 \"\\n' > \"$1\""),
+         QStringLiteral("sh"), IniPath()});
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(store.Read(QStringLiteral("StartStopState"), QStringLiteral("On")),
               QStringLiteral("on"));
-    EXPECT_EQ(fresh.Read(QStringLiteral("ReturnSecondsRec"), QStringLiteral("5")),
+    EXPECT_EQ(store.Read(QStringLiteral("ReturnSecondsRec"), QStringLiteral("5")),
               QStringLiteral(" 300 "));
 }
 

@@ -151,6 +151,25 @@ TEST_F(ScheduledRun, InterruptAndHangUpCloseOnceEvenWhenSentTwiceOrDuringStartUp
     }
 }
 
+// A run killed outright leaves its lock behind; the next start at log-on
+// must take it over rather than think another copy is running.
+TEST_F(ScheduledRun, LockLeftByAKilledRunIsTakenOver) {
+    QProcess killed;
+    Start(killed);
+    QString log;
+    ASSERT_TRUE(WaitForLog(killed, log, QStringLiteral(" ready"), 1, 60000)) << log.toStdString();
+    ::kill(static_cast<pid_t>(killed.processId()), SIGKILL);
+    ASSERT_TRUE(killed.waitForFinished(10000));
+    ASSERT_TRUE(QFile::exists(root.filePath("runtime/camwarden.lock")));
+
+    QProcess next;
+    Start(next);
+    QString nextLog;
+    EXPECT_TRUE(WaitForLog(next, nextLog, QStringLiteral(" ready"), 1, 60000))
+        << nextLog.toStdString();
+    EXPECT_TRUE(EndWith(next, nextLog, SIGTERM, 1)) << nextLog.toStdString();
+}
+
 }  // namespace
 }  // namespace camwarden::testing
 

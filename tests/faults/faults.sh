@@ -40,8 +40,11 @@ start() {
 
 # Waits until the log has had $2 lines matching $1 (default 1), at most $3 s (default 30).
 wait_log() {
-  local pattern=$1 count=${2:-1} limit=$((SECONDS + ${3:-30}))
-  while (( $(grep -c -- "$pattern" "$work/log" 2>/dev/null || true) < count )); do
+  local pattern=$1 count=${2:-1} limit=$((SECONDS + ${3:-30})) seen
+  while :; do
+    # Before the program has written a line there is no log, and no count.
+    seen=$(grep -c -- "$pattern" "$work/log" 2>/dev/null) || true
+    (( ${seen:-0} >= count )) && return 0
     (( SECONDS < limit )) || fail "waited in vain for '$pattern' (x$count)"
     sleep 0.2
   done

@@ -3,21 +3,45 @@
 #include "support/FormFixture.h"
 
 #include <QKeyEvent>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace camwarden::testing {
 namespace {
 
-TEST(Choices, TablesKeepTheirStoredOrder) {
-    ASSERT_EQ(IntervalChoices().size(), 13u);
-    ASSERT_EQ(LengthChoices().size(), 10u);
-    EXPECT_STREQ(IntervalChoices()[1].text, "Record every 30 seconds");
-    EXPECT_EQ(IntervalSecondsFor("Record every 24 hours"), 86400);
-    EXPECT_EQ(IntervalSecondsFor("Record every 1 minute"), 60);
+// What a row's words promise, in seconds: "Record every 2 hours" is 7200.
+int SecondsSaid(const QString& text) {
+    static const QRegularExpression said(QStringLiteral("(\\d+) (second|minute|hour)s?$"));
+    const QRegularExpressionMatch m = said.match(text);
+    if (!m.hasMatch()) return -1;
+    const QString unit = m.captured(2);
+    return m.captured(1).toInt() * (unit == "hour" ? 3600 : unit == "minute" ? 60 : 1);
+}
+
+// The user picks a row by its words; the schedule runs on its seconds.
+// Rows go shortest first, as the stored index of a choice counts on.
+TEST(Choices, EveryRowRecordsWhatItsWordsSayAndLookupsAreExact) {
+    int previous = 0;
+    for (const Choice& c : IntervalChoices()) {
+        const int seconds = IntervalSecondsFor(QLatin1String(c.text));
+        EXPECT_EQ(seconds, SecondsSaid(QLatin1String(c.text))) << c.text;
+        EXPECT_GT(seconds, previous) << c.text;
+        previous = seconds;
+    }
+    previous = 0;
+    for (const Choice& c : LengthChoices()) {
+        const std::optional<int32_t> seconds = LengthSecondsFor(QLatin1String(c.text));
+        if (QLatin1String(c.text) == QLatin1String(kCustomLength)) {
+            EXPECT_EQ(seconds, std::nullopt) << "the user gives the custom row's minutes";
+            continue;
+        }
+        ASSERT_TRUE(seconds) << c.text;
+        EXPECT_EQ(*seconds, SecondsSaid(QLatin1String(c.text))) << c.text;
+        EXPECT_GT(*seconds, previous) << c.text;
+        previous = *seconds;
+    }
     EXPECT_EQ(IntervalSecondsFor("record every 1 minute"), 0) << "texts compare exactly";
     EXPECT_EQ(IntervalSecondsFor(QString()), 0);
-    EXPECT_EQ(LengthSecondsFor("1 hour"), 3600);
-    EXPECT_EQ(LengthSecondsFor("x minutes"), std::nullopt);
     EXPECT_EQ(LengthSecondsFor("2 hours"), 0);
 }
 

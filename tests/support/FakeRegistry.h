@@ -11,8 +11,10 @@
 
 namespace camwarden::testing {
 
-// An in-memory registry. Keys exist once opened; a test can make any call
-// fail with a chosen code, and every call is logged.
+// An in-memory registry. Keys exist once opened; as in the real one their
+// names ignore case and a trailing backslash, and a key opened without the
+// right to set values refuses changes. A test can make any call fail with a
+// chosen code, and every call is logged.
 class FakeRegistry final : public Registry {
 public:
     struct Value {
@@ -41,7 +43,7 @@ public:
         result = 0;
         if (failOpen) return *failOpen;
         result = nextHandle_++;
-        openKeys_[result] = {root, subKey};
+        openKeys_[result] = {Key{root, Normal(subKey)}, access};
         return ErrorSuccess;
     }
 
@@ -50,8 +52,9 @@ public:
         ++sets;
         const auto it = openKeys_.find(key);
         if (it == openKeys_.end()) return ErrorInvalidHandle;
+        if (!(it->second.access & kSetValue)) return ErrorAccessDenied;
         if (failSet) return *failSet;
-        values_[it->second][valueName] = Value{type, data};
+        values_[it->second.key][valueName] = Value{type, data};
         return ErrorSuccess;
     }
 
@@ -59,8 +62,9 @@ public:
         ++deletes;
         const auto it = openKeys_.find(key);
         if (it == openKeys_.end()) return ErrorInvalidHandle;
+        if (!(it->second.access & kSetValue)) return ErrorAccessDenied;
         if (failDelete) return *failDelete;
-        return values_[it->second].erase(valueName) == 1 ? ErrorSuccess : ErrorFileNotFound;
+        return values_[it->second.key].erase(valueName) == 1 ? ErrorSuccess : ErrorFileNotFound;
     }
 
     std::int32_t RegCloseKey(Handle key) override {
@@ -71,7 +75,7 @@ public:
     // The value as stored under root and sub-key, if any.
     std::optional<Value> value(std::uint32_t root, const QString& subKey,
                                const QString& valueName) const {
-        const auto key = values_.find({root, subKey});
+        const auto key = values_.find({root, Normal(subKey)});
         if (key == values_.end()) return std::nullopt;
         const auto v = key->second.find(valueName);
         if (v == key->second.end()) return std::nullopt;
@@ -93,8 +97,17 @@ public:
 
 private:
     using Key = std::pair<std::uint32_t, QString>;
+    struct OpenKey {
+        Key key;
+        std::uint32_t access;
+    };
+    static constexpr std::uint32_t kSetValue = 0x0002;
+    static QString Normal(QString subKey) {
+        while (subKey.endsWith(QLatin1Char('\\'))) subKey.chop(1);
+        return subKey.toUpper();
+    }
     Handle nextHandle_ = 0x100;
-    std::map<Handle, Key> openKeys_;
+    std::map<Handle, OpenKey> openKeys_;
     std::map<Key, std::map<QString, Value>> values_;
 };
 

@@ -135,25 +135,12 @@ public:
             if (parms) sys_.parms = *parms;
             return Log(parms ? "SetSequenceSetup 88" : "SetSequenceSetup 0", "SetSequenceSetup");
         }
-        bool Sequence() override {
-            const bool ok = Log("Sequence");
-            if (ok) {
-                if (!sys_.capturing) sys_.clips << sys_.captureFile;
-                sys_.capturing = true;
-            }
-            return ok;
-        }
-        bool Stop() override {
-            sys_.capturing = false;
-            return Log("Stop");
-        }
+        bool Sequence() override { return Log("Sequence"); }
+        bool Stop() override { return Log("Stop"); }
         bool DlgVideoSource() override { return Log("DlgVideoSource"); }
         bool DlgVideoFormat() override { return Log("DlgVideoFormat"); }
         bool DlgVideoCompression() override { return Log("DlgVideoCompression"); }
-        void Close() override {
-            sys_.capturing = false;
-            Log("Close");
-        }
+        void Close() override { Log("Close"); }
 
     private:
         bool Log(const QString& entry, const QString& name = {}) {
@@ -175,8 +162,6 @@ public:
     QSet<QString> refuse;
     CaptureParms parms;
     QString captureFile;
-    QStringList clips;  // files of the clips actually started
-    bool capturing = false;
 };
 
 }  // namespace camwarden::testing
