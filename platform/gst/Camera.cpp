@@ -319,7 +319,7 @@ constexpr double kWidestRange = 1e6;
 constexpr double kFractionScale = 100;
 
 struct PropertyControl {
-    GParamSpec* spec = nullptr;
+    GParamSpec* param = nullptr;
     double scale = 1;
     double minimum = 0;
     double maximum = 0;
@@ -327,31 +327,25 @@ struct PropertyControl {
 };
 
 std::optional<PropertyControl> PictureProperty(GstElement* source, const char* name) {
-    GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(source), name);
-    if (!spec || (spec->flags & G_PARAM_READWRITE) != G_PARAM_READWRITE ||
-        (spec->flags & G_PARAM_CONSTRUCT_ONLY))
+    GParamSpec* param = g_object_class_find_property(G_OBJECT_GET_CLASS(source), name);
+    if (!param || (param->flags & G_PARAM_READWRITE) != G_PARAM_READWRITE ||
+        (param->flags & G_PARAM_CONSTRUCT_ONLY))
         return std::nullopt;
-    PropertyControl p{spec};
-    if (G_IS_PARAM_SPEC_INT(spec)) {
-        const auto* i = G_PARAM_SPEC_INT(spec);
-        p.minimum = i->minimum;
-        p.maximum = i->maximum;
-        p.defaultValue = i->default_value;
-    } else if (G_IS_PARAM_SPEC_DOUBLE(spec)) {
-        const auto* d = G_PARAM_SPEC_DOUBLE(spec);
-        p.scale = kFractionScale;
-        p.minimum = d->minimum;
-        p.maximum = d->maximum;
-        p.defaultValue = d->default_value;
-    } else if (G_IS_PARAM_SPEC_FLOAT(spec)) {
-        const auto* f = G_PARAM_SPEC_FLOAT(spec);
-        p.scale = kFractionScale;
-        p.minimum = f->minimum;
-        p.maximum = f->maximum;
-        p.defaultValue = f->default_value;
-    } else {
+    PropertyControl p{param};
+    const auto take = [&p](const auto* range, double scale) {
+        p.scale = scale;
+        p.minimum = range->minimum;
+        p.maximum = range->maximum;
+        p.defaultValue = range->default_value;
+    };
+    if (G_IS_PARAM_SPEC_INT(param))
+        take(G_PARAM_SPEC_INT(param), 1);
+    else if (G_IS_PARAM_SPEC_DOUBLE(param))
+        take(G_PARAM_SPEC_DOUBLE(param), kFractionScale);
+    else if (G_IS_PARAM_SPEC_FLOAT(param))
+        take(G_PARAM_SPEC_FLOAT(param), kFractionScale);
+    else
         return std::nullopt;
-    }
     if (!(p.maximum > p.minimum) || (p.maximum - p.minimum) * p.scale > kWidestRange)
         return std::nullopt;
     return p;
@@ -363,8 +357,8 @@ int Scaled(const PropertyControl& p, double v) {
 
 int PropertyValue(GstElement* source, const PropertyControl& p) {
     GValue v = G_VALUE_INIT;
-    g_value_init(&v, p.spec->value_type);
-    g_object_get_property(G_OBJECT(source), p.spec->name, &v);
+    g_value_init(&v, p.param->value_type);
+    g_object_get_property(G_OBJECT(source), p.param->name, &v);
     double value = 0;
     if (G_VALUE_HOLDS_INT(&v)) value = g_value_get_int(&v);
     if (G_VALUE_HOLDS_DOUBLE(&v)) value = g_value_get_double(&v);
@@ -375,12 +369,12 @@ int PropertyValue(GstElement* source, const PropertyControl& p) {
 
 void SetPropertyValue(GstElement* source, const PropertyControl& p, int chosen) {
     const double value = std::clamp(chosen / p.scale, p.minimum, p.maximum);
-    if (G_IS_PARAM_SPEC_INT(p.spec))
-        g_object_set(source, p.spec->name, static_cast<int>(std::lround(value)), nullptr);
-    else if (G_IS_PARAM_SPEC_DOUBLE(p.spec))
-        g_object_set(source, p.spec->name, value, nullptr);
+    if (G_IS_PARAM_SPEC_INT(p.param))
+        g_object_set(source, p.param->name, static_cast<int>(std::lround(value)), nullptr);
+    else if (G_IS_PARAM_SPEC_DOUBLE(p.param))
+        g_object_set(source, p.param->name, value, nullptr);
     else
-        g_object_set(source, p.spec->name, static_cast<float>(value), nullptr);
+        g_object_set(source, p.param->name, static_cast<float>(value), nullptr);
 }
 
 }  // namespace

@@ -49,24 +49,16 @@ GstBusSyncReply CameraMonitor::OnMessage(GstBus*, GstMessage* msg, gpointer) {
     // Dropped here, so ours to release.
     const GstMessagePtr owned(msg);
     GstDevice* raw = nullptr;
-    switch (GST_MESSAGE_TYPE(msg)) {
-        case GST_MESSAGE_DEVICE_ADDED: {
-            gst_message_parse_device_added(msg, &raw);
-            const GstObjectPtr<GstDevice> device(raw);
-            qCInfo(lcCapture).noquote()
-                << "Camera appeared:" << Describe(CameraFromDevice(device.get()));
-            break;
-        }
-        case GST_MESSAGE_DEVICE_REMOVED: {
-            gst_message_parse_device_removed(msg, &raw);
-            const GstObjectPtr<GstDevice> device(raw);
-            qCInfo(lcCapture).noquote()
-                << "Camera gone:" << Describe(CameraFromDevice(device.get()));
-            break;
-        }
-        default:
-            break;
-    }
+    const bool added = GST_MESSAGE_TYPE(msg) == GST_MESSAGE_DEVICE_ADDED;
+    if (added)
+        gst_message_parse_device_added(msg, &raw);
+    else if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_DEVICE_REMOVED)
+        gst_message_parse_device_removed(msg, &raw);
+    else
+        return GST_BUS_DROP;
+    const GstObjectPtr<GstDevice> device(raw);
+    qCInfo(lcCapture).noquote() << (added ? "Camera appeared:" : "Camera gone:")
+                                << Describe(CameraFromDevice(device.get()));
     return GST_BUS_DROP;
 }
 
