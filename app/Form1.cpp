@@ -78,7 +78,9 @@ Form1::Form1(Platform& platform, ProgramState& state, QWidget* parent)
     // The icon is stored switched on: it is in the tray as soon as the window exists.
     cSysTray1->LoadConfiguration({true, Picture::FromIcon(QuilloryIcon()), QString()});
     platform_.capture->SetClipFailedHandler(
-        [this](const QString& file, const QString& why) { cam_.ClipFailed(*this, file, why); });
+        [this](const QString& file, const QString& why, bool latest) {
+            cam_.ClipFailed(*this, file, why, latest);
+        });
 }
 
 Form1::~Form1() {

@@ -51,6 +51,11 @@ bool SingleInstance::Acquire() {
     return true;
 }
 
+void SingleInstance::Release() {
+    server_.reset();
+    lock_.reset();
+}
+
 void SingleInstance::AskRunningToShow() {
     QLocalSocket socket;
     socket.connectToServer(folder_ + QStringLiteral("/camwarden.sock"));

@@ -26,6 +26,9 @@ public:
     const QString& Problem() const { return problem_; }
     // From a later start: asks the running instance to come forward.
     void AskRunningToShow();
+    // Lets go of the lock and stops listening, for a run that ends without
+    // its destructors.
+    void Release();
 
 Q_SIGNALS:
     void ShowRequested();

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 
 #ifdef Q_OS_UNIX
@@ -166,10 +167,23 @@ int main(int argc, char* argv[]) {
     // A close request may already have come during start-up (a signal while
     // the tray notice was up); the run is then over.
     // Marks the moment the window is up and the program waits for events.
-    QTimer::singleShot(0, [] { qCInfo(lcApp) << "ready"; });
+    QTimer::singleShot(0, [] {
+        qCInfo(lcApp) << "ready";
+#ifdef Q_OS_UNIX
+        UnixSignals::StartUpOver();
+#endif
+    });
     const int rc = form->Unloaded() ? 0 : QApplication::exec();
     form.reset();
-    // Destroying the capture system waits (bounded) for clips still being finished.
+    // Clips still being finished get a bounded wait. One whose camera or
+    // folder no longer answers is left behind: its thread could wake at any
+    // moment of an orderly teardown, so the run ends here.
+    if (!platform.capture->Shutdown()) {
+        instance.Release();
+        qCWarning(lcApp) << "ended without the clips that would not finish";
+        std::fflush(stderr);
+        std::_Exit(rc);
+    }
     platform.capture.reset();
     return rc;
 }

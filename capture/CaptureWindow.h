@@ -54,8 +54,10 @@ public:
     virtual bool GetSequenceSetup(CaptureParms& parms) = 0;
     // nullptr stands for a block of size 0, which leaves the setup in force.
     virtual bool SetSequenceSetup(const CaptureParms* parms) = 0;
-    // Starts background capture into the capture file. While a clip is
-    // already being captured it answers true and leaves that clip alone.
+    // Starts background capture into the capture file and returns at once.
+    // A clip still being captured is finished first, so each request gets
+    // its own file. False when the request is refused outright (no camera,
+    // no file); a start that fails later is reported as a failed clip.
     virtual bool Sequence() = 0;
     // Ends the running clip; its file is finished (possibly just after return).
     virtual bool Stop() = 0;
@@ -70,15 +72,21 @@ public:
 // after a window is gone are waited for when the program quits.
 class CaptureSystem {
 public:
-    using ClipFailedHandler = std::function<void(const QString& file, const QString& why)>;
+    // `latest`: no clip has been asked for since the one that failed.
+    using ClipFailedHandler =
+        std::function<void(const QString& file, const QString& why, bool latest)>;
 
     virtual ~CaptureSystem() = default;
+    // Ends every clip, waiting a bounded time; false when one would not end
+    // (a camera or folder that no longer answers) and was left as it is.
+    virtual bool Shutdown() { return true; }
     // nullptr when no window can be made.
     virtual std::unique_ptr<CaptureWindow> CreateCaptureWindow(const QString& name,
                                                                QWidget* owner) = 0;
-    // Called on the thread that made the system whenever a clip that had
-    // started ends by a failure (disk full, camera gone, file removed)
-    // rather than by a stop. An empty handler stops the calls.
+    // Called on the thread that made the system, once for every clip that
+    // fails: one that cannot start, or one that ends by a failure (disk
+    // full, camera gone or silent, file removed) rather than by a stop. An
+    // empty handler stops the calls.
     virtual void SetClipFailedHandler(ClipFailedHandler handler) = 0;
 };
 

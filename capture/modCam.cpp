@@ -95,8 +95,14 @@ int16_t modCam::StartCapture(Form1& form) {
     }
 }
 
-void modCam::ClipFailed(Form1& form, const QString& file, const QString& why) {
+void modCam::ClipFailed(Form1& form, const QString& file, const QString& why, bool latest) {
     qCWarning(lcCam).noquote() << "clip failed:" << file << "-" << why;
+    // Nothing is being recorded any more: the window goes back to counting
+    // down to the next clip, as after a start that was refused at once.
+    if (latest && form.Timer2->Enabled()) {
+        form.Timer2->SetEnabled(false);
+        form.Timer1->SetEnabled(true);
+    }
     form.dialogs().MsgBox(QStringLiteral("Error capturing video."));
 }
 

@@ -27,9 +27,10 @@ public:
     // 0 when the capture is running (or already was), 1 when it could not start.
     int16_t StartCapture(Form1& form);
     void RecordClip(Form1& form);
-    // A clip that had started ended by a failure: the user hears of it the
-    // way a clip that could not start is reported.
-    void ClipFailed(Form1& form, const QString& file, const QString& why);
+    // A clip could not start, or ended by a failure: the user hears of it
+    // the way a refused start is reported. `latest`: no clip was asked for
+    // since, so the countdown running is that clip's.
+    void ClipFailed(Form1& form, const QString& file, const QString& why, bool latest);
 
 private:
     CaptureSystem& system_;

@@ -19,14 +19,17 @@ GstDeviceMonitor* Owned(GstDeviceMonitor* m) {
 
 }  // namespace
 
-CameraMonitor::CameraMonitor()
+CameraMonitor::CameraMonitor(GoneHandler onGone)
     // Without GStreamer there is no camera to watch.
     : monitor_(gst_is_initialized() ? Owned(gst_device_monitor_new()) : nullptr) {
     if (!monitor_) return;
     gst_device_monitor_add_filter(monitor_.get(), "Video/Source", nullptr);
     bus_.reset(gst_device_monitor_get_bus(monitor_.get()));
-    // Providers post from threads of their own; the messages are only logged.
-    gst_bus_set_sync_handler(bus_.get(), &CameraMonitor::OnMessage, nullptr, nullptr);
+    // Providers post from threads of their own. The bus keeps the handler
+    // until the last call that is under way has returned.
+    gst_bus_set_sync_handler(bus_.get(), &CameraMonitor::OnMessage,
+                             std::make_unique<GoneHandler>(std::move(onGone)).release(),
+                             [](gpointer h) { delete static_cast<GoneHandler*>(h); });
     started_ = gst_device_monitor_start(monitor_.get());
     if (!started_) qCWarning(lcCapture) << "No camera provider could be started";
 }
@@ -45,7 +48,7 @@ std::vector<Camera> CameraMonitor::Cameras() const {
     return DistinctCameras(std::move(all));
 }
 
-GstBusSyncReply CameraMonitor::OnMessage(GstBus*, GstMessage* msg, gpointer) {
+GstBusSyncReply CameraMonitor::OnMessage(GstBus*, GstMessage* msg, gpointer gone) {
     // Dropped here, so ours to release.
     const GstMessagePtr owned(msg);
     GstDevice* raw = nullptr;
@@ -57,8 +60,10 @@ GstBusSyncReply CameraMonitor::OnMessage(GstBus*, GstMessage* msg, gpointer) {
     else
         return GST_BUS_DROP;
     const GstObjectPtr<GstDevice> device(raw);
+    const Camera camera = CameraFromDevice(device.get());
     qCInfo(lcCapture).noquote() << (added ? "Camera appeared:" : "Camera gone:")
-                                << Describe(CameraFromDevice(device.get()));
+                                << Describe(camera);
+    if (const auto& onGone = *static_cast<GoneHandler*>(gone); !added && onGone) onGone(camera);
     return GST_BUS_DROP;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "platform/gst/Camera.h"
@@ -11,7 +13,10 @@ namespace camwarden::capgst {
 // logs each one that appears or goes.
 class CameraMonitor {
 public:
-    CameraMonitor();
+    // Called on a provider's thread for every camera that goes.
+    using GoneHandler = std::function<void(const Camera&)>;
+
+    explicit CameraMonitor(GoneHandler onGone = {});
     ~CameraMonitor();
     CameraMonitor(const CameraMonitor&) = delete;
     CameraMonitor& operator=(const CameraMonitor&) = delete;
@@ -20,7 +25,7 @@ public:
     std::vector<Camera> Cameras() const;
 
 private:
-    static GstBusSyncReply OnMessage(GstBus*, GstMessage* msg, gpointer);
+    static GstBusSyncReply OnMessage(GstBus*, GstMessage* msg, gpointer gone);
 
     GstObjectPtr<GstDeviceMonitor> monitor_;
     GstBusPtr bus_;

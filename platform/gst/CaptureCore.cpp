@@ -1,7 +1,9 @@
 #include "platform/gst/CaptureCore.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/gst/CaptureLog.h"
 
@@ -56,17 +58,156 @@ void Unregister(CaptureCore* core) {
 
 }  // namespace
 
+// The clips under way and what their threads report to. A clip's thread
+// holds this too: one abandoned at quitting may come back long after the
+// core is gone, and then finds the handlers cleared.
+class CaptureCore::Clips final : public ClipHost {
+public:
+    struct Entry {
+        std::shared_ptr<Clip> clip;
+        std::thread thread;
+        bool released = false;
+    };
+
+    std::shared_ptr<Clip> Start(ClipPlan plan, const std::shared_ptr<Clips>& self) {
+        std::lock_guard lock(m_);
+        Reap();
+        auto clip = std::make_shared<Clip>(std::move(plan), ++latest_);
+        // The thread keeps the clip and this alive for as long as it runs.
+        entries_.push_back(Entry{clip, std::thread([clip, self] { clip->Run(*self); })});
+        return clip;
+    }
+
+    uint64_t Latest() const {
+        std::lock_guard lock(m_);
+        return latest_;
+    }
+
+    bool WaitUntilIdle(std::chrono::milliseconds bound) {
+        std::unique_lock lock(m_);
+        const bool idle = done_.wait_for(lock, bound, [&] {
+            return std::all_of(entries_.begin(), entries_.end(),
+                               [](const Entry& e) { return e.released; });
+        });
+        Reap();
+        return idle;
+    }
+
+    // Asks every clip to finish; those still holding on after `bound` are
+    // left to their threads, and nothing is heard from them again.
+    bool Close(std::chrono::milliseconds bound) {
+        std::vector<std::shared_ptr<Clip>> all;
+        {
+            std::lock_guard lock(m_);
+            for (const Entry& e : entries_) all.push_back(e.clip);
+        }
+        for (const auto& c : all) c->RequestFinish();
+        const bool idle = WaitUntilIdle(bound);
+        std::lock_guard lock(m_);
+        for (Entry& e : entries_) {
+            qCWarning(lcCapture).noquote()
+                << "Clip" << e.clip->File()
+                << "does not let go of its camera or folder; leaving it as it is";
+            e.thread.detach();
+        }
+        entries_.clear();
+        std::lock_guard calls(handlerM_);
+        onFinished_ = nullptr;
+        onFailed_ = nullptr;
+        return idle;
+    }
+
+    void CameraGone(const Camera& camera) {
+        std::lock_guard lock(m_);
+        for (const Entry& e : entries_) {
+            if (!e.released && e.clip->camera() == camera)
+                e.clip->Fail(QStringLiteral("the camera is gone"));
+        }
+    }
+
+    void SetFinished(FinishedHandler h) {
+        std::lock_guard lock(handlerM_);
+        onFinished_ = std::move(h);
+    }
+    void SetFailed(FailedHandler h) {
+        std::lock_guard lock(handlerM_);
+        onFailed_ = std::move(h);
+    }
+
+    std::optional<DiskUse> LastDiskUse() override {
+        std::lock_guard lock(m_);
+        return lastDiskUse_;
+    }
+
+    bool WaitForCamera(const Clip& clip, std::chrono::milliseconds bound) override {
+        std::unique_lock lock(m_);
+        return done_.wait_for(lock, bound, [&] {
+            return std::none_of(entries_.begin(), entries_.end(), [&](const Entry& e) {
+                return !e.released && e.clip->id() < clip.id() && e.clip->camera() == clip.camera();
+            });
+        });
+    }
+
+    void Failed(const Clip& clip, const QString& why) override {
+        std::lock_guard lock(handlerM_);
+        if (onFailed_) onFailed_(clip.id(), clip.File(), why);
+    }
+
+    void Finished(const ClipReport& report) override {
+        {
+            std::lock_guard lock(m_);
+            if (report.bytes > 0 && report.seconds > 0)
+                lastDiskUse_ =
+                    DiskUse{static_cast<double>(report.bytes) / report.seconds, report.seconds};
+        }
+        std::lock_guard lock(handlerM_);
+        if (onFinished_) onFinished_(report);
+    }
+
+    void Released(const Clip& clip) override {
+        {
+            std::lock_guard lock(m_);
+            for (Entry& e : entries_) {
+                if (e.clip.get() == &clip) e.released = true;
+            }
+        }
+        done_.notify_all();
+    }
+
+private:
+    // Joins the threads of released clips: each has no more to do than return.
+    void Reap() {
+        std::erase_if(entries_, [](Entry& e) {
+            if (!e.released) return false;
+            if (e.thread.joinable()) e.thread.join();
+            return true;
+        });
+    }
+
+    mutable std::mutex m_;
+    std::condition_variable done_;
+    std::vector<Entry> entries_;
+    uint64_t latest_ = 0;
+    // Held while a handler runs, so that once they are cleared none is still
+    // running into whoever set them.
+    std::mutex handlerM_;
+    FinishedHandler onFinished_;
+    FailedHandler onFailed_;
+    std::optional<DiskUse> lastDiskUse_;
+};
+
 CaptureCore::CaptureCore(QString runCamera, SettingsLocation settings)
     : settings_(std::move(settings)),
-      runCamera_(std::move(runCamera)),
-      worker_([this](const std::stop_token& stop) { Run(stop); }) {
+      clips_(std::make_shared<Clips>()),
+      monitor_([clips = clips_](const Camera& gone) { clips->CameraGone(gone); }),
+      runCamera_(std::move(runCamera)) {
     Register(this);
     if (const auto test = TestCameraFromName(runCamera_)) SetTestCameraPlugged(*test, true);
 }
 
 CaptureCore::~CaptureCore() {
     Unregister(this);
-    Shutdown(std::chrono::milliseconds(3000));
+    Shutdown(kExitBound);
     for (const auto& [kind, state] : testCameras_) UnplugTestCamera(state);
 }
 
@@ -84,157 +225,54 @@ std::optional<Camera> CaptureCore::ChosenCamera() const {
     return ResolveCamera(Cameras(), RunCamera(), settings_.Load());
 }
 
-const std::shared_ptr<TestCameraState>& CaptureCore::TestCamera(TestCameraKind kind) {
+void CaptureCore::SetTestCameraPlugged(TestCameraKind kind, bool plugged) {
     auto& state = testCameras_[kind];
     if (!state) state = std::make_shared<TestCameraState>();
-    return state;
-}
-
-void CaptureCore::SetTestCameraPlugged(TestCameraKind kind, bool plugged) {
-    const auto& state = TestCamera(kind);
     if (plugged)
         PlugTestCamera(kind, state);
     else
         UnplugTestCamera(state);
 }
 
-void CaptureCore::Wake() {
+std::shared_ptr<Clip> CaptureCore::StartClip(ClipPlan plan) {
     {
         std::lock_guard lock(m_);
-        woken_ = true;
+        if (shutDown_) return nullptr;
     }
-    wakeCv_.notify_all();
+    return clips_->Start(std::move(plan), clips_);
 }
 
-std::shared_ptr<Clip> CaptureCore::StartClip(ClipPlan plan, QString* error) {
-    {
-        std::lock_guard lock(m_);
-        if (shutDown_) {
-            if (error) *error = QStringLiteral("the capture layer has shut down");
-            return nullptr;
-        }
-    }
-    // The core outlives every running pipeline (Shutdown stops them all), so
-    // the streaming threads may call back into it.
-    auto clip = Clip::Start(
-        std::move(plan), [this] { Wake(); }, error);
-    if (!clip) return nullptr;
-    {
-        std::lock_guard lock(m_);
-        clips_.push_back(clip);
-    }
-    Wake();
-    return clip;
-}
-
-void CaptureCore::Finish(const std::shared_ptr<Clip>& clip) {
-    if (clip) clip->RequestFinish();
-}
-
-template <typename Pred>
-bool CaptureCore::WaitDone(std::chrono::milliseconds bound, Pred pred) {
-    std::unique_lock lock(m_);
-    return doneCv_.wait_for(lock, bound, [&] { return pred(); });
-}
-
-void CaptureCore::WaitForCamera(const Camera& camera, std::chrono::milliseconds bound) {
-    WaitDone(bound, [&] {
-        return std::none_of(clips_.begin(), clips_.end(),
-                            [&](const auto& c) { return c->camera() == camera && !c->IsDone(); });
-    });
+uint64_t CaptureCore::LatestClip() const {
+    return clips_->Latest();
 }
 
 bool CaptureCore::WaitUntilIdle(std::chrono::milliseconds bound) {
-    return WaitDone(bound, [&] { return clips_.empty(); });
+    return clips_->WaitUntilIdle(bound);
 }
 
-void CaptureCore::Shutdown(std::chrono::milliseconds bound) {
-    std::vector<std::shared_ptr<Clip>> left;
+bool CaptureCore::Shutdown(std::chrono::milliseconds bound) {
     {
         std::lock_guard lock(m_);
-        if (shutDown_) return;
+        if (shutDown_) return !abandoned_;
         shutDown_ = true;
-        left = clips_;
     }
-    for (const auto& c : left) c->RequestFinish();
-    if (!WaitUntilIdle(bound)) {
-        qCWarning(lcCapture) << "Quitting before every clip was finished";
-    }
-    worker_.request_stop();
-    Wake();
-    if (worker_.joinable()) worker_.join();
-    // Whatever the worker did not get to is cut off here, keeping what it wrote.
-    {
-        std::lock_guard lock(m_);
-        left.clear();
-        left.swap(clips_);
-    }
-    for (const auto& c : left) c->ForceEnd();
-}
-
-void CaptureCore::SetClipFinishedHandler(std::function<void(const ClipReport&)> handler) {
+    const bool all = clips_->Close(bound);
+    if (!all) qCWarning(lcCapture) << "Quitting before every clip was finished";
     std::lock_guard lock(m_);
-    onFinished_ = std::move(handler);
+    abandoned_ = !all;
+    return all;
 }
 
-std::optional<CaptureCore::DiskUse> CaptureCore::LastDiskUse() const {
-    std::lock_guard lock(m_);
-    return lastDiskUse_;
+void CaptureCore::SetClipFinishedHandler(FinishedHandler handler) {
+    clips_->SetFinished(std::move(handler));
 }
 
-void CaptureCore::Run(const std::stop_token& stop) {
-    auto next = SteadyTime::max();
-    while (!stop.stop_requested()) {
-        std::vector<std::shared_ptr<Clip>> clips;
-        {
-            std::unique_lock lock(m_);
-            const auto ready = [&] { return woken_ || stop.stop_requested(); };
-            if (next == SteadyTime::max())
-                wakeCv_.wait(lock, ready);
-            else
-                wakeCv_.wait_until(lock, next, ready);
-            woken_ = false;
-            clips = clips_;
-        }
-        // Clips are looked after without the lock: ending a pipeline waits
-        // for its streaming threads, which may be calling Wake.
-        next = SteadyTime::max();
-        std::vector<std::shared_ptr<Clip>> done;
-        for (const auto& c : clips) {
-            const auto due = c->Service(std::chrono::steady_clock::now());
-            if (due)
-                next = std::min(next, *due);
-            else
-                done.push_back(c);
-        }
-        if (done.empty()) continue;
-        std::function<void(const ClipReport&)> handler;
-        {
-            std::lock_guard lock(m_);
-            handler = onFinished_;
-        }
-        std::vector<ClipReport> reports;
-        reports.reserve(done.size());
-        for (const auto& c : done) reports.push_back(c->Report());
-        if (handler) {
-            for (const auto& r : reports) handler(r);
-        }
-        {
-            std::lock_guard lock(m_);
-            for (const auto& r : reports) {
-                if (r.bytes > 0 && r.seconds > 0)
-                    lastDiskUse_ = DiskUse{static_cast<double>(r.bytes) / r.seconds, r.seconds};
-            }
-            std::erase_if(clips_, [&](const auto& c) {
-                return std::find(done.begin(), done.end(), c) != done.end();
-            });
-        }
-        // Whoever waits for the clips to be done may count on the worker
-        // holding none of them any more.
-        clips.clear();
-        done.clear();
-        doneCv_.notify_all();
-    }
+void CaptureCore::SetClipFailedHandler(FailedHandler handler) {
+    clips_->SetFailed(std::move(handler));
+}
+
+std::optional<DiskUse> CaptureCore::LastDiskUse() const {
+    return clips_->LastDiskUse();
 }
 
 }  // namespace camwarden::capgst

@@ -2,13 +2,11 @@
 
 #include <QString>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "platform/gst/Camera.h"
@@ -19,10 +17,14 @@
 namespace camwarden::capgst {
 
 // What the capture system and its windows share: the cameras there are, the
-// one chosen for this run, the settings, and the worker thread that ends
-// clips and finishes their files so the UI thread never waits for it.
+// one chosen for this run, the settings, and the clips, each recorded on a
+// thread of its own so the UI thread never waits for a camera or a folder.
 class CaptureCore {
 public:
+    using FinishedHandler = std::function<void(const ClipReport&)>;
+    using FailedHandler =
+        std::function<void(uint64_t clipId, const QString& file, const QString& why)>;
+
     // GStreamer must be initialised. A test camera named as the run's camera
     // is plugged in.
     CaptureCore(QString runCamera, SettingsLocation settings);
@@ -38,50 +40,38 @@ public:
     std::optional<Camera> ChosenCamera() const;
     // Test cameras come and go as a webcam on its cable does.
     void SetTestCameraPlugged(TestCameraKind kind, bool plugged);
-    // The state shared with the sources of that test camera.
-    const std::shared_ptr<TestCameraState>& TestCamera(TestCameraKind kind);
 
-    // Null when the clip cannot start, or after shutdown; *error says why.
-    std::shared_ptr<Clip> StartClip(ClipPlan plan, QString* error);
-    void Finish(const std::shared_ptr<Clip>& clip);
-    // Waits for clips of that camera still being finished, so the device
-    // is free again.
-    void WaitForCamera(const Camera& camera, std::chrono::milliseconds bound);
+    // Starts the clip on its own thread and returns at once; null after
+    // shutdown. A clip that cannot start ends as a failure.
+    std::shared_ptr<Clip> StartClip(ClipPlan plan);
+    // The id of the latest clip started; 0 before the first.
+    uint64_t LatestClip() const;
     bool WaitUntilIdle(std::chrono::milliseconds bound);
-    // Finishes every clip, waiting at most `bound` before cutting them off.
-    void Shutdown(std::chrono::milliseconds bound);
+    // Finishes every clip, waiting at most `bound`; a clip that has not let
+    // go of its camera or folder by then is abandoned as it is. False when
+    // one was.
+    bool Shutdown(std::chrono::milliseconds bound);
 
-    void SetClipFinishedHandler(std::function<void(const ClipReport&)> handler);
+    // Both are called on a clip's thread.
+    void SetClipFinishedHandler(FinishedHandler handler);
+    void SetClipFailedHandler(FailedHandler handler);
 
-    // What the latest clip that wrote anything took on disk, per second of
-    // video, and its length; nullopt before the first one.
-    struct DiskUse {
-        double bytesPerSecond = 0;
-        double seconds = 0;
-    };
+    // Nullopt before the first clip that wrote anything.
     std::optional<DiskUse> LastDiskUse() const;
 
 private:
-    void Wake();
-    void Run(const std::stop_token& stop);
-    template <typename Pred>
-    bool WaitDone(std::chrono::milliseconds bound, Pred pred);
+    class Clips;
 
     const SettingsLocation settings_;
+    // Shared with the clips' threads, which may outlive the core.
+    const std::shared_ptr<Clips> clips_;
     const CameraMonitor monitor_;
     // One per test camera kind, made when first plugged in.
     std::map<TestCameraKind, std::shared_ptr<TestCameraState>> testCameras_;  // UI thread only
-
     mutable std::mutex m_;
-    std::condition_variable wakeCv_;
-    std::condition_variable doneCv_;
-    bool woken_ = false;
-    bool shutDown_ = false;
     QString runCamera_;
-    std::vector<std::shared_ptr<Clip>> clips_;
-    std::function<void(const ClipReport&)> onFinished_;
-    std::optional<DiskUse> lastDiskUse_;
-    std::jthread worker_;  // last, so it stops before the rest goes
+    bool shutDown_ = false;
+    bool abandoned_ = false;
 };
 
 }  // namespace camwarden::capgst

@@ -1,6 +1,9 @@
 #include "platform/gst/Clip.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QStorageInfo>
+#include <algorithm>
 
 #include "platform/gst/AviRepair.h"
 #include "platform/gst/CaptureLog.h"
@@ -10,17 +13,36 @@ namespace {
 
 using std::chrono::steady_clock;
 
-// Bounded so a camera that is slow to deliver does not hold the window up;
-// what has not started by then still counts as started and runs on.
-constexpr std::chrono::milliseconds kStartCheck{250};
+// Below this a clip is not even started: it could not hold a second of video.
+constexpr long long kRoomFloor = 1024LL * 1024;
+// Clips of one schedule come out alike in size but not exactly.
+constexpr double kRoomMargin = 1.25;
+constexpr double kShortestClip = 5;
+
+// A clip the folder clearly has no room for is refused before it starts,
+// so a full disk gives one report per clip instead of a string of broken
+// files. The need is judged from the latest clip's bytes per second.
+bool HasRoom(const QString& file, uint32_t limitSeconds, const std::optional<DiskUse>& last,
+             QString* why) {
+    const QStorageInfo storage(QFileInfo(file).absolutePath());
+    if (!storage.isValid() || !storage.isReady()) return true;  // creating the file will say why
+    long long need = kRoomFloor;
+    if (last) {
+        const double seconds =
+            std::max(limitSeconds > 0 ? limitSeconds : last->seconds, kShortestClip);
+        need = std::max(need, static_cast<long long>(last->bytesPerSecond * seconds * kRoomMargin));
+    }
+    const long long free = storage.bytesAvailable();
+    if (free >= need) return true;
+    *why = QStringLiteral("only %1 KB free in %2, a clip needs about %3 KB")
+               .arg(free / 1024)
+               .arg(storage.rootPath())
+               .arg(need / 1024);
+    return false;
+}
 
 GstElement* Make(const char* factory) {
     return gst_element_factory_make(factory, nullptr);
-}
-
-GstPadProbeReturn DropEos(GstPad*, GstPadProbeInfo* info, gpointer) {
-    return GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS ? GST_PAD_PROBE_DROP
-                                                                           : GST_PAD_PROBE_OK;
 }
 
 GstCapsPtr RateCaps(const char* media, Fraction rate) {
@@ -28,64 +50,65 @@ GstCapsPtr RateCaps(const char* media, Fraction rate) {
         gst_caps_new_simple(media, "framerate", GST_TYPE_FRACTION, rate.num, rate.den, nullptr));
 }
 
+QString Seconds(std::chrono::milliseconds t) {
+    return QString::number(double(t.count()) / 1000, 'f', 1);
+}
+
 }  // namespace
 
-Clip::Clip(ClipPlan plan, Wake wake) : plan_(std::move(plan)), wake_(std::move(wake)) {}
+Clip::Clip(ClipPlan plan, uint64_t id)
+    : plan_(std::move(plan)), id_(id), requested_(steady_clock::now()) {}
 
 Clip::~Clip() {
     if (pipeline_) {
-        gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+        Stop();
         const GstBusPtr bus(gst_element_get_bus(pipeline_.get()));
         gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
         if (muxPad_) gst_element_release_request_pad(mux_, muxPad_.get());
     }
 }
 
-std::shared_ptr<Clip> Clip::Start(ClipPlan plan, Wake wake, QString* error) {
-    std::shared_ptr<Clip> clip(new Clip(std::move(plan), std::move(wake)));
-    clip->requested_ = steady_clock::now();
-    if (!clip->Build(error)) {
-        if (clip->file_) clip->file_->Remove();
-        return nullptr;
+std::chrono::milliseconds Clip::StallBound() const {
+    const Fraction rate = plan_.format.outputRate;
+    const auto threeFrames =
+        rate.num > 0 ? std::chrono::milliseconds(3000LL * rate.den / rate.num) : kStallFloor;
+    return std::max(kStallFloor, threeFrames);
+}
+
+QString Clip::File() const {
+    std::lock_guard lock(m_);
+    return plan_.file;
+}
+
+void Clip::Run(ClipHost& host) {
+    const bool cameraFree = host.WaitForCamera(*this, kFinishBound);
+    bool begin = false;
+    {
+        std::lock_guard lock(m_);
+        if (!finishAsked_ && error_.isEmpty()) {
+            begin = cameraFree;
+            if (!cameraFree)
+                error_ = QStringLiteral(
+                    "the camera is still held by an earlier clip that has not "
+                    "ended");
+        }
     }
-
-    const auto fail = [&](const QString& why) -> std::shared_ptr<Clip> {
-        gst_element_set_state(clip->pipeline_.get(), GST_STATE_NULL);
-        // The file is this request's own; without a frame it is litter.
-        if (clip->frames_.load() == 0) clip->file_->Remove();
-        if (error) *error = why;
-        return nullptr;
-    };
-
-    const auto errorText = [&] {
-        std::lock_guard lock(clip->m_);
-        return clip->error_;
-    };
-    // Controls can be set once the source has its device open.
-    if (gst_element_set_state(clip->pipeline_.get(), GST_STATE_READY) != GST_STATE_CHANGE_FAILURE)
-        ApplyPictureControls(clip->source_, clip->plan_.settings.controls);
-    if (gst_element_set_state(clip->pipeline_.get(), GST_STATE_PLAYING) ==
-        GST_STATE_CHANGE_FAILURE) {
-        const QString why = errorText();
-        return fail(why.isEmpty() ? QStringLiteral("the pipeline did not start") : why);
+    if (begin) {
+        QString why;
+        if (HasRoom(plan_.file, plan_.timeLimitSeconds, host.LastDiskUse(), &why) && Build(&why) &&
+            Play(&why)) {
+            Record(host);
+        } else {
+            std::lock_guard lock(m_);
+            if (error_.isEmpty()) error_ = why;
+        }
     }
     {
-        std::unique_lock lock(clip->m_);
-        clip->started_.wait_for(lock, kStartCheck, [&] {
-            return clip->frames_.load() > 0 || !clip->error_.isEmpty() || clip->eos_;
-        });
+        std::lock_guard lock(m_);
+        if (!error_.isEmpty() && !firstFrame_)
+            qCWarning(lcCapture).noquote() << "Cannot capture into" << plan_.file << ":" << error_;
     }
-    if (const QString why = errorText(); !why.isEmpty() && clip->frames_.load() == 0)
-        return fail(why);
-
-    const ChosenFormat& f = clip->plan_.format;
-    qCInfo(lcCapture).noquote()
-        << "Clip started:" << clip->plan_.file << "from" << clip->plan_.camera.name
-        << QStringLiteral("%1x%2").arg(f.width).arg(f.height)
-        << (f.mjpeg ? QStringLiteral("MJPEG passed through")
-                    : QStringLiteral("encoded at quality %1").arg(clip->plan_.settings.jpegQuality))
-        << QStringLiteral("%1/%2 fps").arg(f.outputRate.num).arg(f.outputRate.den);
-    return clip;
+    Finalize(host);
 }
 
 bool Clip::Build(QString* error) {
@@ -101,6 +124,7 @@ bool Clip::Build(QString* error) {
         qCInfo(lcCapture).noquote()
             << "A file named" << plan_.file << "is already there; recording into" << file_->path()
             << "instead";
+        std::lock_guard lock(m_);
         plan_.file = file_->path();
     }
 
@@ -115,10 +139,8 @@ bool Clip::Build(QString* error) {
     GstElement* rawCaps = f.mjpeg ? nullptr : Make("capsfilter");
     GstElement* enc = f.mjpeg ? nullptr : Make("jpegenc");
     GstElement* jpegCaps = Make("capsfilter");
-    const TestCameraState* faults = plan_.camera.IsTest() ? plan_.testState.get() : nullptr;
-    const bool sinkFails = faults && faults->sinkFails.load();
     mux_ = Make("avimux");
-    sink_ = Make(sinkFails ? "fakesink" : "fdsink");
+    sink_ = Make("fdsink");
     GstElement* all[] = {srcCaps, rate, rateCaps, convert, rawCaps, enc, jpegCaps, mux_, sink_};
     bool complete = true;
     for (GstElement* e : all) {
@@ -145,10 +167,7 @@ bool Clip::Build(QString* error) {
     }
     const GstCapsPtr jpeg(gst_caps_new_empty_simple("image/jpeg"));
     g_object_set(jpegCaps, "caps", jpeg.get(), nullptr);
-    if (sinkFails)
-        gst_util_set_object_arg(G_OBJECT(sink_), "state-error", "ready-to-paused");
-    else
-        g_object_set(sink_, "fd", file_->descriptor(), nullptr);
+    g_object_set(sink_, "fd", file_->descriptor(), nullptr);
 
     const bool linked =
         f.mjpeg ? gst_element_link_many(src.get(), srcCaps, rate, rateCaps, jpegCaps, nullptr)
@@ -162,9 +181,6 @@ bool Clip::Build(QString* error) {
         return failed("the muxer does not take the video");
 
     gst_pad_add_probe(muxPad_.get(), GST_PAD_PROBE_TYPE_BUFFER, &Clip::OnFrame, this, nullptr);
-    if (faults && faults->stallEnd.load())
-        gst_pad_add_probe(muxPad_.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, DropEos, nullptr,
-                          nullptr);
     const GstBusPtr bus(gst_element_get_bus(pipeline_.get()));
     gst_bus_set_sync_handler(bus.get(), &Clip::OnBusMessage, this, nullptr);
 
@@ -176,162 +192,122 @@ bool Clip::Build(QString* error) {
     return true;
 }
 
-GstPadProbeReturn Clip::OnFrame(GstPad*, GstPadProbeInfo*, gpointer self) {
-    auto* clip = static_cast<Clip*>(self);
-    if (clip->limitFrames_ && clip->frames_.load() >= clip->limitFrames_) {
-        bool first = false;
-        {
-            std::lock_guard lock(clip->m_);
-            first = !clip->limitReached_;
-            clip->limitReached_ = true;
-        }
-        if (first) clip->wake_();
-        return GST_PAD_PROBE_DROP;
-    }
-    if (clip->frames_.fetch_add(1) == 0) {
-        {
-            std::lock_guard lock(clip->m_);
-            clip->firstFrame_ = steady_clock::now();
-        }
-        clip->started_.notify_all();
-    }
-    return GST_PAD_PROBE_OK;
-}
-
-GstBusSyncReply Clip::OnBusMessage(GstBus*, GstMessage* msg, gpointer self) {
-    // Every message is dropped here, so it is ours to release: a message
-    // holds its source element, and through it the whole pipeline.
-    const GstMessagePtr owned(msg);
-    auto* clip = static_cast<Clip*>(self);
-    switch (GST_MESSAGE_TYPE(msg)) {
-        case GST_MESSAGE_EOS: {
-            std::lock_guard lock(clip->m_);
-            clip->eos_ = true;
-            break;
-        }
-        case GST_MESSAGE_ERROR: {
-            GError* raw = nullptr;
-            gchar* debugRaw = nullptr;
-            gst_message_parse_error(msg, &raw, &debugRaw);
-            const GErrorPtr err(raw);
-            const GCharPtr debug(debugRaw);
-            const QString text = QString::fromUtf8(err ? err->message : "unknown error");
-            qCWarning(lcCapture).noquote()
-                << "Capture error in" << GST_OBJECT_NAME(GST_MESSAGE_SRC(msg)) << "while writing"
-                << clip->plan_.file << ":" << text << "|" << (debug ? debug.get() : "");
-            const GstObject* from = GST_MESSAGE_SRC(msg);
-            std::lock_guard lock(clip->m_);
-            if (clip->error_.isEmpty()) clip->error_ = text;
-            // Past the muxer nothing more can be saved; before it, the muxer
-            // can still close the file properly.
-            if (from == GST_OBJECT(clip->sink_) || from == GST_OBJECT(clip->mux_))
-                clip->sinkFailed_ = true;
-            else
-                clip->errorNeedsEos_ = true;
-            break;
-        }
-        case GST_MESSAGE_STATE_CHANGED: {
-            if (GST_MESSAGE_SRC(msg) != GST_OBJECT(clip->pipeline_.get())) return GST_BUS_DROP;
-            GstState now = GST_STATE_VOID_PENDING;
-            gst_message_parse_state_changed(msg, nullptr, &now, nullptr);
-            if (now != GST_STATE_PLAYING) return GST_BUS_DROP;
-            std::lock_guard lock(clip->m_);
-            clip->playing_ = true;
-            break;
-        }
-        case GST_MESSAGE_WARNING: {
-            GError* raw = nullptr;
-            gst_message_parse_warning(msg, &raw, nullptr);
-            const GErrorPtr err(raw);
-            qCWarning(lcCapture).noquote() << "Capture warning:" << (err ? err->message : "");
-            return GST_BUS_DROP;
-        }
-        default:
-            return GST_BUS_DROP;
-    }
-    clip->started_.notify_all();
-    clip->wake_();
-    return GST_BUS_DROP;
-}
-
-void Clip::RequestFinish() {
-    {
-        std::lock_guard lock(m_);
-        if (state_ != State::Recording) return;
-        state_ = State::Finishing;
-        finishRequested_ = steady_clock::now();
-        deadline_ = *finishRequested_ + kFinishBound;
-    }
-    wake_();
-}
-
-bool Clip::IsRecording() const {
+bool Clip::Play(QString* error) {
+    // Controls can be set once the source has its device open.
+    if (gst_element_set_state(pipeline_.get(), GST_STATE_READY) != GST_STATE_CHANGE_FAILURE)
+        ApplyPictureControls(source_, plan_.settings.controls);
+    // A camera may take its time here (a PipeWire link that never comes up
+    // holds this for half a minute); only this clip waits for it.
+    const bool started =
+        gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
     std::lock_guard lock(m_);
-    return state_ == State::Recording && !eos_ && error_.isEmpty() && !limitReached_;
+    if (!started) {
+        *error = error_.isEmpty() ? QStringLiteral("the pipeline did not start") : error_;
+        return false;
+    }
+    lastProgress_ = steady_clock::now();
+    state_ = State::Recording;
+    const ChosenFormat& f = plan_.format;
+    qCInfo(lcCapture).noquote()
+        << "Clip started:" << plan_.file << "from" << plan_.camera.name
+        << QStringLiteral("%1x%2").arg(f.width).arg(f.height)
+        << (f.mjpeg ? QStringLiteral("MJPEG passed through")
+                    : QStringLiteral("encoded at quality %1").arg(plan_.settings.jpegQuality))
+        << QStringLiteral("%1/%2 fps").arg(f.outputRate.num).arg(f.outputRate.den);
+    return true;
 }
 
-bool Clip::IsDone() const {
-    std::lock_guard lock(m_);
-    return state_ == State::Done;
-}
-
-std::optional<SteadyTime> Clip::Service(SteadyTime now) {
-    enum class Act { None, SendEos, InjectEos, Finalize } act = Act::None;
-    std::optional<SteadyTime> next;
-    {
-        std::lock_guard lock(m_);
-        if (state_ == State::Done) return std::nullopt;
-        if ((limitReached_ || errorNeedsEos_) && state_ == State::Recording) {
-            state_ = State::Finishing;
-            deadline_ = now + kFinishBound;
-        }
-        if (eos_ || sinkFailed_) {
-            act = Act::Finalize;
-        } else if (state_ == State::Finishing) {
-            if (now >= deadline_) {
-                qCWarning(lcCapture).noquote()
-                    << "Clip" << plan_.file << "did not finish in time; closing it as it is";
-                act = Act::Finalize;
-            } else if (!eosSent_ && (errorNeedsEos_ || playing_)) {
-                // Until the pipeline is playing, sending it an event would wait
-                // on its state change while holding what that change needs.
-                eosSent_ = true;
-                act = errorNeedsEos_ ? Act::InjectEos : Act::SendEos;
+void Clip::Record(ClipHost& host) {
+    const auto stallBound = StallBound();
+    for (;;) {
+        enum class Act { None, SendEos, InjectEos, Close } act = Act::None;
+        bool noteFailure = false;
+        {
+            std::unique_lock lock(m_);
+            const auto now = steady_clock::now();
+            if (state_ == State::Recording && !errorNeedsEos_ &&
+                now - lastProgress_ >= stallBound) {
+                // Whether the camera went quiet or the folder stopped taking
+                // writes, nothing more is being recorded.
+                if (error_.isEmpty())
+                    error_ = firstFrame_
+                                 ? QStringLiteral("no frame reached the file for %1 s")
+                                       .arg(Seconds(stallBound))
+                                 : QStringLiteral("the camera delivered no frame within %1 s")
+                                       .arg(Seconds(stallBound));
+                errorNeedsEos_ = true;
             }
-            next = deadline_;
-        } else {
-            next = SteadyTime::max();
+            if (!error_.isEmpty() && !failureNoted_) noteFailure = true;
+            if (eos_ || sinkFailed_) {
+                act = Act::Close;
+            } else {
+                if (state_ == State::Recording &&
+                    (finishAsked_ || limitReached_ || errorNeedsEos_)) {
+                    state_ = State::Finishing;
+                    deadline_ = now + kFinishBound;
+                }
+                if (state_ == State::Finishing) {
+                    if (now >= deadline_) {
+                        qCWarning(lcCapture).noquote()
+                            << "Clip" << plan_.file
+                            << "did not finish in time; closing it as it is";
+                        act = Act::Close;
+                    } else if (!eosSent_ && (errorNeedsEos_ || playing_)) {
+                        // Until the pipeline is playing, sending it an event would wait
+                        // on its state change while holding what that change needs.
+                        eosSent_ = true;
+                        act = errorNeedsEos_ ? Act::InjectEos : Act::SendEos;
+                    }
+                }
+            }
+            if (act == Act::None && !noteFailure) {
+                changed_.wait_until(
+                    lock, state_ == State::Finishing ? deadline_ : lastProgress_ + stallBound);
+                continue;
+            }
+        }
+        if (noteFailure) NoteFailure(host);
+        switch (act) {
+            case Act::SendEos:
+                gst_element_send_event(pipeline_.get(), gst_event_new_eos());
+                break;
+            case Act::InjectEos:
+                // The source has failed or gone quiet and may never send it:
+                // end the stream at the muxer so it writes its index.
+                gst_pad_send_event(muxPad_.get(), gst_event_new_eos());
+                break;
+            case Act::Close:
+                return;
+            case Act::None:
+                break;
         }
     }
-    switch (act) {
-        case Act::SendEos:
-            gst_element_send_event(pipeline_.get(), gst_event_new_eos());
-            break;
-        case Act::InjectEos:
-            // The source has failed and may never send it: end the stream at
-            // the muxer so it writes its index.
-            gst_pad_send_event(muxPad_.get(), gst_event_new_eos());
-            break;
-        case Act::Finalize:
-            Finalize();
-            return std::nullopt;
-        case Act::None:
-            break;
+}
+
+void Clip::NoteFailure(ClipHost& host) {
+    QString why;
+    {
+        std::lock_guard lock(m_);
+        if (failureNoted_ || error_.isEmpty()) return;
+        failureNoted_ = true;
+        why = error_;
     }
-    return next;
+    host.Failed(*this, why);
 }
 
-void Clip::ForceEnd() {
-    if (!IsDone()) Finalize();
+void Clip::Stop() {
+    if (pipeline_) gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
 }
 
-void Clip::Finalize() {
-    gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+void Clip::Finalize(ClipHost& host) {
     bool closedProperly = false;
     {
         std::lock_guard lock(m_);
         closedProperly = eos_ && !sinkFailed_;
     }
+    // A file the muxer finished is handed in before the pipeline is taken
+    // down, which may hang on a device that does not let go.
+    if (!closedProperly) Stop();
     SettleFile(closedProperly);
     {
         std::lock_guard lock(m_);
@@ -339,7 +315,10 @@ void Clip::Finalize() {
         finished_ = steady_clock::now();
     }
     const ClipReport r = Report();
-    if (r.error.isEmpty()) {
+    if (!file_) {
+        if (r.error.isEmpty())
+            qCInfo(lcCapture).noquote() << "Clip" << r.file << "ended before it began";
+    } else if (r.error.isEmpty()) {
         // When the file really begins, for whoever compares clips with the schedule.
         const QString firstFrame =
             r.firstFrame ? QStringLiteral("; first frame %1 ms after the request")
@@ -349,14 +328,19 @@ void Clip::Finalize() {
                          : QString();
         qCInfo(lcCapture).noquote() << "Clip finished:" << r.file << "-" << r.frames << "frames,"
                                     << QString::number(r.seconds, 'f', 2) + " s" + firstFrame;
-    } else {
+    } else if (r.frames > 0) {
         qCWarning(lcCapture).noquote()
             << "Clip ended by an error:" << r.file << "-" << r.frames << "frames,"
             << QString::number(r.seconds, 'f', 2) << "s kept;" << r.error;
     }
+    NoteFailure(host);
+    host.Finished(r);
+    if (closedProperly) Stop();
+    host.Released(*this);
 }
 
 void Clip::SettleFile(bool closedProperly) {
+    if (!file_) return;
     QString why;
     if (!file_->StillInPlace(&why)) {
         std::lock_guard lock(m_);
@@ -389,13 +373,112 @@ void Clip::SettleFile(bool closedProperly) {
     if (empty && error_.isEmpty()) error_ = QStringLiteral("no frame was recorded");
 }
 
+GstPadProbeReturn Clip::OnFrame(GstPad*, GstPadProbeInfo*, gpointer self) {
+    auto* clip = static_cast<Clip*>(self);
+    if (clip->limitFrames_ && clip->frames_.load() >= clip->limitFrames_) {
+        {
+            std::lock_guard lock(clip->m_);
+            if (clip->limitReached_) return GST_PAD_PROBE_DROP;
+            clip->limitReached_ = true;
+        }
+        clip->changed_.notify_all();
+        return GST_PAD_PROBE_DROP;
+    }
+    const auto now = steady_clock::now();
+    std::lock_guard lock(clip->m_);
+    clip->lastProgress_ = now;
+    if (clip->frames_.fetch_add(1) == 0) clip->firstFrame_ = now;
+    return GST_PAD_PROBE_OK;
+}
+
+GstBusSyncReply Clip::OnBusMessage(GstBus*, GstMessage* msg, gpointer self) {
+    // Every message is dropped here, so it is ours to release: a message
+    // holds its source element, and through it the whole pipeline.
+    const GstMessagePtr owned(msg);
+    auto* clip = static_cast<Clip*>(self);
+    switch (GST_MESSAGE_TYPE(msg)) {
+        case GST_MESSAGE_EOS: {
+            std::lock_guard lock(clip->m_);
+            clip->eos_ = true;
+            break;
+        }
+        case GST_MESSAGE_ERROR: {
+            GError* raw = nullptr;
+            gchar* debugRaw = nullptr;
+            gst_message_parse_error(msg, &raw, &debugRaw);
+            const GErrorPtr err(raw);
+            const GCharPtr debug(debugRaw);
+            const QString text = QString::fromUtf8(err ? err->message : "unknown error");
+            const GstObject* from = GST_MESSAGE_SRC(msg);
+            std::lock_guard lock(clip->m_);
+            qCWarning(lcCapture).noquote()
+                << "Capture error in" << GST_OBJECT_NAME(from) << "while writing"
+                << clip->plan_.file << ":" << text << "|" << (debug ? debug.get() : "");
+            if (clip->error_.isEmpty()) clip->error_ = text;
+            // Past the muxer nothing more can be saved; before it, the muxer
+            // can still close the file properly.
+            if (from == GST_OBJECT(clip->sink_) || from == GST_OBJECT(clip->mux_))
+                clip->sinkFailed_ = true;
+            else
+                clip->errorNeedsEos_ = true;
+            break;
+        }
+        case GST_MESSAGE_STATE_CHANGED: {
+            if (GST_MESSAGE_SRC(msg) != GST_OBJECT(clip->pipeline_.get())) return GST_BUS_DROP;
+            GstState now = GST_STATE_VOID_PENDING;
+            gst_message_parse_state_changed(msg, nullptr, &now, nullptr);
+            if (now != GST_STATE_PLAYING) return GST_BUS_DROP;
+            std::lock_guard lock(clip->m_);
+            clip->playing_ = true;
+            break;
+        }
+        case GST_MESSAGE_WARNING: {
+            GError* raw = nullptr;
+            gst_message_parse_warning(msg, &raw, nullptr);
+            const GErrorPtr err(raw);
+            qCWarning(lcCapture).noquote() << "Capture warning:" << (err ? err->message : "");
+            return GST_BUS_DROP;
+        }
+        default:
+            return GST_BUS_DROP;
+    }
+    clip->changed_.notify_all();
+    return GST_BUS_DROP;
+}
+
+void Clip::RequestFinish() {
+    {
+        std::lock_guard lock(m_);
+        if (finishAsked_ || state_ == State::Done) return;
+        finishAsked_ = true;
+        finishRequested_ = steady_clock::now();
+    }
+    changed_.notify_all();
+}
+
+void Clip::Fail(const QString& why) {
+    {
+        std::lock_guard lock(m_);
+        if (state_ == State::Done || !error_.isEmpty()) return;
+        error_ = why;
+        errorNeedsEos_ = true;
+    }
+    changed_.notify_all();
+}
+
+bool Clip::IsRecording() const {
+    std::lock_guard lock(m_);
+    return (state_ == State::Starting || state_ == State::Recording) && !finishAsked_ &&
+           error_.isEmpty() && !eos_ && !limitReached_;
+}
+
 ClipReport Clip::Report() const {
     ClipReport r;
-    r.file = plan_.file;
     r.frames = frames_.load();
     r.rate = plan_.format.outputRate;
     r.seconds = r.rate.num > 0 ? double(r.frames) * r.rate.den / r.rate.num : 0.0;
     std::lock_guard lock(m_);
+    r.file = plan_.file;
     r.bytes = bytes_;
     r.error = error_;
     r.requested = requested_;

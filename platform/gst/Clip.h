@@ -5,7 +5,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -25,8 +24,6 @@ struct ClipPlan {
     DriverSettings settings;
     QString file;                   // the name asked for; a taken name gets a number
     uint32_t timeLimitSeconds = 0;  // 0: until stopped
-    // The test camera's, for its fault switches; null for any other camera.
-    std::shared_ptr<TestCameraState> testState;
 };
 
 // What became of one clip, once its file is finished.
@@ -43,49 +40,86 @@ struct ClipReport {
     SteadyTime finished;
 };
 
-// One clip: its own pipeline from camera to file. The worker thread of the
-// capture system drives its ending; nothing here blocks on the UI thread
-// except the short check that the clip has started.
+// What the latest clip that wrote anything took on disk, per second of
+// video, and its length.
+struct DiskUse {
+    double bytesPerSecond = 0;
+    double seconds = 0;
+};
+
+class Clip;
+
+// What a clip's thread asks of, and tells, the capture system. Called on
+// that thread; it may outlive the system when the clip was abandoned.
+class ClipHost {
+public:
+    virtual ~ClipHost() = default;
+    // Waits, bounded, until no clip started earlier holds the clip's camera;
+    // false when one still does.
+    virtual bool WaitForCamera(const Clip& clip, std::chrono::milliseconds bound) = 0;
+    virtual std::optional<DiskUse> LastDiskUse() = 0;
+    // Once per clip, as soon as it is known to have failed.
+    virtual void Failed(const Clip& clip, const QString& why) = 0;
+    // Once per clip, when its file is finished.
+    virtual void Finished(const ClipReport& report) = 0;
+    // Last: the clip's pipeline is gone and its camera free.
+    virtual void Released(const Clip& clip) = 0;
+};
+
+// One clip: its own pipeline from camera to file, driven by a thread of its
+// own, so that a camera or a folder that blocks holds up nothing but it.
 class Clip {
 public:
-    using Wake = std::function<void()>;
+    // Below this many seconds without a frame a camera is still delivering.
+    static constexpr std::chrono::milliseconds kStallFloor{3000};
+    // How long the end of a clip may take before its file is closed as it is.
+    static constexpr std::chrono::milliseconds kFinishBound{2000};
 
-    // Null when the pipeline cannot start; *error says why.
-    static std::shared_ptr<Clip> Start(ClipPlan plan, Wake wake, QString* error);
+    Clip(ClipPlan plan, uint64_t id);
     ~Clip();
     Clip(const Clip&) = delete;
     Clip& operator=(const Clip&) = delete;
 
-    // Asks for the file to be finished; returns at once.
+    // Runs the clip from opening the camera to releasing it; on the clip's
+    // own thread.
+    void Run(ClipHost& host);
+
+    // These return at once, from any thread.
     void RequestFinish();
+    // Ends the clip as a failure (the camera went away).
+    void Fail(const QString& why);
     bool IsRecording() const;
-    bool IsDone() const;
+
     const Camera& camera() const { return plan_.camera; }
-
-    // Worker side. Moves the ending on and answers when it next needs a
-    // look; nullopt once the file is finished.
-    std::optional<SteadyTime> Service(SteadyTime now);
-    // Ends the clip now, finished or not (quitting ran out of time).
-    void ForceEnd();
+    uint64_t id() const { return id_; }
+    // The file asked for, or the one written once it is made.
+    QString File() const;
     ClipReport Report() const;
-
-    static constexpr std::chrono::milliseconds kFinishBound{2000};
+    // No frame for this long ends the clip: three frames, and never less
+    // than the floor.
+    std::chrono::milliseconds StallBound() const;
 
 private:
-    enum class State { Recording, Finishing, Done };
+    enum class State { Starting, Recording, Finishing, Done };
 
-    Clip(ClipPlan plan, Wake wake);
     bool Build(QString* error);
-    void Finalize();
-    // After the pipeline has stopped: repairs a file that was not closed
-    // properly, notices one that vanished, drops one without a frame.
+    bool Play(QString* error);
+    void Record(ClipHost& host);
+    // Closes the file and hands in the report; the pipeline is stopped first
+    // unless the muxer already finished the file.
+    void Finalize(ClipHost& host);
+    // After the muxer is done or the pipeline stopped: repairs a file that
+    // was not closed properly, notices one that vanished, drops one without
+    // a frame.
     void SettleFile(bool closedProperly);
+    void NoteFailure(ClipHost& host);
+    void Stop();
 
     static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* msg, gpointer self);
     static GstPadProbeReturn OnFrame(GstPad*, GstPadProbeInfo*, gpointer self);
 
     ClipPlan plan_;
-    Wake wake_;
+    const uint64_t id_;
     std::unique_ptr<ClipFile> file_;  // outlives the pipeline writing into it
     GstElementPtr pipeline_;
     GstElement* source_ = nullptr;  // owned by the pipeline
@@ -95,16 +129,19 @@ private:
     uint64_t limitFrames_ = 0;
 
     mutable std::mutex m_;
-    std::condition_variable started_;
-    State state_ = State::Recording;
+    std::condition_variable changed_;
+    State state_ = State::Starting;
+    bool finishAsked_ = false;
     bool playing_ = false;  // the pipeline has reached PLAYING
     bool eos_ = false;
     bool eosSent_ = false;
     bool errorNeedsEos_ = false;
     bool sinkFailed_ = false;
     bool limitReached_ = false;
+    bool failureNoted_ = false;
     QString error_;
     SteadyTime requested_;
+    SteadyTime lastProgress_;  // the latest frame, or when the camera was asked to play
     std::optional<SteadyTime> firstFrame_;
     std::optional<SteadyTime> finishRequested_;
     SteadyTime deadline_;

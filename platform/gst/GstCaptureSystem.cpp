@@ -43,10 +43,17 @@ std::shared_ptr<CaptureCore> MakeCore(const QString& camera, const QString& sett
 GstCaptureSystem::GstCaptureSystem(const QString& camera, const QString& settingsFile)
     : runCamera_(camera), core_(MakeCore(camera, settingsFile)) {
     core_->SetClipFinishedHandler([this](const ClipReport& r) { OnClipFinished(r); });
+    core_->SetClipFailedHandler([this](uint64_t clip, const QString& file, const QString& why) {
+        OnClipFailed(clip, file, why);
+    });
 }
 
 GstCaptureSystem::~GstCaptureSystem() {
     core_->Shutdown(kQuitBound);
+}
+
+bool GstCaptureSystem::Shutdown() {
+    return core_->Shutdown(kQuitBound);
 }
 
 std::unique_ptr<CaptureWindow> GstCaptureSystem::CreateCaptureWindow(const QString& name,
@@ -67,14 +74,6 @@ std::vector<capgst::Camera> GstCaptureSystem::Cameras() const {
     return core_->Cameras();
 }
 
-void GstCaptureSystem::SetTestCameraFaults(bool stallEnd, bool sinkFails) {
-    const auto kind = TestCameraFromName(runCamera_);
-    if (!kind) return;
-    const auto& state = core_->TestCamera(*kind);
-    state->stallEnd = stallEnd;
-    state->sinkFails = sinkFails;
-}
-
 void GstCaptureSystem::SetClipFinishedHandler(std::function<void(const ClipReport&)> handler) {
     std::lock_guard lock(m_);
     onFinished_ = std::move(handler);
@@ -91,11 +90,13 @@ void GstCaptureSystem::OnClipFinished(const ClipReport& report) {
         finished = onFinished_;
     }
     if (finished) finished(report);
-    if (report.error.isEmpty()) return;
+}
+
+void GstCaptureSystem::OnClipFailed(uint64_t clip, const QString& file, const QString& why) {
     QMetaObject::invokeMethod(
         home_.get(),
-        [this, file = report.file, why = report.error] {
-            if (onFailed_) onFailed_(file, why);
+        [this, clip, file, why] {
+            if (onFailed_) onFailed_(file, why, clip == core_->LatestClip());
         },
         Qt::QueuedConnection);
 }

@@ -38,7 +38,7 @@ public:
     static constexpr std::chrono::milliseconds kQuitBound{3000};
 
     explicit GstCaptureSystem(const QString& camera, const QString& settingsFile = {});
-    // Waits, bounded, for every clip still being finished.
+    // Shuts down, if that has not been done.
     ~GstCaptureSystem() override;
     GstCaptureSystem(const GstCaptureSystem&) = delete;
     GstCaptureSystem& operator=(const GstCaptureSystem&) = delete;
@@ -46,6 +46,8 @@ public:
     std::unique_ptr<CaptureWindow> CreateCaptureWindow(const QString& name,
                                                        QWidget* owner) override;
     void SetClipFailedHandler(ClipFailedHandler handler) override;
+    // Waits at most kQuitBound for the clips still being finished.
+    bool Shutdown() override;
 
     // Pulling the test camera's plug takes it out of the device list and
     // ends its clip with an error, as unplugging a webcam does; plugging it
@@ -55,17 +57,15 @@ public:
     void SetTestCameraPlugged(const QString& which, bool plugged);
     // The cameras there are now, as the Video Source dialog lists them.
     std::vector<capgst::Camera> Cameras() const;
-    // For clips started from then on from this run's test camera: their end
-    // of stream never reaches the file (a hanging driver); their file's
-    // writer fails to start.
-    void SetTestCameraFaults(bool stallEnd, bool sinkFails);
     // Runs on a capture thread once per clip, when its file is finished.
     void SetClipFinishedHandler(std::function<void(const capgst::ClipReport&)> handler);
     // True when no clip is recording or being finished within `bound`.
     bool WaitUntilIdle(std::chrono::milliseconds bound);
 
 private:
-    void OnClipFinished(const capgst::ClipReport& report);  // on a capture thread
+    // Both on a clip's thread.
+    void OnClipFinished(const capgst::ClipReport& report);
+    void OnClipFailed(uint64_t clip, const QString& file, const QString& why);
 
     // Failures are handed over on the thread that made the system; posts
     // still pending when it goes are dropped with this.

@@ -1,9 +1,5 @@
 #include "platform/gst/GstCaptureWindow.h"
 
-#include <QFileInfo>
-#include <QStorageInfo>
-#include <algorithm>
-
 #include "platform/gst/CaptureCore.h"
 #include "platform/gst/CaptureDialogs.h"
 #include "platform/gst/CaptureLog.h"
@@ -14,34 +10,6 @@ namespace camwarden {
 using namespace capgst;
 
 namespace {
-
-// Below this a clip is not even started: it could not hold a second of video.
-constexpr long long kRoomFloor = 1024LL * 1024;
-// Clips of one schedule come out alike in size but not exactly.
-constexpr double kRoomMargin = 1.25;
-constexpr double kShortestClip = 5;
-
-// A clip the folder clearly has no room for is refused before it starts,
-// so a full disk gives one report per clip instead of a string of broken
-// files. The need is judged from the latest clip's bytes per second.
-bool HasRoom(const QString& file, uint32_t limitSeconds,
-             const std::optional<CaptureCore::DiskUse>& last, QString* why) {
-    const QStorageInfo storage(QFileInfo(file).absolutePath());
-    if (!storage.isValid() || !storage.isReady()) return true;  // creating the file will say why
-    long long need = kRoomFloor;
-    if (last) {
-        const double seconds =
-            std::max(limitSeconds > 0 ? limitSeconds : last->seconds, kShortestClip);
-        need = std::max(need, static_cast<long long>(last->bytesPerSecond * seconds * kRoomMargin));
-    }
-    const long long free = storage.bytesAvailable();
-    if (free >= need) return true;
-    *why = QStringLiteral("only %1 KB free in %2, a clip needs about %3 KB")
-               .arg(free / 1024)
-               .arg(storage.rootPath())
-               .arg(need / 1024);
-    return false;
-}
 
 void TakeRateFrom(const DriverSettings& s, CaptureParms& parms) {
     if (s.frameRateNum > 0)
@@ -126,11 +94,11 @@ bool GstCaptureWindow::SetSequenceSetup(const CaptureParms* parms) {
 
 bool GstCaptureWindow::Sequence() {
     if (clip_ && clip_->IsRecording()) {
-        qCInfo(lcCapture).noquote() << "A clip is still recording into" << clip_->Report().file
-                                    << "- the request to start another leaves it alone";
-        return true;
+        // Every clip asked for gets its own file: one left running past its
+        // due time would grow without end.
+        qCInfo(lcCapture).noquote() << "Ending" << clip_->File() << "so that the next clip starts";
     }
-    clip_.reset();
+    EndClip();
     if (!connected_) {
         qCWarning(lcCapture) << "Cannot capture: no camera connected";
         return false;
@@ -143,8 +111,6 @@ bool GstCaptureWindow::Sequence() {
         qCWarning(lcCapture) << "Cannot capture: no camera is there";
         return false;
     }
-    // The previous clip may still hold the device while its file is finished.
-    core_->WaitForCamera(*camera_, Clip::kFinishBound);
 
     ClipPlan plan;
     plan.camera = *camera_;
@@ -163,20 +129,17 @@ bool GstCaptureWindow::Sequence() {
     // Abort keys and mouse clicks are ignored on purpose: a stray click
     // must never cut an unattended clip. Audio is never recorded.
     plan.timeLimitSeconds = parms_.fLimitEnabled ? parms_.wTimeLimit : 0;
-    plan.testState = TestCameraStateOf(camera_->device.get());
-
-    QString why;
-    if (HasRoom(file_, plan.timeLimitSeconds, core_->LastDiskUse(), &why))
-        clip_ = core_->StartClip(std::move(plan), &why);
+    // Opening the camera and the file happens on the clip's own thread.
+    clip_ = core_->StartClip(std::move(plan));
     if (!clip_) {
-        qCWarning(lcCapture).noquote() << "Cannot capture into" << file_ << ":" << why;
+        qCWarning(lcCapture).noquote() << "Cannot capture into" << file_ << ": shutting down";
         return false;
     }
     return true;
 }
 
 void GstCaptureWindow::EndClip() {
-    if (clip_) core_->Finish(clip_);
+    if (clip_) clip_->RequestFinish();
     clip_.reset();
 }
 

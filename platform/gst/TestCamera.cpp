@@ -548,11 +548,6 @@ QString TestCameraName(TestCameraKind kind) {
     return QLatin1String(kind == TestCameraKind::Mjpeg ? kMjpegName : kRawName);
 }
 
-std::shared_ptr<TestCameraState> TestCameraStateOf(GstDevice* device) {
-    if (!device || !G_TYPE_CHECK_INSTANCE_TYPE(device, TestDeviceType())) return nullptr;
-    return reinterpret_cast<TestDevice*>(device)->camera;
-}
-
 bool RegisterTestCameraProvider() {
     // Marginal: listed by a device monitor, never preferred over a real camera.
     return gst_device_provider_register(nullptr, kTestProviderName, GST_RANK_MARGINAL,

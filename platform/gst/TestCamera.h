@@ -25,11 +25,6 @@ inline constexpr auto kTestProviderName = "camwardentestcameras";
 struct TestCameraState {
     // A pulled plug makes a running source fail as a vanished device does.
     std::atomic<bool> plugged{true};
-    // Faults of a clip started from the test camera, as a hanging driver and
-    // a broken disk show them: the end of the stream never reaches the file;
-    // the file's writer fails to start.
-    std::atomic<bool> stallEnd{false};
-    std::atomic<bool> sinkFails{false};
     // The MJPEG camera replays one second of frames compressed once per
     // format, so like a real MJPEG webcam it costs the host nothing to compress.
     std::mutex m;
@@ -46,7 +41,5 @@ bool RegisterTestCameraProvider();
 // it out again. Each state stands for one camera.
 void PlugTestCamera(TestCameraKind kind, const std::shared_ptr<TestCameraState>& state);
 void UnplugTestCamera(const std::shared_ptr<TestCameraState>& state);
-// The state of the test camera a device stands for; null for any other device.
-std::shared_ptr<TestCameraState> TestCameraStateOf(GstDevice* device);
 
 }  // namespace camwarden::capgst

@@ -4,8 +4,10 @@
 #include <unistd.h>
 #include <QSocketNotifier>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <string_view>
 
 namespace camwarden {
 namespace {
@@ -15,8 +17,20 @@ constexpr std::array kCaught{SIGTERM, SIGINT, SIGHUP};
 // A signal handler can reach nothing but a plain descriptor; it is set once
 // before the handlers are installed and never changes afterwards.
 std::array<int, 2> g_pipe{-1, -1};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+// Signals seen while starting, and whether start-up is over; lock-free, so
+// the handler may touch them.
+std::atomic<int> g_early{0};           // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+std::atomic<bool> g_startedUp{false};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnSignal(int sig) {
+    if (!g_startedUp.load() && g_early.fetch_add(1) > 0) {
+        // Nothing is recorded before start-up is over, so nothing is lost.
+        constexpr std::string_view kWhy =
+            "camwarden: a second signal while still starting up; ending at once\n";
+        [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, kWhy.data(), kWhy.size());
+        ::_exit(128 + sig);
+    }
     // The interrupted code may be just about to read errno.
     const int saved = errno;
     const char byte = static_cast<char>(sig);
@@ -42,6 +56,10 @@ bool Install() {
 
 void UnixSignals::CatchEarly() {
     Install();
+}
+
+void UnixSignals::StartUpOver() {
+    g_startedUp = true;
 }
 
 UnixSignals::UnixSignals() {

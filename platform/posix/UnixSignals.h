@@ -17,6 +17,10 @@ public:
     // exists wait for it. Call first thing, so a signal during start-up
     // closes the program instead of killing it.
     static void CatchEarly();
+    // Until this is called a second signal ends the program at once: a
+    // start-up that hangs (a camera or provider that does not answer) must
+    // not keep Ctrl+C waiting for good.
+    static void StartUpOver();
 
     UnixSignals();
     ~UnixSignals() override;

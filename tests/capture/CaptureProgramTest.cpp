@@ -61,7 +61,7 @@ TEST_F(Capture, AClipEndingByAFailureIsReportedInTheWindow) {
     Form1& f = Ready();
     ASSERT_TRUE(capture->onFailed);
     capture->onFailed(QStringLiteral("/clips/SS 2022-01-05 09-03-07.avi"),
-                      QStringLiteral("No space left on device"));
+                      QStringLiteral("No space left on device"), true);
     EXPECT_EQ(dialogs->Texts(), QStringList{QStringLiteral("Error capturing video.")});
     EXPECT_EQ(f.PushButton4->text(), QStringLiteral("Turn Off")) << "the schedule stays on";
     form.reset();
