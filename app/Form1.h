@@ -108,6 +108,7 @@ public:
     modCam& Cam() { return cam_; }
     Dialogs& dialogs() { return *platform_.dialogs; }
     SettingsStore& settings() { return *platform_.settings; }
+    FolderProbe& folderProbe() { return folderProbe_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -126,6 +127,7 @@ private:
     Platform& platform_;
     ProgramState& state_;
     modCam cam_;
+    FolderProbe folderProbe_;
     MousePointer pointer_ = MousePointer::Default;
     QCursor customPointer_;
     bool hasCustomPointer_ = false;

@@ -1,5 +1,6 @@
 #include "app/Helpers.h"
 
+#include "app/Logging.h"
 #include "app/VbError.h"
 
 #include <QCheckBox>
@@ -10,6 +11,10 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QWidget>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 namespace camwarden {
 
@@ -23,6 +28,35 @@ bool FileExists(const QString& path) {
 
 bool FolderExists(const QString& path) {
     return !path.isEmpty() && QFileInfo(path).isDir();
+}
+
+struct FolderProbe::Pending {
+    std::mutex m;
+    std::condition_variable answered;
+    std::optional<bool> exists;
+};
+
+bool FolderProbe::Exists(const QString& path) {
+    if (hanging_) {
+        std::lock_guard lock(hanging_->m);
+        if (!hanging_->exists) return true;
+    }
+    hanging_.reset();
+    auto pending = std::make_shared<Pending>();
+    std::thread([pending, look = look_, path] {
+        const bool exists = look(path);
+        {
+            std::lock_guard lock(pending->m);
+            pending->exists = exists;
+        }
+        pending->answered.notify_all();
+    }).detach();
+    std::unique_lock lock(pending->m);
+    if (pending->answered.wait_for(lock, kBound, [&] { return pending->exists.has_value(); }))
+        return *pending->exists;
+    qCWarning(lcApp).noquote() << "The folder" << path << "does not answer; taken as there";
+    hanging_ = std::move(pending);
+    return true;
 }
 
 QString CleanPathWith(const QString& path, QChar separator, int leadingKeep) {

@@ -2,6 +2,9 @@
 
 #include <QChar>
 #include <QString>
+#include <chrono>
+#include <functional>
+#include <memory>
 
 class QWidget;
 
@@ -12,6 +15,25 @@ QChar PathSeparator();
 
 bool FileExists(const QString& path);
 bool FolderExists(const QString& path);
+
+// Asks whether a folder exists without waiting on one that no longer
+// answers (a hung network share, a stopped FUSE mount): the look runs on a
+// thread of its own and is given a bound. No answer in time counts as
+// there, since a folder that hangs has not been removed; while one look
+// hangs, no other is started.
+class FolderProbe {
+public:
+    using Look = std::function<bool(const QString&)>;
+    static constexpr std::chrono::milliseconds kBound{30};
+
+    explicit FolderProbe(Look look = FolderExists) : look_(std::move(look)) {}
+    bool Exists(const QString& path);
+
+private:
+    struct Pending;
+    Look look_;
+    std::shared_ptr<Pending> hanging_;
+};
 
 // Collapses doubled separators in one left-to-right pass; a leading run of
 // separators becomes exactly `leadingKeep` of them (two for a Windows

@@ -1,5 +1,6 @@
 #include "app/CaretRest.h"
 #include "app/ClassicStyle.h"
+#include "app/EventLoopWatch.h"
 #include "app/Form1.h"
 #include "app/Logging.h"
 #include "app/SingleInstance.h"
@@ -173,6 +174,7 @@ int main(int argc, char* argv[]) {
         UnixSignals::StartUpOver();
 #endif
     });
+    const auto watch = EventLoopWatch::IfWanted();
     const int rc = form->Unloaded() ? 0 : QApplication::exec();
     form.reset();
     // Clips still being finished get a bounded wait. One whose camera or

@@ -10,7 +10,8 @@ namespace camwarden::SaveSS {
 
 void SaveAll(Form1& form) {
     ErrorTrap trap(form.dialogs(), QStringLiteral("SaveSS.SaveAll"));
-    const bool folderThere = trap.If(100, [&] { return FolderExists(form.Text1->text()); });
+    const bool folderThere =
+        trap.If(100, [&] { return form.folderProbe().Exists(form.Text1->text()); });
     // Stopped whatever the folder: a capture left running would never end.
     trap(102, [&] {
         if (CaptureWindow* window = form.Cam().hCapWnd()) window->Stop();

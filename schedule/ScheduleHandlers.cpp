@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-Q_LOGGING_CATEGORY(lcSchedule, "camwarden.schedule")
+Q_LOGGING_CATEGORY(lcSchedule, "camwarden.schedule", QtInfoMsg)
 
 namespace camwarden {
 
@@ -47,8 +47,10 @@ void Form1::Timer1_Timer() {
     ErrorTrap trap(dialogs(), QStringLiteral("Form1.Timer1"));
     trap(100, [&] { IntervalSeconds = GetIntervalSeconds(); });
     trap(102, [&] {
-        Frame4->setTitle(QLatin1String(kStatusCountdown) +
-                         SecondsToClock(IntervalSeconds - ElapsedSeconds));
+        const QString left = SecondsToClock(IntervalSeconds - ElapsedSeconds);
+        Frame4->setTitle(QLatin1String(kStatusCountdown) + left);
+        // Lets a long run be checked for a second shown twice or never.
+        qCDebug(lcSchedule).noquote() << "countdown" << left;
     });
     trap(104, [&] { ElapsedSeconds += 1; });
     trap(106, [&] { UpdateProgress(IntervalSeconds, ElapsedSeconds); });

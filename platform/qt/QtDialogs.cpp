@@ -13,9 +13,11 @@ Q_LOGGING_CATEGORY(lcDialogs, "camwarden.dialogs")
 namespace camwarden {
 
 void QtDialogs::MsgBox(const QString& text, MsgIcon icon, const QString& title) {
-    qCInfo(lcDialogs).noquote() << "message:" << QString(text).replace(QLatin1Char('\r'), "");
     // An unattended program would otherwise pile up one box per clip.
-    if (open_.contains(text)) return;
+    const bool open = open_.contains(text);
+    qCInfo(lcDialogs).noquote() << (open ? "message (still open):" : "message:")
+                                << QString(text).replace(QLatin1Char('\r'), "");
+    if (open) return;
     open_.insert(text);
     auto* box = new QMessageBox(
         icon == MsgIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon, title,

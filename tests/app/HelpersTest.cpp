@@ -9,6 +9,10 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QTemporaryDir>
+#include <QThread>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 namespace camwarden {
 namespace {
@@ -47,6 +51,34 @@ TEST(FileAndFolderExists, TellFilesFromFolders) {
     EXPECT_FALSE(FolderExists(file.fileName()));
     EXPECT_FALSE(FolderExists(QString()));
     EXPECT_FALSE(FolderExists(dir.filePath("missing")));
+}
+
+// A folder that hangs (a dead network share) is taken as there at once, is
+// not asked again while it hangs, and is asked afresh once it answers.
+TEST(FolderProbe, AFolderThatHangsIsTakenAsThereWithoutPilingUpLooks) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool hung = true;
+    std::atomic<int> looks{0};
+    FolderProbe probe([&](const QString& path) {
+        ++looks;
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return !hung; });
+        return path == QLatin1String("/there");
+    });
+    EXPECT_TRUE(probe.Exists(QStringLiteral("/gone")));
+    EXPECT_TRUE(probe.Exists(QStringLiteral("/gone")));
+    EXPECT_EQ(looks.load(), 1);
+    {
+        std::lock_guard lock(m);
+        hung = false;
+    }
+    cv.notify_all();
+    // The hung look may still be returning; the next ones answer truly.
+    while (!probe.Exists(QStringLiteral("/there")) || probe.Exists(QStringLiteral("/gone")))
+        QThread::msleep(5);
+    EXPECT_FALSE(probe.Exists(QStringLiteral("/gone")));
+    EXPECT_TRUE(FolderProbe().Exists(QDir::tempPath()));
 }
 
 TEST(DesktopFolder, AlwaysEndsInOneSeparatorOrFails) {

@@ -1,16 +1,25 @@
 #!/usr/bin/env bash
 # Faults an unattended run meets, on the real program and the test camera:
 #   faults.sh PROGRAM CASE
+#   faults.sh PROGRAM CASE [PLUGIN-DIR]
 # Each case starts the program in a throw-away home, brings the fault on,
 # and checks the files with ffprobe and the program's own log. Exit 77 =
 # skipped (the case needs something this machine does not allow).
+# PLUGIN-DIR holds the tests' GStreamer plugin of misbehaving cameras.
 set -euo pipefail
 bin=$1
 case_name=$2
+plugins=${3:-}
 work=$(mktemp -d)
 pids=()
+fuse_pid=
 cleanup() {
+  [[ -n $fuse_pid ]] && { kill -CONT "$fuse_pid" 2>/dev/null || true; }
   for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null || true; done
+  if [[ -n $fuse_pid ]]; then
+    umount -l "$work/clips" 2>/dev/null || true
+    kill "$fuse_pid" 2>/dev/null || true
+  fi
   wait 2>/dev/null || true
   umount -l "$work/disk" 2>/dev/null || true
   umount -l "$work/runtime" 2>/dev/null || true
@@ -30,10 +39,13 @@ preset() {
     > "$work/config/Quillory/Quillory.ini"
 }
 
+plain='%{category}: %{message}'
 start() {
   env QT_QPA_PLATFORM="${platform:-offscreen}" XDG_CONFIG_HOME="$work/config" HOME="$work/home" \
-    XDG_RUNTIME_DIR="${runtime:-$work/runtime}" QT_MESSAGE_PATTERN='%{category}: %{message}' \
-    "$bin" --camera test >>"$work/log" 2>&1 &
+    XDG_RUNTIME_DIR="${runtime:-$work/runtime}" \
+    QT_MESSAGE_PATTERN="${pattern:-$plain}" \
+    GST_PLUGIN_PATH="$plugins" QT_LOGGING_RULES="${rules:-}" \
+    "$bin" --camera "${camera:-test}" >>"$work/log" 2>&1 &
   pid=$!
   pids+=("$pid")
 }
@@ -75,6 +87,22 @@ playable() {
 
 clips_in() { find "$1" -maxdepth 1 -name '*.avi' | sort; }
 
+# Files of every clip due, each no longer than the interval and a second:
+# $1 = the interval, $2 = how many clips are due at least.
+one_clip_per_due_time() {
+  local due files f d
+  due=$(grep -c 'clip due:' "$work/log")
+  files=$(clips_in "$clips" | wc -l)
+  (( due >= $2 )) || fail "only $due clips fell due"
+  (( files == due )) || fail "$due clips fell due, $files files: $(clips_in "$clips")"
+  while read -r f; do
+    playable "$f" >/dev/null
+    d=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$f")
+    python3 -c "import sys; sys.exit(0 if $d <= $1 + 1 else 1)" || fail "$f lasts $d s"
+    note "$(basename "$f"): $d s"
+  done < <(clips_in "$clips")
+}
+
 # Runs the rest of the case in a mount namespace of its own, so it may mount.
 private_mounts() {
   if [[ -z ${IN_NAMESPACE:-} ]]; then
@@ -106,7 +134,7 @@ disk-full)
   note "cut-off clip keeps $(playable "$cut") whole frames"
   # While the disk stays full no clip is started, so no broken file appears.
   wait_log 'Cannot capture into' 1 20
-  wait_log 'message: Error capturing video.' 2 5
+  wait_log 'message.*: Error capturing video.' 2 5
   [[ $(clips_in "$clips" | wc -l) == 1 ]] || fail "a clip was started on a full disk"
   rm -f "$work/disk/filler"
   wait_log 'Clip finished' 1 25
@@ -250,6 +278,83 @@ bad-settings)
     done
   done
   note "${#keys[@]} keys x ${#values[@]} values: every start reached its window and ended cleanly"
+  ;;
+clip-as-long-as-interval|clip-longer-than-interval)
+  # Each due time ends the clip before it, so every due time has its file.
+  [[ $case_name == clip-as-* ]] && length=10 || length=30
+  preset "ReturnSecondsRec=$length"
+  start
+  wait_log 'clip due:' 6 80
+  wait_log 'Clip finished' 5 15
+  stop
+  one_clip_per_due_time 10 6
+  ;;
+camera-stalls)
+  # The camera goes quiet a second into the first clip, without an error.
+  [[ -n $plugins ]] || { echo "SKIP: no test plugin"; exit 77; }
+  preset
+  CAMWARDEN_FAULT_STALL_MS=1000 camera=fault-stall start
+  wait_log 'clip failed' 1 40
+  wait_log 'Clip finished' 1 30
+  stop
+  (( $(grep -c 'clip failed' "$work/log") == 1 )) || fail "the failure was told more than once"
+  grep -q 'clip failed.*no frame reached the file' "$work/log" || fail "the failure does not say why"
+  cut=$(clips_in "$clips" | head -1)
+  note "the cut clip keeps $(playable "$cut") frames"
+  playable "$(clips_in "$clips" | tail -1)" >/dev/null
+  ;;
+camera-never-starts)
+  # Every clip's start hangs for 30 s, then fails: the window counts on.
+  [[ -n $plugins ]] || { echo "SKIP: no test plugin"; exit 77; }
+  preset
+  pattern='%{time boot} %{category}: %{message}' rules='camwarden.schedule.debug=true' \
+    camera=fault-dead start
+  wait_log 'clip failed.*did not start' 1 60
+  wait_log 'clip due:' 4 20
+  stop
+  python3 - "$work/log" <<'EOF' || fail "the countdown stood still"
+import re, sys
+ticks = [float(t) for t in re.findall(r'^\s*(\d+\.\d+) camwarden.schedule: countdown', open(sys.argv[1]).read(), re.M)]
+gaps = [b - a for a, b in zip(ticks, ticks[1:])]
+print(f"-- {len(ticks)} countdown ticks, longest gap {max(gaps):.3f} s")
+sys.exit(0 if len(ticks) > 30 and max(gaps) < 1.5 else 1)
+EOF
+  shown=$(grep -c 'message: Error capturing video.' "$work/log") || true
+  (( shown == 1 )) || fail "the report was shown $shown times instead of once, then left open"
+  ;;
+blocked-folder)
+  # The folder stops taking writes mid-clip (a FUSE mount whose daemon
+  # stops): quitting still ends within its bound and lets go of the lock.
+  command -v bindfs >/dev/null && [[ -w /dev/fuse ]] || { echo "SKIP: needs bindfs and /dev/fuse"; exit 77; }
+  preset
+  mkdir -p "$work/real"
+  bindfs -f "$work/real" "$clips" &
+  fuse_pid=$!
+  for _ in $(seq 50); do mountpoint -q "$clips" && break; sleep 0.1; done
+  mountpoint -q "$clips" || { echo "SKIP: bindfs cannot mount here"; exit 77; }
+  start
+  wait_log 'Clip started' 1 40
+  sleep 1
+  kill -STOP "$fuse_pid"
+  wait_log 'clip failed' 1 20
+  t0=$SECONDS
+  kill -TERM "$pid"
+  # A thread stuck in the kernel keeps the process from being reaped until
+  # the folder answers; the program itself is done when its main thread is.
+  while [[ -e /proc/$pid/task/$pid && $(awk '{print $3}' "/proc/$pid/task/$pid/stat") != Z ]]; do
+    (( SECONDS - t0 < 10 )) || fail "quitting did not end"
+    sleep 0.05
+  done
+  note "quitting took at most $((SECONDS - t0)) s"
+  [[ ! -e $work/runtime/camwarden.lock ]] || fail "the lock was left behind"
+  kill -CONT "$fuse_pid"
+  rc=0
+  wait "$pid" || rc=$?
+  (( rc == 0 )) || fail "the program ended with $rc"
+  start
+  wait_log 'Clip finished' 1 30
+  stop
+  playable "$(clips_in "$clips" | tail -1)" >/dev/null
   ;;
 *)
   echo "unknown case $case_name"; exit 2 ;;

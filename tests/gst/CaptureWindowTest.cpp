@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "AviProbe.h"
-#include "gstfaults/FaultyCameras.h"
 #include "platform/gst/AviRepair.h"
 #include "platform/gst/Camera.h"
 #include "platform/gst/GstCaptureSystem.h"
+#include "tests/gstfaults/FaultyCameras.h"
 
 namespace camwarden {
 namespace {
@@ -651,7 +651,6 @@ TEST_F(FaultyCamera, ACameraThatNeverStartsHoldsUpNothingButItsOwnClip) {
     QTest::qWait(500);
     Prepare(*w, File("dead-2.avi"));
     ASSERT_TRUE(w->Sequence());
-    w->Stop();
     EXPECT_LT(asking.elapsed(), 1500) << "no request waited for the camera";
     ASSERT_TRUE(system_->WaitUntilIdle(10s));
     QTest::qWait(50);

@@ -9,6 +9,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "platform/gst/GstPtr.h"
 
@@ -178,6 +179,10 @@ GstObjectPtr<GstDevice> Listed(GstDeviceProvider* provider, const Camera& c) {
 }
 
 gboolean StartProvider(GstDeviceProvider* provider) {
+    // A provider whose service does not answer holds up whoever starts
+    // watching the cameras: the program's start-up.
+    if (const Millis hold = KnobMs("CAMWARDEN_FAULT_PROVIDER_START_MS", 0); hold.count() > 0)
+        std::this_thread::sleep_for(hold);
     Shared& s = Common();
     std::lock_guard lock(s.m);
     s.listing = true;

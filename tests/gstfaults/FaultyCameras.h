@@ -18,7 +18,8 @@ namespace camwarden::faults {
 //   fault-noeos   an end-of-stream never comes out
 //   fault-fail    starting fails at once
 //   fault-stuck   stopping blocks until ReleaseStuckCameras
-// The knobs are read whenever a source is made.
+// The knobs are read whenever a source is made. Starting the provider, as
+// a device monitor does, takes CAMWARDEN_FAULT_PROVIDER_START_MS (0).
 
 // The device provider's name, as the device monitor knows it.
 inline constexpr auto kFaultyCamerasName = "camwardenfaultycameras";
