@@ -103,9 +103,13 @@ std::vector<FormatOption> FormatOptions(const GstCaps* offered, const DriverSett
 
 VideoSourceDialog::VideoSourceDialog(const Camera& current, bool firstInUse,
                                      std::vector<Camera> cameras,
-                                     const std::vector<PictureControl>& controls,
-                                     const DriverSettings& settings, QWidget* parent)
-    : QDialog(parent), cameraList_(std::move(cameras)), cameras_(new QComboBox(this)) {
+                                     const std::optional<std::vector<PictureControl>>& controls,
+                                     DriverSettings settings, QWidget* parent)
+    : QDialog(parent),
+      cameraList_(std::move(cameras)),
+      settings_(std::move(settings)),
+      cameras_(new QComboBox(this)),
+      form_(new QFormLayout) {
     setObjectName(QStringLiteral("VideoSourceDialog"));
     setWindowTitle(tr("Video Source"));
     cameras_->setObjectName(QStringLiteral("cameraList"));
@@ -123,19 +127,43 @@ VideoSourceDialog::VideoSourceDialog(const Camera& current, bool firstInUse,
     }
     cameras_->setCurrentIndex(selected);
 
-    auto* form = new QFormLayout;
-    form->addRow(tr("Camera:"), cameras_);
+    form_->addRow(tr("Camera:"), cameras_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form_);
+    auto* buttons = Buttons(this);
+    defaults_ = buttons->addButton(QDialogButtonBox::RestoreDefaults);
+    defaults_->setObjectName(QStringLiteral("defaults"));
+    defaults_->setText(tr("Defaults"));
+    defaults_->hide();
+    connect(defaults_, &QPushButton::clicked, this, [this] {
+        for (const Control& c : controls_) c.slider->setValue(c.defaultValue);
+    });
+    layout->addWidget(buttons);
+    if (controls) {
+        SetControls(*controls);
+    } else {
+        reading_ = new QLabel(tr("Asking the camera for its picture controls..."), this);
+        reading_->setObjectName(QStringLiteral("readingControls"));
+        form_->addRow(reading_);
+    }
+}
+
+void VideoSourceDialog::SetControls(const std::vector<PictureControl>& controls) {
+    if (reading_) {
+        form_->removeRow(reading_);
+        reading_ = nullptr;
+    }
     if (controls.empty()) {
         auto* none = new QLabel(tr("This camera offers no picture controls."), this);
         none->setObjectName(QStringLiteral("noControls"));
-        form->addRow(none);
+        form_->addRow(none);
     }
     for (const auto& c : controls) {
         auto* slider = new QSlider(Qt::Horizontal, this);
         slider->setObjectName(QStringLiteral("control_") + c.name);
         slider->setRange(c.minimum, c.maximum);
         slider->setValue(
-            std::clamp(settings.controls.value(c.name, c.value), c.minimum, c.maximum));
+            std::clamp(settings_.controls.value(c.name, c.value), c.minimum, c.maximum));
         auto* value = new QLabel(this);
         value->setObjectName(QStringLiteral("value_") + c.name);
         // Wide enough for any value of the range, so the slider does not jump.
@@ -148,21 +176,10 @@ VideoSourceDialog::VideoSourceDialog(const Camera& current, bool firstInUse,
         auto* row = new QHBoxLayout;
         row->addWidget(slider, 1);
         row->addWidget(value);
-        form->addRow(c.label + QLatin1Char(':'), row);
+        form_->addRow(c.label + QLatin1Char(':'), row);
         controls_.push_back({c.name, c.defaultValue, slider});
     }
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    auto* buttons = Buttons(this);
-    if (!controls.empty()) {
-        QPushButton* defaults = buttons->addButton(QDialogButtonBox::RestoreDefaults);
-        defaults->setObjectName(QStringLiteral("defaults"));
-        defaults->setText(tr("Defaults"));
-        connect(defaults, &QPushButton::clicked, this, [this] {
-            for (const Control& c : controls_) c.slider->setValue(c.defaultValue);
-        });
-    }
-    layout->addWidget(buttons);
+    defaults_->setVisible(!controls.empty());
 }
 
 std::optional<Camera> VideoSourceDialog::ChosenCamera() const {

@@ -9,6 +9,9 @@
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
+class QLabel;
+class QPushButton;
 class QSlider;
 class QSpinBox;
 
@@ -28,10 +31,12 @@ class VideoSourceDialog : public QDialog {
     Q_OBJECT
 public:
     // `firstInUse`: the current camera is in use as the first one there is,
-    // not by name.
+    // not by name. No controls: they are still being asked for, and come
+    // with SetControls.
     VideoSourceDialog(const Camera& current, bool firstInUse, std::vector<Camera> cameras,
-                      const std::vector<PictureControl>& controls, const DriverSettings& settings,
-                      QWidget* parent);
+                      const std::optional<std::vector<PictureControl>>& controls,
+                      DriverSettings settings, QWidget* parent);
+    void SetControls(const std::vector<PictureControl>& controls);
     // The camera picked; none for "the first camera there is".
     std::optional<Camera> ChosenCamera() const;
     // The settings with this dialog's picture controls applied.
@@ -39,7 +44,11 @@ public:
 
 private:
     std::vector<Camera> cameraList_;
+    const DriverSettings settings_;
     QComboBox* cameras_;
+    QFormLayout* form_;
+    QLabel* reading_ = nullptr;
+    QPushButton* defaults_;
     struct Control {
         QString name;
         int defaultValue;

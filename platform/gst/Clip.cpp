@@ -60,12 +60,21 @@ Clip::Clip(ClipPlan plan, uint64_t id)
     : plan_(std::move(plan)), id_(id), requested_(steady_clock::now()) {}
 
 Clip::~Clip() {
+    Release();
+}
+
+void Clip::Release() {
     if (pipeline_) {
         Stop();
         const GstBusPtr bus(gst_element_get_bus(pipeline_.get()));
         gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
         if (muxPad_) gst_element_release_request_pad(mux_, muxPad_.get());
+        muxPad_.reset();
+        pipeline_.reset();
     }
+    // Closed now, not whenever the last holder lets go: an open file keeps
+    // its disk from being unmounted or made read-only.
+    file_.reset();
 }
 
 std::chrono::milliseconds Clip::StallBound() const {
@@ -335,7 +344,7 @@ void Clip::Finalize(ClipHost& host) {
     }
     NoteFailure(host);
     host.Finished(r);
-    if (closedProperly) Stop();
+    Release();
     host.Released(*this);
 }
 

@@ -114,6 +114,8 @@ private:
     void SettleFile(bool closedProperly);
     void NoteFailure(ClipHost& host);
     void Stop();
+    // Takes the pipeline down and closes the file.
+    void Release();
 
     static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* msg, gpointer self);
     static GstPadProbeReturn OnFrame(GstPad*, GstPadProbeInfo*, gpointer self);

@@ -1,5 +1,8 @@
 #include "platform/gst/GstCaptureWindow.h"
 
+#include <QCoreApplication>
+#include <thread>
+
 #include "platform/gst/CaptureCore.h"
 #include "platform/gst/CaptureDialogs.h"
 #include "platform/gst/CaptureLog.h"
@@ -155,8 +158,18 @@ bool GstCaptureWindow::DlgVideoSource() {
     // Nothing named for the run and nothing saved: the first camera is in use.
     const bool firstInUse = core_->RunCamera().isEmpty() && before.device.isEmpty() &&
                             before.deviceName.isEmpty() && before.deviceId.isEmpty();
-    VideoSourceDialog dialog(*camera_, firstInUse, core_->Cameras(), QueryPictureControls(*camera_),
-                             before, owner_);
+    VideoSourceDialog dialog(*camera_, firstInUse, core_->Cameras(), std::nullopt, before, owner_);
+    // Reading the controls opens the camera, which may take its time or
+    // hang: the dialog is filled in when the answer comes.
+    std::thread([camera = *camera_, shown = QPointer<VideoSourceDialog>(&dialog)] {
+        std::vector<PictureControl> controls = QueryPictureControls(camera);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [shown, controls = std::move(controls)] {
+                if (shown) shown->SetControls(controls);
+            },
+            Qt::QueuedConnection);
+    }).detach();
     if (dialog.exec() != QDialog::Accepted) return true;
     DriverSettings s = dialog.Apply(core_->Settings().Load());
     const std::optional<Camera> chosen = dialog.ChosenCamera();

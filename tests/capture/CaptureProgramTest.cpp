@@ -54,15 +54,23 @@ TEST_F(Capture, ClipIsNamedAfterItsStartAndRecordsInTheBackgroundWithoutAudio) {
     EXPECT_TRUE(dialogs->shown.empty());
 }
 
-// A clip that started but ended by a failure (disk full, camera gone) is
-// reported like one that could not start, and the schedule goes on.
+// A clip that could not start, or ended by a failure (disk full, camera
+// gone), is reported like a start refused at once, and the schedule goes
+// on. Only the failure of the clip being counted down ends the countdown.
 TEST_F(Capture, AClipEndingByAFailureIsReportedInTheWindow) {
     settings->Preset("StartStopState", "On");
     Form1& f = Ready();
     ASSERT_TRUE(capture->onFailed);
+    f.Cam().RecordClip(f);
+    ASSERT_TRUE(f.Timer2->Enabled());
+    capture->onFailed(QStringLiteral("/clips/SS 2022-01-05 09-02-57.avi"),
+                      QStringLiteral("No space left on device"), false);
+    EXPECT_TRUE(f.Timer2->Enabled()) << "an earlier clip's failure leaves this countdown";
     capture->onFailed(QStringLiteral("/clips/SS 2022-01-05 09-03-07.avi"),
-                      QStringLiteral("No space left on device"), true);
-    EXPECT_EQ(dialogs->Texts(), QStringList{QStringLiteral("Error capturing video.")});
+                      QStringLiteral("the camera delivered no frame within 3.0 s"), true);
+    EXPECT_FALSE(f.Timer2->Enabled());
+    EXPECT_TRUE(f.Timer1->Enabled());
+    EXPECT_EQ(dialogs->Texts(), QStringList(2, QStringLiteral("Error capturing video.")));
     EXPECT_EQ(f.PushButton4->text(), QStringLiteral("Turn Off")) << "the schedule stays on";
     form.reset();
     EXPECT_FALSE(capture->onFailed) << "a closed window is not called back";

@@ -162,7 +162,13 @@ TEST_F(ScheduledRun, ASecondInterruptEndsAStartUpThatHangs) {
         QElapsedTimer ending;
         ending.start();
         QString log;
-        const bool clean = EndWith(program, log, SIGINT, times);
+        // As a user presses Ctrl+C again: two signals sent at once may
+        // arrive as one.
+        if (times == 2) {
+            ::kill(static_cast<pid_t>(program.processId()), SIGINT);
+            QTest::qWait(300);
+        }
+        const bool clean = EndWith(program, log, SIGINT, 1);
         if (times == 1) {
             EXPECT_TRUE(clean) << log.toStdString();
             EXPECT_EQ(log.count(QStringLiteral("closing")), 1) << log.toStdString();

@@ -9,6 +9,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 
@@ -30,6 +31,11 @@ void WhenDialogOpens(std::function<void(QDialog&)> act) {
         ASSERT_NE(d, nullptr);
         act(*d);
     });
+}
+
+bool ControlsShown(QDialog& d) {
+    return QTest::qWaitFor([&] { return d.findChild<QWidget*>("readingControls") == nullptr; },
+                           10000);
 }
 
 class CaptureDialogs : public ::testing::Test {
@@ -115,6 +121,9 @@ TEST_F(CaptureDialogs, SourceKeepsTheTestCameraForThisRunOnlyAndSavesItsControls
     WhenDialogOpens([](QDialog& d) {
         auto* cams = d.findChild<QComboBox*>("cameraList");
         EXPECT_EQ(cams->currentText(), "Camwarden test camera (MJPEG) (test-mjpeg)");
+        // The controls come once the camera has answered, the dialog at once.
+        EXPECT_NE(d.findChild<QWidget*>("readingControls"), nullptr);
+        ASSERT_TRUE(ControlsShown(d));
         EXPECT_EQ(d.findChild<QWidget*>("noControls"), nullptr);
         auto* brightness = d.findChild<QSlider*>("control_brightness");
         ASSERT_NE(brightness, nullptr);
@@ -133,6 +142,7 @@ TEST_F(CaptureDialogs, SourceKeepsTheTestCameraForThisRunOnlyAndSavesItsControls
     // Opened again, the dialog shows what was chosen, in figures too, and
     // the camera's own values are one button away.
     WhenDialogOpens([](QDialog& d) {
+        ASSERT_TRUE(ControlsShown(d));
         auto* brightness = d.findChild<QSlider*>("control_brightness");
         EXPECT_EQ(brightness->value(), -30);
         EXPECT_EQ(d.findChild<QLabel*>("value_brightness")->text(), "-30");
