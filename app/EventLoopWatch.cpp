@@ -27,7 +27,7 @@ void EventLoopWatch::OnTick() {
     if (sincePeriod_.elapsed() < kPeriod.count()) return;
     qCDebug(lcLatency).noquote() << QStringLiteral("worst lateness %1 ms in %2 s")
                                         .arg(worst_)
-                                        .arg(sincePeriod_.restart() / 1000.0, 0, 'f', 1);
+                                        .arg(double(sincePeriod_.restart()) / 1000, 0, 'f', 1);
     worst_ = 0;
 }
 
