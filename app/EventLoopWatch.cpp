@@ -23,7 +23,10 @@ EventLoopWatch::EventLoopWatch() {
 }
 
 void EventLoopWatch::OnTick() {
-    worst_ = std::max(worst_, sinceTick_.restart() - qint64(kTick.count()));
+    const qint64 late = sinceTick_.restart() - qint64(kTick.count());
+    // Said at once, so the log shows what the window was busy with.
+    if (late > kNoted.count()) qCDebug(lcLatency) << "the event loop ran" << late << "ms late";
+    worst_ = std::max(worst_, late);
     if (sincePeriod_.elapsed() < kPeriod.count()) return;
     qCDebug(lcLatency).noquote() << QStringLiteral("worst lateness %1 ms in %2 s")
                                         .arg(worst_)

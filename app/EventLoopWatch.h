@@ -14,6 +14,7 @@ class EventLoopWatch : public QObject {
 public:
     static constexpr std::chrono::milliseconds kTick{10};
     static constexpr std::chrono::milliseconds kPeriod{10000};
+    static constexpr std::chrono::milliseconds kNoted{20};
 
     // Null unless the category's debug output is on.
     static std::unique_ptr<EventLoopWatch> IfWanted();
