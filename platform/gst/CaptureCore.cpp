@@ -271,8 +271,4 @@ void CaptureCore::SetClipFailedHandler(FailedHandler handler) {
     clips_->SetFailed(std::move(handler));
 }
 
-std::optional<DiskUse> CaptureCore::LastDiskUse() const {
-    return clips_->LastDiskUse();
-}
-
 }  // namespace camwarden::capgst

@@ -56,9 +56,6 @@ public:
     void SetClipFinishedHandler(FinishedHandler handler);
     void SetClipFailedHandler(FailedHandler handler);
 
-    // Nullopt before the first clip that wrote anything.
-    std::optional<DiskUse> LastDiskUse() const;
-
 private:
     class Clips;
 

@@ -95,12 +95,13 @@ public:
     // The file asked for, or the one written once it is made.
     QString File() const;
     ClipReport Report() const;
-    // No frame for this long ends the clip: three frames, and never less
-    // than the floor.
-    std::chrono::milliseconds StallBound() const;
 
 private:
     enum class State { Starting, Recording, Finishing, Done };
+
+    // No frame for this long ends the clip: three frames, and never less
+    // than the floor.
+    std::chrono::milliseconds StallBound() const;
 
     bool Build(QString* error);
     bool Play(QString* error);

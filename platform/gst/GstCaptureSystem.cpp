@@ -42,7 +42,6 @@ std::shared_ptr<CaptureCore> MakeCore(const QString& camera, const QString& sett
 
 GstCaptureSystem::GstCaptureSystem(const QString& camera, const QString& settingsFile)
     : runCamera_(camera), core_(MakeCore(camera, settingsFile)) {
-    core_->SetClipFinishedHandler([this](const ClipReport& r) { OnClipFinished(r); });
     core_->SetClipFailedHandler([this](uint64_t clip, const QString& file, const QString& why) {
         OnClipFailed(clip, file, why);
     });
@@ -75,21 +74,11 @@ std::vector<capgst::Camera> GstCaptureSystem::Cameras() const {
 }
 
 void GstCaptureSystem::SetClipFinishedHandler(std::function<void(const ClipReport&)> handler) {
-    std::lock_guard lock(m_);
-    onFinished_ = std::move(handler);
+    core_->SetClipFinishedHandler(std::move(handler));
 }
 
 void GstCaptureSystem::SetClipFailedHandler(ClipFailedHandler handler) {
     onFailed_ = std::move(handler);
-}
-
-void GstCaptureSystem::OnClipFinished(const ClipReport& report) {
-    std::function<void(const ClipReport&)> finished;
-    {
-        std::lock_guard lock(m_);
-        finished = onFinished_;
-    }
-    if (finished) finished(report);
 }
 
 void GstCaptureSystem::OnClipFailed(uint64_t clip, const QString& file, const QString& why) {

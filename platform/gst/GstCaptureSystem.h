@@ -5,7 +5,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "capture/CaptureWindow.h"
@@ -63,8 +62,7 @@ public:
     bool WaitUntilIdle(std::chrono::milliseconds bound);
 
 private:
-    // Both on a clip's thread.
-    void OnClipFinished(const capgst::ClipReport& report);
+    // On a clip's thread.
     void OnClipFailed(uint64_t clip, const QString& file, const QString& why);
 
     // Failures are handed over on the thread that made the system; posts
@@ -72,8 +70,6 @@ private:
     std::unique_ptr<QObject> home_ = std::make_unique<QObject>();
     const QString runCamera_;
     ClipFailedHandler onFailed_;  // used on that thread only
-    std::mutex m_;
-    std::function<void(const capgst::ClipReport&)> onFinished_;
     std::shared_ptr<capgst::CaptureCore> core_;
 };
 
