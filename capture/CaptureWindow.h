@@ -54,6 +54,9 @@ public:
     virtual bool GetSequenceSetup(CaptureParms& parms) = 0;
     // nullptr stands for a block of size 0, which leaves the setup in force.
     virtual bool SetSequenceSetup(const CaptureParms* parms) = 0;
+    // How long the program means the next clip to last. It ends nothing
+    // (Stop does); the window judges by it whether the folder has room.
+    virtual void SetClipLength(int32_t seconds) { (void)seconds; }
     // Starts background capture into the capture file and returns at once.
     // A clip still being captured is finished first, so each request gets
     // its own file. False when the request is refused outright (no camera,

@@ -84,6 +84,7 @@ int16_t modCam::StartCapture(Form1& form) {
         parms.fYield = 1;
         window->SetSequenceSetup(&parms);
         window->SetSequenceSetup(nullptr);
+        window->SetClipLength(form.state().ClipSeconds);
         if (!window->Sequence()) {
             qCWarning(lcCam) << "capture refused:" << path;
             return 1;

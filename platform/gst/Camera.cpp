@@ -172,6 +172,26 @@ Fraction BoundedFrameRate(Fraction rate) {
     return rate;
 }
 
+bool PlausibleFrameRate(Fraction rate) {
+    return rate.num > 0 && rate.den > 0 && rate.num >= rate.den &&
+           int64_t(rate.num) <= int64_t(kMaxCameraFramesPerSecond) * rate.den;
+}
+
+Fraction FrameRateFor(const GstCaps* offered, Fraction requested) {
+    if (!offered || !PlausibleFrameRate(requested)) return BoundedFrameRate(requested);
+    GValue wanted = G_VALUE_INIT;
+    g_value_init(&wanted, GST_TYPE_FRACTION);
+    gst_value_set_fraction(&wanted, requested.num, requested.den);
+    bool listed = false;
+    for (guint i = 0; i < gst_caps_get_size(offered) && !listed; ++i) {
+        const GValue* rates =
+            gst_structure_get_value(gst_caps_get_structure(offered, i), "framerate");
+        listed = rates && gst_value_intersect(nullptr, rates, &wanted);
+    }
+    g_value_unset(&wanted);
+    return listed ? requested : BoundedFrameRate(requested);
+}
+
 namespace {
 
 bool Offers(const GstCaps* offered, const char* media) {
@@ -201,7 +221,7 @@ bool UsesMjpeg(const GstCaps* offered, const DriverSettings& settings) {
 std::optional<ChosenFormat> ChooseFormat(const GstCaps* offered, const DriverSettings& settings,
                                          Fraction requested) {
     if (!offered || gst_caps_is_empty(offered) || gst_caps_is_any(offered)) return std::nullopt;
-    requested = BoundedFrameRate(requested);
+    requested = FrameRateFor(offered, requested);
 
     const bool mjpeg = UsesMjpeg(offered, settings);
 

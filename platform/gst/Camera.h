@@ -65,6 +65,11 @@ uint32_t MicroSecondsFromFrameRate(Fraction rate);
 // second (15 when the request means nothing).
 constexpr int kMaxFramesPerSecond = 120;
 Fraction BoundedFrameRate(Fraction rate);
+// Past this no camera films: a stored rate beyond it was never chosen.
+constexpr int kMaxCameraFramesPerSecond = 1000;
+bool PlausibleFrameRate(Fraction rate);
+// A faster rate than the bound above is kept when the camera offers it.
+Fraction FrameRateFor(const GstCaps* offered, Fraction requested);
 
 struct ChosenFormat {
     bool mjpeg = false;  // the camera's MJPEG is passed through

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/gst/CaptureLog.h"
+#include "platform/gst/ClipJournal.h"
 
 namespace camwarden::capgst {
 
@@ -69,6 +70,28 @@ public:
         bool released = false;
     };
 
+    explicit Clips(const QString& journalFile) : journal_(journalFile) {}
+
+    // Repairs, on a thread of its own, the clips an earlier run left
+    // unfinished; it counts as busy until done.
+    void RepairLeftovers(const std::shared_ptr<Clips>& self) {
+        const QStringList files = journal_.Leftovers();
+        if (files.isEmpty()) return;
+        std::lock_guard lock(m_);
+        repairing_ = true;
+        repairer_ = std::thread([self, files] {
+            for (const QString& file : files) {
+                RepairLeftover(file);
+                self->journal_.Ended(file);
+            }
+            {
+                std::lock_guard lock(self->m_);
+                self->repairing_ = false;
+            }
+            self->done_.notify_all();
+        });
+    }
+
     std::shared_ptr<Clip> Start(ClipPlan plan, const std::shared_ptr<Clips>& self) {
         std::lock_guard lock(m_);
         Reap();
@@ -86,8 +109,8 @@ public:
     bool WaitUntilIdle(std::chrono::milliseconds bound) {
         std::unique_lock lock(m_);
         const bool idle = done_.wait_for(lock, bound, [&] {
-            return std::all_of(entries_.begin(), entries_.end(),
-                               [](const Entry& e) { return e.released; });
+            return !repairing_ && std::all_of(entries_.begin(), entries_.end(),
+                                              [](const Entry& e) { return e.released; });
         });
         Reap();
         return idle;
@@ -111,6 +134,8 @@ public:
             e.thread.detach();
         }
         entries_.clear();
+        // What is still being repaired stays listed for the next run.
+        if (repairer_.joinable()) repairer_.detach();
         std::lock_guard calls(handlerM_);
         onFinished_ = nullptr;
         onFailed_ = nullptr;
@@ -138,6 +163,9 @@ public:
         std::lock_guard lock(m_);
         return lastDiskUse_;
     }
+
+    void Began(const QString& file) override { journal_.Began(file); }
+    void Settled(const QString& file) override { journal_.Ended(file); }
 
     bool WaitForCamera(const Clip& clip, std::chrono::milliseconds bound) override {
         std::unique_lock lock(m_);
@@ -177,6 +205,7 @@ public:
 private:
     // Joins the threads of released clips: each has no more to do than return.
     void Reap() {
+        if (!repairing_ && repairer_.joinable()) repairer_.join();
         std::erase_if(entries_, [](Entry& e) {
             if (!e.released) return false;
             if (e.thread.joinable()) e.thread.join();
@@ -194,14 +223,18 @@ private:
     FinishedHandler onFinished_;
     FailedHandler onFailed_;
     std::optional<DiskUse> lastDiskUse_;
+    ClipJournal journal_;
+    std::thread repairer_;
+    bool repairing_ = false;
 };
 
-CaptureCore::CaptureCore(QString runCamera, SettingsLocation settings)
+CaptureCore::CaptureCore(QString runCamera, SettingsLocation settings, const QString& journalFile)
     : settings_(std::move(settings)),
-      clips_(std::make_shared<Clips>()),
+      clips_(std::make_shared<Clips>(journalFile)),
       monitor_([clips = clips_](const Camera& gone) { clips->CameraGone(gone); }),
       runCamera_(std::move(runCamera)) {
     Register(this);
+    clips_->RepairLeftovers(clips_);
     if (const auto test = TestCameraFromName(runCamera_)) SetTestCameraPlugged(*test, true);
 }
 

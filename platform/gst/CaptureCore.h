@@ -26,8 +26,9 @@ public:
         std::function<void(uint64_t clipId, const QString& file, const QString& why)>;
 
     // GStreamer must be initialised. A test camera named as the run's camera
-    // is plugged in.
-    CaptureCore(QString runCamera, SettingsLocation settings);
+    // is plugged in. The clips being recorded are noted in `journalFile`
+    // (none when empty); those an earlier run left there are repaired.
+    CaptureCore(QString runCamera, SettingsLocation settings, const QString& journalFile = {});
     ~CaptureCore();
     CaptureCore(const CaptureCore&) = delete;
     CaptureCore& operator=(const CaptureCore&) = delete;

@@ -39,8 +39,7 @@ DriverSettings SettingsLocation::Load() const {
         (s.width == 0) != (s.height == 0))
         s.width = s.height = 0;
     // A rate no camera delivers is ignored rather than bounded: it was never chosen.
-    const Fraction rate{s.frameRateNum, s.frameRateDen};
-    if (BoundedFrameRate(rate) != rate) {
+    if (!PlausibleFrameRate({s.frameRateNum, s.frameRateDen})) {
         s.frameRateNum = 0;
         s.frameRateDen = 1;
     }

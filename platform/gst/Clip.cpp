@@ -21,17 +21,11 @@ constexpr double kShortestClip = 5;
 
 // A clip the folder clearly has no room for is refused before it starts,
 // so a full disk gives one report per clip instead of a string of broken
-// files. The need is judged from the latest clip's bytes per second.
-bool HasRoom(const QString& file, uint32_t limitSeconds, const std::optional<DiskUse>& last,
-             QString* why) {
-    const QStorageInfo storage(QFileInfo(file).absolutePath());
+// files.
+bool HasRoom(const ClipPlan& plan, const std::optional<DiskUse>& last, QString* why) {
+    const QStorageInfo storage(QFileInfo(plan.file).absolutePath());
     if (!storage.isValid() || !storage.isReady()) return true;  // creating the file will say why
-    long long need = kRoomFloor;
-    if (last) {
-        const double seconds =
-            std::max(limitSeconds > 0 ? limitSeconds : last->seconds, kShortestClip);
-        need = std::max(need, static_cast<long long>(last->bytesPerSecond * seconds * kRoomMargin));
-    }
+    const long long need = RoomNeeded(plan, last);
     const long long free = storage.bytesAvailable();
     if (free >= need) return true;
     *why = QStringLiteral("only %1 KB free in %2, a clip needs about %3 KB")
@@ -54,7 +48,66 @@ QString Seconds(std::chrono::milliseconds t) {
     return QString::number(double(t.count()) / 1000, 'f', 1);
 }
 
+AviRepair RepairInPlace(const ClipFile& file) {
+    QFile f;
+    if (!f.open(file.descriptor(), QIODevice::ReadWrite | QIODevice::Unbuffered,
+                QFileDevice::DontCloseHandle)) {
+        AviRepair failed;
+        failed.error = f.errorString();
+        return failed;
+    }
+    return RepairAvi(f);
+}
+
+// A finished clip goes to the disk before it is reported finished.
+bool SyncClip(const ClipFile& file, QString* why) {
+    const auto start = steady_clock::now();
+    const bool synced = file.Sync(why);
+    qCDebug(lcCapture).noquote() << "Clip" << file.path() << "put on disk in"
+                                 << std::chrono::duration_cast<std::chrono::microseconds>(
+                                        steady_clock::now() - start)
+                                            .count() /
+                                        1000.0
+                                 << "ms";
+    if (!synced)
+        qCWarning(lcCapture).noquote() << "Clip" << file.path() << "may not be on disk:" << *why;
+    return synced;
+}
+
 }  // namespace
+
+long long RoomNeeded(const ClipPlan& plan, const std::optional<DiskUse>& last) {
+    if (!last) return kRoomFloor;
+    const double length = plan.timeLimitSeconds > 0 ? plan.timeLimitSeconds
+                          : plan.meantSeconds > 0   ? plan.meantSeconds
+                                                    : last->seconds;
+    const double seconds = std::max(length, kShortestClip);
+    return std::max(kRoomFloor,
+                    static_cast<long long>(last->bytesPerSecond * seconds * kRoomMargin));
+}
+
+void RepairLeftover(const QString& path) {
+    QString why;
+    const auto file = ClipFile::OpenLeftover(path, &why);
+    if (!file) {
+        qCWarning(lcCapture).noquote()
+            << "Clip" << path << "left unfinished by an earlier run cannot be repaired:" << why;
+        return;
+    }
+    const AviRepair repaired = RepairInPlace(*file);
+    if (!repaired.ok) {
+        qCWarning(lcCapture).noquote() << "Clip" << path << "kept without index:" << repaired.error;
+        return;
+    }
+    if (repaired.frames == 0) {
+        file->Remove();
+        qCWarning(lcCapture).noquote() << "Clip" << path << "removed: it holds no frame";
+        return;
+    }
+    SyncClip(*file, &why);
+    qCInfo(lcCapture).noquote() << "Repaired" << path
+                                << "after an unfinished run:" << repaired.frames << "frames";
+}
 
 Clip::Clip(ClipPlan plan, uint64_t id)
     : plan_(std::move(plan)), id_(id), requested_(steady_clock::now()) {}
@@ -104,8 +157,7 @@ void Clip::Run(ClipHost& host) {
     }
     if (begin) {
         QString why;
-        if (HasRoom(plan_.file, plan_.timeLimitSeconds, host.LastDiskUse(), &why) && Build(&why) &&
-            Play(&why)) {
+        if (HasRoom(plan_, host.LastDiskUse(), &why) && Build(host, &why) && Play(&why)) {
             Record(host);
         } else {
             std::lock_guard lock(m_);
@@ -120,7 +172,7 @@ void Clip::Run(ClipHost& host) {
     Finalize(host);
 }
 
-bool Clip::Build(QString* error) {
+bool Clip::Build(ClipHost& host, QString* error) {
     const ChosenFormat& f = plan_.format;
     const auto failed = [&](const char* why) {
         if (error) *error = QString::fromUtf8(why);
@@ -136,6 +188,7 @@ bool Clip::Build(QString* error) {
         std::lock_guard lock(m_);
         plan_.file = file_->path();
     }
+    host.Began(file_->path());
 
     pipeline_ = SinkElement(gst_pipeline_new("clip"));
     GstElementPtr src = MakeCameraSource(plan_.camera);
@@ -343,6 +396,7 @@ void Clip::Finalize(ClipHost& host) {
             << QString::number(r.seconds, 'f', 2) << "s kept;" << r.error;
     }
     NoteFailure(host);
+    if (file_) host.Settled(file_->path());
     host.Finished(r);
     Release();
     host.Released(*this);
@@ -357,29 +411,31 @@ void Clip::SettleFile(bool closedProperly) {
         return;
     }
     if (!closedProperly && frames_.load() > 0) {
-        QFile f;
-        AviRepair repaired;
-        if (f.open(file_->descriptor(), QIODevice::ReadWrite | QIODevice::Unbuffered,
-                   QFileDevice::DontCloseHandle))
-            repaired = RepairAvi(f);
+        const AviRepair repaired = RepairInPlace(*file_);
         if (repaired.ok) {
             qCInfo(lcCapture).noquote()
                 << "Clip" << plan_.file << "closed with its index:" << repaired.frames
                 << "whole frames kept";
+            frames_ = repaired.frames;
         } else {
+            // Players that scan the file still show what it holds.
             qCWarning(lcCapture).noquote()
-                << "Clip" << plan_.file << "could not be closed properly:" << repaired.error;
+                << "Clip" << plan_.file << "kept without index:" << repaired.error;
         }
-        frames_ = repaired.frames;
     }
     const bool empty = frames_.load() == 0;
+    QString unsynced;
     if (empty) {
         file_->Remove();
         qCWarning(lcCapture).noquote() << "Clip" << plan_.file << "removed: it holds no frame";
+    } else {
+        SyncClip(*file_, &unsynced);
     }
     std::lock_guard lock(m_);
     bytes_ = empty ? 0 : file_->Size();
     if (empty && error_.isEmpty()) error_ = QStringLiteral("no frame was recorded");
+    if (!unsynced.isEmpty() && error_.isEmpty())
+        error_ = QStringLiteral("the clip could not be put on disk: %1").arg(unsynced);
 }
 
 GstPadProbeReturn Clip::OnFrame(GstPad*, GstPadProbeInfo*, gpointer self) {

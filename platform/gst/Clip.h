@@ -24,6 +24,7 @@ struct ClipPlan {
     DriverSettings settings;
     QString file;                   // the name asked for; a taken name gets a number
     uint32_t timeLimitSeconds = 0;  // 0: until stopped
+    uint32_t meantSeconds = 0;      // how long the program means it to last; 0: not said
 };
 
 // What became of one clip, once its file is finished.
@@ -49,6 +50,14 @@ struct DiskUse {
 
 class Clip;
 
+// The room a clip needs in its folder: its own length at the latest clip's
+// bytes per second, with a margin.
+long long RoomNeeded(const ClipPlan& plan, const std::optional<DiskUse>& last);
+
+// Repairs a clip an earlier run left unfinished (killed, crashed, power cut)
+// and says what became of it. On the caller's thread; it may block on the folder.
+void RepairLeftover(const QString& file);
+
 // What a clip's thread asks of, and tells, the capture system. Called on
 // that thread; it may outlive the system when the clip was abandoned.
 class ClipHost {
@@ -58,6 +67,10 @@ public:
     // false when one still does.
     virtual bool WaitForCamera(const Clip& clip, std::chrono::milliseconds bound) = 0;
     virtual std::optional<DiskUse> LastDiskUse() = 0;
+    // The clip's file is made and about to be written into.
+    virtual void Began(const QString& file) = 0;
+    // The clip's file is finished (or kept as it is) and on the disk.
+    virtual void Settled(const QString& file) = 0;
     // Once per clip, as soon as it is known to have failed.
     virtual void Failed(const Clip& clip, const QString& why) = 0;
     // Once per clip, when its file is finished.
@@ -103,7 +116,7 @@ private:
     // than the floor.
     std::chrono::milliseconds StallBound() const;
 
-    bool Build(QString* error);
+    bool Build(ClipHost& host, QString* error);
     bool Play(QString* error);
     void Record(ClipHost& host);
     // Closes the file and hands in the report; the pipeline is stopped first

@@ -14,6 +14,10 @@ public:
     // " (3)" ... before ".avi". Null when nothing could be created; *error
     // says why.
     static std::unique_ptr<ClipFile> Create(const QString& wanted, QString* error);
+    // An existing clip left unfinished by an earlier run, for repairing. Null
+    // when it is not there, or while a running copy still writes into it;
+    // *error says which.
+    static std::unique_ptr<ClipFile> OpenLeftover(const QString& path, QString* error);
     ~ClipFile();
     ClipFile(const ClipFile&) = delete;
     ClipFile& operator=(const ClipFile&) = delete;
@@ -27,6 +31,10 @@ public:
     bool StillInPlace(QString* why) const;
     // Deletes the file, but only while its name still means this file.
     void Remove();
+    // Puts the file and its folder entry on the disk, so a power cut right
+    // after cannot take a clip already reported as finished. False with *why
+    // when the disk refused.
+    bool Sync(QString* why) const;
 
 private:
     ClipFile(QString path, int fd);

@@ -6,6 +6,7 @@
 
 #include "platform/gst/CaptureCore.h"
 #include "platform/gst/CaptureLog.h"
+#include "platform/gst/ClipJournal.h"
 #include "platform/gst/GstCaptureWindow.h"
 #include "platform/gst/GstPtr.h"
 
@@ -34,8 +35,11 @@ namespace {
 std::shared_ptr<CaptureCore> MakeCore(const QString& camera, const QString& settingsFile) {
     // The core watches the cameras from the start.
     InitGStreamer();
-    return std::make_shared<CaptureCore>(
-        camera, settingsFile.isEmpty() ? SettingsLocation() : SettingsLocation(settingsFile));
+    if (settingsFile.isEmpty())
+        return std::make_shared<CaptureCore>(camera, SettingsLocation(),
+                                             ClipJournal::DefaultPath());
+    return std::make_shared<CaptureCore>(camera, SettingsLocation(settingsFile),
+                                         ClipJournal::BesidePath(settingsFile));
 }
 
 }  // namespace

@@ -95,6 +95,10 @@ bool GstCaptureWindow::SetSequenceSetup(const CaptureParms* parms) {
     return true;
 }
 
+void GstCaptureWindow::SetClipLength(int32_t seconds) {
+    clipLength_ = seconds > 0 ? uint32_t(seconds) : 0;
+}
+
 bool GstCaptureWindow::Sequence() {
     if (clip_ && clip_->IsRecording()) {
         // Every clip asked for gets its own file: one left running past its
@@ -132,6 +136,7 @@ bool GstCaptureWindow::Sequence() {
     // Abort keys and mouse clicks are ignored on purpose: a stray click
     // must never cut an unattended clip. Audio is never recorded.
     plan.timeLimitSeconds = parms_.fLimitEnabled ? parms_.wTimeLimit : 0;
+    plan.meantSeconds = clipLength_;
     // Opening the camera and the file happens on the clip's own thread.
     clip_ = core_->StartClip(std::move(plan));
     if (!clip_) {

@@ -34,6 +34,7 @@ public:
     bool SetCaptureFile(const QString& path) override;
     bool GetSequenceSetup(CaptureParms& parms) override;
     bool SetSequenceSetup(const CaptureParms* parms) override;
+    void SetClipLength(int32_t seconds) override;
     bool Sequence() override;
     bool Stop() override;
     bool DlgVideoSource() override;
@@ -54,6 +55,7 @@ private:
     capgst::GstCapsPtr offered_;
     QString file_;
     CaptureParms parms_;
+    uint32_t clipLength_ = 0;
     std::shared_ptr<capgst::Clip> clip_;
 };
 

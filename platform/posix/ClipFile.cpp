@@ -1,9 +1,11 @@
 #include "platform/gst/ClipFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QFile>
+#include <QFileInfo>
 #include <cerrno>
 #include <cstring>
 
@@ -16,6 +18,13 @@ constexpr int kMaxAttempts = 999;
 
 QString ErrnoText(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// Held for as long as the file is open: the next run repairs a leftover only
+// when no copy of the program (one that ran without the single-instance
+// lock) still writes into it. A folder that cannot lock goes without.
+bool Claim(int fd) {
+    return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && errno != EINTR);
 }
 
 }  // namespace
@@ -39,7 +48,10 @@ std::unique_ptr<ClipFile> ClipFile::Create(const QString& wanted, QString* error
         // O_EXCL with O_CREAT fails on any existing name, a link included.
         const int fd = ::open(QFile::encodeName(name).constData(),
                               O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0) return std::unique_ptr<ClipFile>(new ClipFile(name, fd));
+        if (fd >= 0) {
+            Claim(fd);
+            return std::unique_ptr<ClipFile>(new ClipFile(name, fd));
+        }
         const int err = errno;
         if (err != EEXIST) {
             if (error)
@@ -49,6 +61,37 @@ std::unique_ptr<ClipFile> ClipFile::Create(const QString& wanted, QString* error
     }
     if (error) *error = QStringLiteral("every name for %1 is taken").arg(wanted);
     return nullptr;
+}
+
+std::unique_ptr<ClipFile> ClipFile::OpenLeftover(const QString& path, QString* error) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        if (error) *error = ErrnoText(errno);
+        return nullptr;
+    }
+    if (!Claim(fd)) {
+        ::close(fd);
+        if (error) *error = QStringLiteral("another copy of the program is still writing it");
+        return nullptr;
+    }
+    return std::unique_ptr<ClipFile>(new ClipFile(path, fd));
+}
+
+bool ClipFile::Sync(QString* why) const {
+    if (::fsync(fd_) != 0) {
+        if (why) *why = ErrnoText(errno);
+        return false;
+    }
+    const QByteArray folder = QFile::encodeName(QFileInfo(path_).absolutePath());
+    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // Some file systems (FUSE, network shares) cannot sync a folder; the
+    // file itself is what matters most.
+    if (dir < 0) return true;
+    const bool ok = ::fsync(dir) == 0 || errno == EINVAL || errno == EROFS;
+    const int err = errno;
+    ::close(dir);
+    if (!ok && why) *why = ErrnoText(err);
+    return ok;
 }
 
 long long ClipFile::Size() const {

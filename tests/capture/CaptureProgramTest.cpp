@@ -50,6 +50,7 @@ TEST_F(Capture, ClipIsNamedAfterItsStartAndRecordsInTheBackgroundWithoutAudio) {
     expected.fCaptureAudio = 0;
     EXPECT_EQ(capture->parms, expected);
     EXPECT_EQ(state.ClipSecondsLeft, 30);
+    EXPECT_EQ(capture->clipLength, 30);
     EXPECT_TRUE(f.Timer2->Enabled());
     EXPECT_TRUE(dialogs->shown.empty());
 }

@@ -5,6 +5,7 @@
 
 #include "platform/gst/Camera.h"
 #include "platform/gst/CaptureSettings.h"
+#include "platform/gst/Clip.h"
 
 namespace camwarden::capgst {
 namespace {
@@ -80,12 +81,14 @@ TEST(CaptureSettings, FrameRatesAndSizesOutsideWhatACameraMeansAreIgnored) {
         qs.sync();
         return SettingsLocation(ini).Load();
     };
-    for (const auto& [num, den] : {std::pair{100000, 1}, {1, 100000}, {121, 1}, {1, 2}}) {
+    for (const auto& [num, den] : {std::pair{100000, 1}, {1, 100000}, {1001, 1}, {1, 2}}) {
         const DriverSettings s = load(num, den, 100000);
         EXPECT_EQ(s.frameRateNum, 0) << num << "/" << den;
         EXPECT_EQ(s.width, 0);
     }
     EXPECT_EQ(load(120, 1, 320).frameRateNum, 120);
+    // A fast camera lists these; the clip is recorded at them when it does.
+    EXPECT_EQ(load(240, 1, 320).frameRateNum, 240);
     EXPECT_EQ(load(30000, 1001, 320).width, 320);
 
     // The request of the sequence setup is bounded the same way, without wrapping.
@@ -93,6 +96,25 @@ TEST(CaptureSettings, FrameRatesAndSizesOutsideWhatACameraMeansAreIgnored) {
     EXPECT_EQ(BoundedFrameRate({1, 100000}), (Fraction{1, 1}));
     EXPECT_EQ(BoundedFrameRate({30000, 1001}), (Fraction{30000, 1001}));
     EXPECT_EQ(MicroSecondsFromFrameRate({1, 100000}), UINT32_MAX);
+}
+
+// The room a clip needs goes by its own length: a long clip before does not
+// make a short test clip look too big for the disk.
+TEST(CaptureSettings, RoomNeededGoesByTheClipAboutToStart) {
+    const DiskUse hourLong{1'000'000, 3600};
+    ClipPlan test;
+    test.meantSeconds = 5;
+    EXPECT_EQ(RoomNeeded(test, hourLong), 6'250'000);
+    ClipPlan unsaid;
+    EXPECT_EQ(RoomNeeded(unsaid, hourLong), 4'500'000'000LL);
+    ClipPlan limited;
+    limited.timeLimitSeconds = 60;
+    limited.meantSeconds = 5;
+    EXPECT_EQ(RoomNeeded(limited, hourLong), 75'000'000);
+    // Too short to judge by, or nothing recorded yet: the floors.
+    test.meantSeconds = 1;
+    EXPECT_EQ(RoomNeeded(test, DiskUse{100, 1}), 1024 * 1024);
+    EXPECT_EQ(RoomNeeded(test, std::nullopt), 1024 * 1024);
 }
 
 }  // namespace

@@ -708,5 +708,48 @@ TEST_F(TestCameraCapture, ACutOffFileIsRepairedToItsWholeFrames) {
     EXPECT_FALSE(repair(100).ok);
 }
 
+// A clip is listed while it records; a run killed mid-clip leaves it listed,
+// and the next run repairs exactly what is listed: a crash image of a clip
+// comes out playable, a file that is no AVI stays as it was, byte for byte.
+TEST_F(TestCameraCapture, ClipsLeftUnfinishedAreRepairedByTheNextRun) {
+    const QString journal = File("unfinished-clips.json");
+    auto w = Connected("test");
+    ASSERT_TRUE(w);
+    Prepare(*w, File("running.avi"), 66667, 3);
+    ASSERT_TRUE(w->Sequence());
+    QTest::qWait(1500);
+    const QByteArray listed = ReadAll(journal);
+    EXPECT_TRUE(listed.contains(File("running.avi").toUtf8())) << listed.toStdString();
+    // What a power cut would leave: the file as it stands on disk now.
+    const QByteArray image = ReadAll(File("running.avi"));
+    ASSERT_TRUE(system_->WaitUntilIdle(10s));
+    EXPECT_FALSE(QFile::exists(journal)) << "a finished clip is no longer listed";
+
+    const auto write = [](const QString& path, const QByteArray& bytes) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    };
+    const QByteArray notAvi(4096, 'x');
+    write(File("crash.avi"), image);
+    write(File("broken.avi"), notAvi);
+    write(File("other.avi"), image);  // not listed: never touched
+    write(journal, QStringLiteral(R"(["%1", "%2", "%3", "relative.avi", 7])")
+                       .arg(File("crash.avi"), File("broken.avi"), File("gone.avi"))
+                       .toUtf8());
+    w.reset();
+    system_.reset();
+    MakeSystem("test");
+    ASSERT_TRUE(system_->WaitUntilIdle(10s));
+
+    const AviInfo info = ProbeAvi(File("crash.avi"));
+    ExpectFinishedMjpegAvi(info);
+    // About a second of 15 fps had reached the disk.
+    EXPECT_GE(info.decodedFrames, 5);
+    EXPECT_EQ(ReadAll(File("broken.avi")), notAvi);
+    EXPECT_EQ(ReadAll(File("other.avi")), image);
+    EXPECT_FALSE(QFile::exists(journal));
+}
+
 }  // namespace
 }  // namespace camwarden

@@ -123,6 +123,30 @@ TEST(FormatChoice, RateAtLeastTheRequestElseTheNearest) {
     EXPECT_EQ(f->sourceRate, (Fraction{10, 1}));
 }
 
+// A fast camera's own rates are recorded at; a rate it does not list is
+// bounded as any request is.
+TEST(FormatChoice, RatesPastTheUsualBoundAreKeptWhenTheCameraListsThem) {
+    const auto fast = Caps(
+        "image/jpeg,width=640,height=480,framerate={240/1,120/1,30/1};"
+        "image/jpeg,width=320,height=240,framerate=[1/1,330/1]");
+    DriverSettings s;
+    auto f = ChooseFormat(fast.get(), s, {240, 1});
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->sourceRate, (Fraction{240, 1}));
+    EXPECT_EQ(f->outputRate, (Fraction{240, 1}));
+    f = ChooseFormat(fast.get(), s, {500, 1});
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->outputRate, (Fraction{120, 1}));
+    s.width = 320;
+    s.height = 240;
+    f = ChooseFormat(fast.get(), s, {300, 1});
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->outputRate, (Fraction{300, 1}));
+    // No camera films this fast, whatever it claims.
+    EXPECT_EQ(FrameRateFor(fast.get(), {5000, 1}), (Fraction{120, 1}));
+    EXPECT_EQ(FrameRateFor(Caps(kWebcam).get(), {240, 1}), (Fraction{120, 1}));
+}
+
 TEST(FormatChoice, NothingUsableIsNoChoice) {
     EXPECT_FALSE(ChooseFormat(nullptr, DriverSettings{}, {15, 1}));
     EXPECT_FALSE(ChooseFormat(Caps("audio/x-raw,rate=44100").get(), DriverSettings{}, {15, 1}));

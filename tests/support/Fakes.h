@@ -127,6 +127,7 @@ public:
             sys_.captureFile = path;
             return Log("SetCaptureFile " + path, "SetCaptureFile");
         }
+        void SetClipLength(int32_t seconds) override { sys_.clipLength = seconds; }
         bool GetSequenceSetup(CaptureParms& parms) override {
             parms = sys_.parms;
             return Log("GetSequenceSetup");
@@ -162,6 +163,7 @@ public:
     QSet<QString> refuse;
     CaptureParms parms;
     QString captureFile;
+    int32_t clipLength = 0;
 };
 
 }  // namespace camwarden::testing
