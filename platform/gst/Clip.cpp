@@ -9,6 +9,10 @@
 #include "platform/gst/CaptureLog.h"
 
 namespace camwarden::capgst {
+
+// How long putting each clip on disk takes, for whoever measures it.
+Q_LOGGING_CATEGORY(lcClipDisk, "camwarden.capture.disk", QtInfoMsg)
+
 namespace {
 
 using std::chrono::steady_clock;

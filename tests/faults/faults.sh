@@ -87,6 +87,26 @@ playable() {
 
 clips_in() { find "$1" -maxdepth 1 -name '*.avi' | sort; }
 
+# Frames wholly written into a clip whose writer was cut off, counted
+# without the program's own code.
+whole_frames() {
+  python3 - "$1" <<'PY'
+import struct, sys
+data = open(sys.argv[1], 'rb').read()
+at = data.find(b'LIST', 12)
+while at >= 0 and data[at + 8:at + 12] != b'movi':
+    at = data.find(b'LIST', at + 4)
+pos, frames = at + 12, 0
+while at >= 0 and pos + 8 <= len(data):
+    tag, size = data[pos:pos + 4], struct.unpack('<I', data[pos + 4:pos + 8])[0]
+    if pos + 8 + size > len(data): break
+    if tag[2:] in (b'dc', b'db'): frames += 1
+    elif tag not in (b'JUNK',) and not tag.startswith(b'ix'): break
+    pos += 8 + size + (size & 1)
+print(frames)
+PY
+}
+
 # Files of every clip due, each no longer than the interval and a second:
 # $1 = the interval, $2 = how many clips are due at least.
 one_clip_per_due_time() {
@@ -168,19 +188,28 @@ folder-readonly)
   while read -r f; do playable "$f" >/dev/null; done < <(clips_in "$clips")
   ;;
 sigkill)
-  preset
+  preset ReturnSecondsRec=8
   start
   wait_log 'Clip finished' 1 30
   wait_log 'Clip started' 2 20
-  sleep 1
+  sleep 2
   kill -KILL "$pid"
   wait "$pid" 2>/dev/null || true
   first=$(clips_in "$clips" | head -1)
+  cut=$(clips_in "$clips" | sed -n 2p)
   playable "$first" >/dev/null
-  # The lock the killed run left is taken over; the new run records.
+  written=$(whole_frames "$cut")
+  (( written > 0 )) || fail "the killed clip holds no frame"
+  # The lock the killed run left is taken over; the new run repairs the
+  # killed clip first, then records.
   start
+  wait_log 'after an unfinished run' 1 20
   wait_log 'Clip finished' 2 30
   stop
+  (( $(grep -c 'after an unfinished run' "$work/log") == 1 )) || fail "not one repair line"
+  kept=$(playable "$cut")
+  (( kept >= written - 1 )) || fail "$written whole frames were written, $kept kept"
+  note "killed clip: $written whole frames written, $kept kept"
   playable "$(clips_in "$clips" | tail -1)" >/dev/null
   ;;
 display-gone)
