@@ -6,7 +6,8 @@
 #   bench/soak_bench.sh [build-dir]
 # Targets: descriptors flat (within 2 of the first sample after the first
 # clip), resident memory growing less than 1 MB per hour after the first
-# five minutes, every clip present and playable.
+# five minutes, every clip present and playable. It also reports how long
+# putting each finished clip on disk took.
 # With SOAK_CHECK=1 it exits non-zero when a target is missed (CI's short form).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,7 +20,8 @@ work=${SOAK_DIR:-$(mktemp -d)}
 source "$root/bench/common.sh"
 
 preset "$work" OftenIndex=1 OftenIndex1=1 ReturnSecondsRec=5 StartStopState=On
-run_program "$work" "$bin" --camera test >"$work/log" 2>&1 &
+QT_LOGGING_RULES="camwarden.capture.disk.debug=true" \
+  run_program "$work" "$bin" --camera test >"$work/log" 2>&1 &
 pid=$!
 samples=$work/samples
 echo "minute rss_kb fds clips" >"$samples"
@@ -70,6 +72,10 @@ if gaps:
           f"max {max(gaps):.4f}; drift over {len(gaps)} intervals "
           f"{(starts[-1] - starts[0] - 10 * len(gaps)) * 1000:+.0f} ms")
 print(f"clips due {due}, files {len(clips)}, unplayable {len(bad)} {bad[:5]}")
+syncs = sorted(float(x) for x in re.findall(r"put on disk in ([\d.]+) ms", log))
+if syncs:
+    print(f"putting a finished clip on disk: median {syncs[len(syncs) // 2]:.1f} ms, "
+          f"max {syncs[-1]:.1f} ms over {len(syncs)} clips")
 print(f"failures logged: {len(failed)} {failed[:3]}")
 print(f"descriptors: first {fds[0]}, min {min(fds)}, max {max(fds)}, spread after the first clip {fd_spread} (target <= 2)")
 print(f"resident memory: start {rss[0] / 1024:.1f} MB, end {rss[-1] / 1024:.1f} MB, "
