@@ -1,11 +1,14 @@
 #include "platform/gst/CaptureCore.h"
 
+#include <QFileInfo>
+#include <QStorageInfo>
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <thread>
 
 #include "platform/gst/CaptureLog.h"
+#include "platform/gst/ClipFolder.h"
 #include "platform/gst/ClipJournal.h"
 
 namespace camwarden::capgst {
@@ -70,7 +73,12 @@ public:
         bool released = false;
     };
 
-    explicit Clips(const QString& journalFile) : journal_(journalFile) {}
+    explicit Clips(const QString& journalFile)
+        : journal_(journalFile), folder_([](const QString& path) -> std::optional<int64_t> {
+              const QStorageInfo storage(path);
+              if (!storage.isValid() || !storage.isReady()) return std::nullopt;
+              return storage.bytesAvailable();
+          }) {}
 
     // Repairs, on a thread of its own, the clips an earlier run left
     // unfinished; it counts as busy until done.
@@ -164,8 +172,24 @@ public:
         return lastDiskUse_;
     }
 
+    bool MakeRoom(const ClipPlan& plan, int64_t need, QString* why) override {
+        QStringList inUse;
+        {
+            std::lock_guard lock(m_);
+            for (const Entry& e : entries_)
+                if (!e.released) inUse << e.clip->File();
+        }
+        std::lock_guard lock(folderM_);
+        return folder_.MakeRoom(QFileInfo(plan.file).absolutePath(), plan.folderLimitBytes, need,
+                                inUse, why);
+    }
+
     void Began(const QString& file) override { journal_.Began(file); }
-    void Settled(const QString& file) override { journal_.Ended(file); }
+    void Settled(const QString& file) override {
+        journal_.Ended(file);
+        std::lock_guard lock(folderM_);
+        folder_.Settled(file);
+    }
 
     bool WaitForCamera(const Clip& clip, std::chrono::milliseconds bound) override {
         std::unique_lock lock(m_);
@@ -224,6 +248,8 @@ private:
     FailedHandler onFailed_;
     std::optional<DiskUse> lastDiskUse_;
     ClipJournal journal_;
+    std::mutex folderM_;  // held while the folder is listed or cleared out
+    ClipFolder folder_;
     std::thread repairer_;
     bool repairing_ = false;
 };

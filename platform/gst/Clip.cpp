@@ -161,7 +161,11 @@ void Clip::Run(ClipHost& host) {
     }
     if (begin) {
         QString why;
-        if (HasRoom(plan_, host.LastDiskUse(), &why) && Build(host, &why) && Play(&why)) {
+        const auto last = host.LastDiskUse();
+        const bool room =
+            (plan_.folderLimitBytes <= 0 || host.MakeRoom(plan_, RoomNeeded(plan_, last), &why)) &&
+            HasRoom(plan_, last, &why);
+        if (room && Build(host, &why) && Play(&why)) {
             Record(host);
         } else {
             std::lock_guard lock(m_);

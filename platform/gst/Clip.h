@@ -25,6 +25,7 @@ struct ClipPlan {
     QString file;                   // the name asked for; a taken name gets a number
     uint32_t timeLimitSeconds = 0;  // 0: until stopped
     uint32_t meantSeconds = 0;      // how long the program means it to last; 0: not said
+    int64_t folderLimitBytes = 0;   // what the folder's clips may take; 0: no limit
 };
 
 // What became of one clip, once its file is finished.
@@ -67,6 +68,10 @@ public:
     // false when one still does.
     virtual bool WaitForCamera(const Clip& clip, std::chrono::milliseconds bound) = 0;
     virtual std::optional<DiskUse> LastDiskUse() = 0;
+    // Deletes the oldest clips in the plan's folder until one of `need`
+    // bytes fits within its limit and on its disk; false when the disk
+    // cannot be given the room.
+    virtual bool MakeRoom(const ClipPlan& plan, int64_t need, QString* why) = 0;
     // The clip's file is made and about to be written into.
     virtual void Began(const QString& file) = 0;
     // The clip's file is finished (or kept as it is) and on the disk.

@@ -1,6 +1,7 @@
 #include "platform/gst/GstCaptureWindow.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <thread>
 
 #include "platform/gst/CaptureCore.h"
@@ -99,6 +100,10 @@ void GstCaptureWindow::SetClipLength(int32_t seconds) {
     clipLength_ = seconds > 0 ? uint32_t(seconds) : 0;
 }
 
+void GstCaptureWindow::SetFolderLimit(int64_t bytes) {
+    folderLimit_ = std::max<int64_t>(bytes, 0);
+}
+
 bool GstCaptureWindow::Sequence() {
     if (clip_ && clip_->IsRecording()) {
         // Every clip asked for gets its own file: one left running past its
@@ -137,6 +142,7 @@ bool GstCaptureWindow::Sequence() {
     // must never cut an unattended clip. Audio is never recorded.
     plan.timeLimitSeconds = parms_.fLimitEnabled ? parms_.wTimeLimit : 0;
     plan.meantSeconds = clipLength_;
+    plan.folderLimitBytes = folderLimit_;
     // Opening the camera and the file happens on the clip's own thread.
     clip_ = core_->StartClip(std::move(plan));
     if (!clip_) {

@@ -1,0 +1,198 @@
+#include "platform/gst/ClipFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+
+#include "platform/gst/CaptureLog.h"
+
+namespace camwarden::capgst {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kStampLength = 19;  // yyyy-mm-dd hh-mm-ss
+
+bool Digits(const QString& s, qsizetype from, qsizetype count) {
+    for (qsizetype i = from; i < from + count; ++i)
+        if (i >= s.size() || !s.at(i).isDigit() || s.at(i).unicode() > '9') return false;
+    return true;
+}
+
+fs::path PathOf(const QString& name) {
+    return fs::path(QFile::encodeName(name).toStdString());
+}
+
+QString NameOf(const fs::path& p) {
+    return QFile::decodeName(QByteArray::fromStdString(p.filename().string()));
+}
+
+QString Megabytes(int64_t bytes) {
+    return QString::number(double(bytes) / 1e6, 'f', 1) + QStringLiteral(" MB");
+}
+
+}  // namespace
+
+ClipFolder::ClipFolder(FreeSpace freeSpace) : freeSpace_(std::move(freeSpace)) {}
+
+std::optional<ClipFolder::Key> ClipFolder::KeyOf(const QString& name) {
+    // "SS " stamp [" (" n ")"] ".avi"
+    constexpr qsizetype kStart = 3;
+    if (!name.startsWith(QLatin1String("SS ")) || !name.endsWith(QLatin1String(".avi")))
+        return std::nullopt;
+    const QString stamp = name.mid(kStart, kStampLength);
+    const auto at = [&](qsizetype i, char c) { return stamp.size() > i && stamp.at(i) == c; };
+    if (!Digits(stamp, 0, 4) || !at(4, '-') || !Digits(stamp, 5, 2) || !at(7, '-') ||
+        !Digits(stamp, 8, 2) || !at(10, ' ') || !Digits(stamp, 11, 2) || !at(13, '-') ||
+        !Digits(stamp, 14, 2) || !at(16, '-') || !Digits(stamp, 17, 2))
+        return std::nullopt;
+    const QString rest = name.mid(kStart + kStampLength, name.size() - kStart - kStampLength - 4);
+    if (rest.isEmpty()) return Key{stamp, 1};
+    // A taken name's number, as the clip file gives it: " (2)" and up.
+    if (rest.size() < 4 || rest.size() > 8 || !rest.startsWith(QLatin1String(" (")) ||
+        !rest.endsWith(QLatin1Char(')')) || !Digits(rest, 2, rest.size() - 3) ||
+        rest.at(2) == QLatin1Char('0'))
+        return std::nullopt;
+    return Key{stamp, rest.mid(2, rest.size() - 3).toInt()};
+}
+
+bool ClipFolder::IsClipName(const QString& name) {
+    return KeyOf(name).has_value();
+}
+
+void ClipFolder::Relist() {
+    clips_.clear();
+    total_ = 0;
+    ++listings_;
+    std::error_code ec;
+    // Taken before listing: a change made meanwhile shows as one next time.
+    stamp_ = fs::last_write_time(path_, ec);
+    if (ec) stamp_.reset();
+    for (fs::directory_iterator it(path_, fs::directory_options::skip_permission_denied, ec), end;
+         !ec && it != end; it.increment(ec)) {
+        const QString name = NameOf(it->path());
+        const auto key = KeyOf(name);
+        // Never a link, whatever it points at.
+        if (!key || it->symlink_status(ec).type() != fs::file_type::regular) continue;
+        const auto bytes = it->file_size(ec);
+        if (ec) {
+            ec.clear();
+            continue;
+        }
+        clips_[*key] = {name, int64_t(bytes)};
+        total_ += int64_t(bytes);
+    }
+}
+
+void ClipFolder::Stamp() {
+    std::error_code ec;
+    stamp_ = fs::last_write_time(path_, ec);
+    if (ec) stamp_.reset();
+}
+
+bool ClipFolder::ChangedUnderUs() const {
+    std::error_code ec;
+    return !stamp_ || fs::last_write_time(path_, ec) != *stamp_ || ec;
+}
+
+bool ClipFolder::MakeRoom(const QString& folder, int64_t limit, int64_t need,
+                          const QStringList& inUse, QString* why) {
+    const QString clean = QDir::cleanPath(folder);
+    if (clean != folder_) {
+        folder_ = clean;
+        path_ = PathOf(clean);
+        stamp_.reset();
+    }
+    if (ChangedUnderUs()) Relist();
+
+    QStringList busy;
+    for (const QString& f : inUse) busy << QDir::cleanPath(f);
+    const auto deletable = [&](const QString& name) {
+        return !busy.contains(folder_ + QLatin1Char('/') + name);
+    };
+    // How many of the oldest clips must go for the limit alone, and for the
+    // limit and the disk together. A disk filled by other files is not made
+    // room on by deleting every clip in vain.
+    const std::optional<int64_t> free = freeSpace_ ? freeSpace_(folder_) : std::nullopt;
+    int64_t total = total_;
+    int64_t freed = 0;
+    size_t forLimit = 0;
+    size_t forBoth = 0;
+    size_t deletableCount = 0;
+    bool diskFits = !free || *free >= need;
+    bool limitFits = total + need <= limit;
+    for (const auto& [key, clip] : clips_) {
+        if (limitFits && diskFits) break;
+        if (!deletable(clip.first)) continue;
+        ++deletableCount;
+        total -= clip.second;
+        freed += clip.second;
+        if (!limitFits) forLimit = deletableCount;
+        limitFits = total + need <= limit;
+        diskFits = !free || *free + freed >= need;
+        forBoth = deletableCount;
+    }
+    const size_t toDelete = diskFits ? forBoth : forLimit;
+
+    size_t deleted = 0;
+    for (auto it = clips_.begin(); it != clips_.end() && deleted < toDelete;) {
+        const auto& [name, bytes] = it->second;
+        if (!deletable(name)) {
+            ++it;
+            continue;
+        }
+        ++deleted;
+        const fs::path p = path_ / PathOf(name);
+        std::error_code ec;
+        // Checked again right before: only a clip file of ours is ever removed.
+        const bool ours = fs::symlink_status(p, ec).type() == fs::file_type::regular;
+        if (ours && !fs::remove(p, ec)) {
+            qCWarning(lcCapture).noquote()
+                << "Cannot delete the old clip" << folder_ + QLatin1Char('/') + name << ":"
+                << QString::fromStdString(ec.message());
+            ++it;
+            continue;
+        }
+        if (ours)
+            qCInfo(lcCapture).noquote()
+                << "Deleted the oldest clip" << folder_ + QLatin1Char('/') + name
+                << (deleted <= forLimit
+                        ? QStringLiteral("(%1) to keep the folder within %2")
+                              .arg(Megabytes(bytes), Megabytes(limit))
+                        : QStringLiteral("(%1) to make room on the disk").arg(Megabytes(bytes)));
+        total_ -= bytes;
+        it = clips_.erase(it);
+    }
+    if (deleted > 0) Stamp();
+
+    if (!diskFits) {
+        *why = QStringLiteral("the disk has no room for a clip even without the old clips");
+        return false;
+    }
+    if (total_ + need > limit)
+        qCWarning(lcCapture).noquote() << "The clips in" << folder_ << "take more than the limit of"
+                                       << Megabytes(limit) << "even with every old clip gone";
+    return true;
+}
+
+void ClipFolder::Settled(const QString& file) {
+    const QFileInfo info(file);
+    if (!stamp_ || QDir::cleanPath(info.absolutePath()) != folder_) return;
+    const auto key = KeyOf(info.fileName());
+    std::error_code ec;
+    const fs::path p = PathOf(file);
+    if (key && fs::symlink_status(p, ec).type() == fs::file_type::regular) {
+        const auto bytes = int64_t(fs::file_size(p, ec));
+        if (!ec) {
+            const auto [it, added] = clips_.try_emplace(*key, info.fileName(), bytes);
+            if (!added) total_ -= it->second.second;
+            it->second.second = bytes;
+            total_ += bytes;
+        }
+    }
+    // The change was ours (a clip that held no frame was removed again).
+    Stamp();
+}
+
+}  // namespace camwarden::capgst

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <utility>
+
+namespace camwarden::capgst {
+
+// The program's own clips in one folder and the bytes they take, listed once
+// and then kept up to date, so that the oldest can go when the folder would
+// grow past its limit. Only regular files directly in the folder whose names
+// are clip names count; nothing else there is ever touched. Not thread-safe.
+class ClipFolder {
+public:
+    // What the disk has free, asked only when the folder's room is in question.
+    using FreeSpace = std::function<std::optional<int64_t>(const QString& folder)>;
+
+    explicit ClipFolder(FreeSpace freeSpace);
+
+    // "SS yyyy-mm-dd hh-mm-ss.avi", or with " (n)" before ".avi".
+    static bool IsClipName(const QString& name);
+
+    // Deletes the oldest clips until a clip of `need` bytes fits within
+    // `limit` beside the rest and the disk has room for it. Files in
+    // `inUse` (clips still being written) are never deleted. Each deletion
+    // is logged. False when the disk cannot be given the room; *why says so.
+    bool MakeRoom(const QString& folder, int64_t limit, int64_t need, const QStringList& inUse,
+                  QString* why);
+    // A clip of ours was finished in the folder (or kept as it is).
+    void Settled(const QString& file);
+
+    // What is known now, for tests and the bench.
+    int64_t ListedBytes() const { return total_; }
+    size_t ListedClips() const { return clips_.size(); }
+    int Listings() const { return listings_; }
+
+private:
+    // Oldest first: the stamp in the name, then the number a taken name got.
+    using Key = std::pair<QString, int>;
+    static std::optional<Key> KeyOf(const QString& name);
+
+    void Relist();
+    // Notes the folder as it stands after a change of our own.
+    void Stamp();
+    bool ChangedUnderUs() const;
+
+    FreeSpace freeSpace_;
+    QString folder_;
+    std::filesystem::path path_;
+    std::map<Key, std::pair<QString, int64_t>> clips_;  // name and bytes
+    int64_t total_ = 0;
+    std::optional<std::filesystem::file_time_type> stamp_;
+    int listings_ = 0;
+};
+
+}  // namespace camwarden::capgst
