@@ -11,9 +11,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -92,7 +94,7 @@ void Form1::CreateControls() {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(536, 504);
+    setFixedSize(536, 529);
     setFont(ArialBold(9));
     // The window is white by design, so its text is dark whatever the
     // desktop's scheme: light text of a dark scheme would vanish on it.
@@ -120,7 +122,7 @@ void Form1::CreateControls() {
     Timer2 = new Timer(1000, false, this);
     Timer2->setObjectName(QStringLiteral("Timer2"));
 
-    Frame6 = Make<QGroupBox>(this, "Frame6", "Startup Options", {120, 5670, 7800, 750});
+    Frame6 = Make<QGroupBox>(this, "Frame6", "Startup Options", {120, 6045, 7800, 750});
     Check3 = Make<QCheckBox>(Frame6, "Check3", "Load this software on Windows startup",
                              {240, 300, 3930, 285});
     Check8 = Make<QCheckBox>(Frame6, "Check8", "Start in system tray", {4320, 300, 2100, 285});
@@ -131,22 +133,32 @@ void Form1::CreateControls() {
     Timer1->setObjectName(QStringLiteral("Timer1"));
 
     Frame1 = Make<QGroupBox>(this, "Frame1", "Where would you like to save webcam videos?",
-                             {120, 1020, 7800, 800});
+                             {120, 1020, 7800, 1175});
     Text1 = Make<QLineEdit>(Frame1, "Text1", "Text1", {240, 300, 6615, 330});
     // Filled by itself, the box repaints alone when its caret blinks, instead
     // of having the frame behind it, title and all, drawn twice a second.
     Text1->setAutoFillBackground(true);
     PushButton1 = Make<QPushButton>(Frame1, "PushButton1", "...", {6960, 300, 585, 330});
-    ListView2 = Make<ListView>(this, "ListView2", "", {120, 1920, 7800, 1560});
-    PushButton4 = Make<QPushButton>(this, "PushButton4", kTurnOn, {120, 6540, 7800, 405});
+    // The folder size limit: whether the oldest clips go, and past how many GB.
+    Check9 = Make<QCheckBox>(Frame1, "Check9", kFolderLimitCaption, {240, 735, 5355, 285});
+    Text2 = Make<QDoubleSpinBox>(Frame1, "Text2", "", {5655, 705, 1200, 330});
+    Text2->setLocale(QLocale::c());  // "." as typed in the settings file
+    Text2->setDecimals(1);
+    Text2->setRange(kFolderLimitMinGB, kFolderLimitMaxGB);
+    Text2->setValue(kFolderLimitDefaultGB);
+    Text2->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    Text2->setAlignment(Qt::AlignRight);
+    Label1 = Make<QLabel>(Frame1, "Label1", "GB", {6960, 735, 585, 285});
+    ListView2 = Make<ListView>(this, "ListView2", "", {120, 2295, 7800, 1560});
+    PushButton4 = Make<QPushButton>(this, "PushButton4", kTurnOn, {120, 6915, 7800, 405});
     PushButton2 =
         Make<QPushButton>(this, "PushButton2", "Create 5 Second Webcam Video Now (Test Software)",
-                          {120, 7050, 7800, 405});
-    ListView1 = Make<ListView>(this, "ListView1", "", {120, 3570, 7800, 1560});
+                          {120, 7425, 7800, 405});
+    ListView1 = Make<ListView>(this, "ListView1", "", {120, 3945, 7800, 1560});
     PushButton3 =
-        Make<QPushButton>(this, "PushButton3", "Video Parameters", {120, 5210, 2520, 405});
-    PushButton6 = Make<QPushButton>(this, "PushButton6", "Video Format", {2760, 5210, 2520, 405});
-    PushButton5 = Make<QPushButton>(this, "PushButton5", "Video Source", {5400, 5210, 2520, 405});
+        Make<QPushButton>(this, "PushButton3", "Video Parameters", {120, 5585, 2520, 405});
+    PushButton6 = Make<QPushButton>(this, "PushButton6", "Video Format", {2760, 5585, 2520, 405});
+    PushButton5 = Make<QPushButton>(this, "PushButton5", "Video Source", {5400, 5585, 2520, 405});
 
     for (QPushButton* b :
          {PushButton1, PushButton2, PushButton3, PushButton4, PushButton5, PushButton6}) {
@@ -162,14 +174,19 @@ void Form1::CreateControls() {
     describe(ProgressBar1, "Progress", "Time passed until the next clip, or of the clip recording");
     describe(Text1, "Clip folder", "The folder the clips are saved in");
     describe(PushButton1, "Browse", "Choose the folder the clips are saved in");
+    describe(Check9, "Folder size limit",
+             "Delete the oldest clips when the folder holds more than the size given");
+    describe(Text2, "Folder size limit in GB", "How many gigabytes the clips may take");
+    Label1->setBuddy(Text2);
     describe(ListView2, "How often", "How often a clip is recorded");
     describe(ListView1, "Clip length", "How long each clip lasts");
 
     // Tab order as laid out: frames and the bar take no focus.
     for (QWidget* w : std::initializer_list<QWidget*>{Frame1, Frame4, Frame6, ProgressBar1})
         w->setFocusPolicy(Qt::NoFocus);
-    QWidget* order[] = {Text1,  ListView2, PushButton1, PushButton4, PushButton2, Check8,
-                        Check3, ListView1, PushButton3, PushButton5, PushButton6};
+    QWidget* order[] = {Text1,       ListView2,   PushButton1, Check9, Text2,
+                        PushButton4, PushButton2, Check8,      Check3, ListView1,
+                        PushButton3, PushButton5, PushButton6};
     for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
     for (QWidget* w : std::initializer_list<QWidget*>{
@@ -195,6 +212,8 @@ void Form1::ConnectHandlers() {
     connect(Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
     connect(Check3, &QCheckBox::toggled, this, &Form1::Check3_Click);
     connect(Check8, &QCheckBox::toggled, this, &Form1::Check8_Click);
+    connect(Check9, &QCheckBox::toggled, this, &Form1::Check9_Click);
+    connect(Text2, &QDoubleSpinBox::valueChanged, this, &Form1::Text2_Change);
     connect(cSysTray1.get(), &cSysTray::MouseUp, this, &Form1::cSysTray1_MouseUp);
 }
 
@@ -222,6 +241,7 @@ void Form1::Form_Load() {
     ErrorTrap trap(dialogs(), QStringLiteral("Form1.Form_Load"));
     // Another running instance is detected before the window is made (main).
     trap(100, [&] { FormLoading = true; });
+    LoadFolderLimit();
     trap(102, [&] { ApplySkin(*this, FolderWith(QStringLiteral("/x/o.cjs"))); });
     const QString pointer = HandCursorPath();
     if (trap.If(104, [&] { return FileExists(pointer); })) {

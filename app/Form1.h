@@ -13,7 +13,9 @@
 #include <optional>
 
 class QCheckBox;
+class QDoubleSpinBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -43,6 +45,9 @@ public:
     QGroupBox* Frame1;
     QLineEdit* Text1;
     QPushButton* PushButton1;
+    QCheckBox* Check9;      // folder size limit on or off
+    QDoubleSpinBox* Text2;  // the limit, in GB
+    QLabel* Label1;         // "GB"
     ListView* ListView2;
     QPushButton* PushButton4;
     QPushButton* PushButton2;
@@ -82,6 +87,10 @@ public:
     void Text1_Change();
     void Text1_GotFocus();
     void PushButton1_Click();
+    void Check9_Click();
+    void Text2_Change();
+    // What the clips in the folder may take, in bytes; 0 when unlimited.
+    int64_t FolderLimitBytes() const;
 
     // Driver dialogs.
     void PushButton3_Click();
@@ -123,6 +132,7 @@ private:
     // the installed data folder.
     QString FolderWith(const QString& relative) const;
     void LoadHandCursor(const QString& path);
+    void LoadFolderLimit();
 
     Platform& platform_;
     ProgramState& state_;
@@ -136,6 +146,11 @@ private:
 };
 
 // Texts the window shows.
+inline constexpr char kFolderLimitCaption[] =
+    "Delete the oldest clips when this folder holds more than";
+inline constexpr double kFolderLimitMinGB = 0.1;
+inline constexpr double kFolderLimitMaxGB = 100000;
+inline constexpr double kFolderLimitDefaultGB = 10;
 inline constexpr char kStatusOff[] = "Off.";
 inline constexpr char kStatusSwitchedOn[] = "On. Next Webcam Record will occur in:";
 inline constexpr char kStatusCountdown[] = "On. Next webcam record will occur in: ";

@@ -85,6 +85,7 @@ int16_t modCam::StartCapture(Form1& form) {
         window->SetSequenceSetup(&parms);
         window->SetSequenceSetup(nullptr);
         window->SetClipLength(form.state().ClipSeconds);
+        window->SetFolderLimit(form.FolderLimitBytes());
         if (!window->Sequence()) {
             qCWarning(lcCam) << "capture refused:" << path;
             return 1;

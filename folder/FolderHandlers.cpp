@@ -3,7 +3,10 @@
 #include "app/Helpers.h"
 #include "folder/AddFolder.h"
 
+#include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QLineEdit>
+#include <cmath>
 
 namespace camwarden {
 
@@ -29,6 +32,38 @@ void Form1::PushButton1_Click() {
     if (trap.If(106, [&] { return !Text1->text().endsWith(PathSeparator()); })) {
         trap(108, [&] { Text1->setText(Text1->text() + PathSeparator()); });
     }
+}
+
+void Form1::Check9_Click() {
+    if (FormLoading) return;
+    Untrapped("Form1.Check9_Click", [&] {
+        settings().Write(QStringLiteral("Size Limit"),
+                         Check9->isChecked() ? QStringLiteral("On") : QStringLiteral("Off"));
+    });
+}
+
+void Form1::Text2_Change() {
+    if (FormLoading) return;
+    Untrapped("Form1.Text2_Change", [&] {
+        settings().Write(QStringLiteral("Size Limit GB"), QString::number(Text2->value(), 'f', 1));
+    });
+}
+
+void Form1::LoadFolderLimit() {
+    // Not stored or stored wrong means no limit, and nothing to tell the user.
+    Untrapped("Form1.Form_Load", [&] {
+        bool ok = false;
+        const double gb = settings().Read(QStringLiteral("Size Limit GB"), QString()).toDouble(&ok);
+        const bool valid = ok && gb >= kFolderLimitMinGB && gb <= kFolderLimitMaxGB;
+        Text2->setValue(valid ? gb : kFolderLimitDefaultGB);
+        Check9->setChecked(valid && settings().Read(QStringLiteral("Size Limit"),
+                                                    QStringLiteral("Off")) == QLatin1String("On"));
+    });
+}
+
+int64_t Form1::FolderLimitBytes() const {
+    // Gigabytes as disks are sold: 10^9 bytes.
+    return Check9->isChecked() ? std::llround(Text2->value() * 1e9) : 0;
 }
 
 }  // namespace camwarden

@@ -1,5 +1,7 @@
 #include "support/FormFixture.h"
 
+#include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -55,6 +57,39 @@ TEST_F(FolderBox, FocusSelectsTheWholeText) {
     QTest::mouseClick(f.Text1, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::qWait(10);
     EXPECT_EQ(f.Text1->selectedText(), f.Text1->text());
+}
+
+// The size limit is stored the moment it is changed, restored at the next
+// start, and reaches each clip; a bad stored value means no limit, silently.
+TEST_F(FolderBox, TheSizeLimitIsStoredRestoredAndHandedToEachClip) {
+    Form1& f = Load();
+    EXPECT_FALSE(f.Check9->isChecked());
+    EXPECT_EQ(f.FolderLimitBytes(), 0);
+    settings->writes.clear();
+    f.Text2->setValue(2.5);
+    f.Check9->setChecked(true);
+    EXPECT_EQ(settings->writes, (QStringList{"Size Limit GB=2.5", "Size Limit=On"}));
+    f.Cam().RecordClip(f);
+    EXPECT_EQ(capture->folderLimit, 2'500'000'000LL);
+
+    for (const auto& [gb, on, limit] : {std::tuple{"0.5", "On", 500'000'000LL},
+                                        {"100000", "On", 100'000'000'000'000LL},
+                                        {"1,5", "On", 0LL},
+                                        {"0.05", "On", 0LL},
+                                        {"100001", "On", 0LL},
+                                        {"nan", "On", 0LL},
+                                        {"", "On", 0LL},
+                                        {"5", "on", 0LL},
+                                        {"5", "Off", 0LL}}) {
+        form.reset();
+        settings->Preset("Size Limit GB", gb);
+        settings->Preset("Size Limit", on);
+        settings->writes.clear();
+        Form1& again = Load();
+        EXPECT_EQ(again.FolderLimitBytes(), limit) << gb << " " << on;
+        EXPECT_TRUE(dialogs->shown.empty());
+        EXPECT_FALSE(settings->writes.contains(QStringLiteral("Size Limit=Off")));
+    }
 }
 
 }  // namespace

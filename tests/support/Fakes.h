@@ -128,6 +128,7 @@ public:
             return Log("SetCaptureFile " + path, "SetCaptureFile");
         }
         void SetClipLength(int32_t seconds) override { sys_.clipLength = seconds; }
+        void SetFolderLimit(int64_t bytes) override { sys_.folderLimit = bytes; }
         bool GetSequenceSetup(CaptureParms& parms) override {
             parms = sys_.parms;
             return Log("GetSequenceSetup");
@@ -164,6 +165,7 @@ public:
     CaptureParms parms;
     QString captureFile;
     int32_t clipLength = 0;
+    int64_t folderLimit = 0;
 };
 
 }  // namespace camwarden::testing
