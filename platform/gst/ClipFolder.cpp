@@ -83,6 +83,8 @@ void ClipFolder::Relist() {
         clips_[*key] = {name, int64_t(bytes)};
         total_ += int64_t(bytes);
     }
+    qCInfo(lcCapture).noquote() << "The clips in" << folder_ << "take" << Megabytes(total_)
+                                << QStringLiteral("(%1 files)").arg(clips_.size());
 }
 
 void ClipFolder::Stamp() {

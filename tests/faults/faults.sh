@@ -131,11 +131,16 @@ private_mounts() {
   fi
 }
 
-# The case's own small disk, holding the clips folder.
+# The case's own small disk (${disk_size:-16m}), holding the clips folder.
 on_own_disk() {
   private_mounts "$@"
-  mkdir -p "$work/disk" && mount -t tmpfs -o size=16m tmpfs "$work/disk"
+  mkdir -p "$work/disk" && mount -t tmpfs -o "size=${disk_size:-16m}" tmpfs "$work/disk"
   clips=$work/disk/clips
+}
+
+# Bytes the program's clips take in a folder.
+clip_bytes() {
+  find "$1" -maxdepth 1 -type f -name 'SS *.avi' -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }'
 }
 
 case $case_name in
@@ -211,6 +216,42 @@ sigkill)
   (( kept >= written - 1 )) || fail "$written whole frames were written, $kept kept"
   note "killed clip: $written whole frames written, $kept kept"
   playable "$(clips_in "$clips" | tail -1)" >/dev/null
+  ;;
+folder-limit)
+  # A folder kept within 0.1 GB: it starts nearly full of old clips beside a
+  # file and a link of the user's, and the schedule records for 3 minutes.
+  disk_size=200m on_own_disk "$@"
+  mkdir -p "$clips"
+  gst-launch-1.0 -q videotestsrc pattern=snow num-buffers=8 \
+    ! video/x-raw,width=640,height=480,framerate=15/1 ! jpegenc ! avimux \
+    ! filesink location="$work/old.avi" >/dev/null || fail "cannot make an old clip"
+  old_size=$(stat -c %s "$work/old.avi")
+  for ((i = 0; (i + 1) * old_size < 99000000; i++)); do
+    cp "$work/old.avi" "$clips/SS 2020-01-01 00-$(printf '%02d-%02d' $((i / 60)) $((i % 60))).avi"
+  done
+  oldest="$clips/SS 2020-01-01 00-00-00.avi"
+  head -c 30000000 /dev/zero >"$clips/notes.bin"
+  ln -s "$work/old.avi" "$clips/SS 2019-01-01 00-00-00.avi"
+  preset 'Size%20Limit=On' 'Size%20Limit%20GB=0.1'
+  touch "$work/started"
+  start
+  largest=0
+  for ((t = 0; t < 90; t++)); do
+    sleep 2
+    bytes=$(clip_bytes "$clips")
+    (( bytes > largest )) && largest=$bytes
+  done
+  stop
+  clip=$(find "$clips" -maxdepth 1 -type f -newer "$work/started" -name 'SS *.avi' -printf '%s\n' | sort -n | tail -1)
+  note "clips took at most $largest bytes; the largest new clip has $clip"
+  (( largest <= 100000000 + clip )) || fail "the clips took $largest bytes, past the limit and a clip"
+  ! grep -q 'clip failed\|Cannot capture\|Error capturing' "$work/log" || fail "a clip was refused"
+  (( $(grep -c 'Deleted the oldest clip' "$work/log") > 0 )) || fail "no clip was deleted"
+  [[ ! -e $oldest ]] || fail "the oldest clip is still there"
+  [[ $(stat -c %s "$clips/notes.bin") == 30000000 && -L "$clips/SS 2019-01-01 00-00-00.avi" && -s "$work/old.avi" ]] \
+    || fail "a file that is not a clip was touched"
+  while read -r f; do playable "$f" >/dev/null; done < <(find "$clips" -maxdepth 1 -type f -name 'SS *.avi' | sort)
+  note "$(grep -c 'Deleted the oldest clip' "$work/log") old clips deleted, $(grep -c 'Clip finished' "$work/log") recorded"
   ;;
 display-gone)
   command -v Xvfb >/dev/null || { echo "SKIP: no Xvfb"; exit 77; }
