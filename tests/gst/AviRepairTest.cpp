@@ -2,10 +2,13 @@
 #include <QtEndian>
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <array>
+#include <cstdio>
+#include <random>
 
 #include "AviProbe.h"
 #include "GstAvi.h"
@@ -44,6 +47,12 @@ uint32_t U32At(const QByteArray& b, qsizetype at) {
     return v;
 }
 
+QByteArray Le32(uint32_t v) {
+    QByteArray b(4, '\0');
+    qToLittleEndian(v, b.data());
+    return b;
+}
+
 // The frame counts of the main header, the stream header and the OpenDML header.
 std::array<uint32_t, 3> HeaderCounts(const QByteArray& head) {
     return {U32At(head, head.indexOf("avih") + 24), U32At(head, head.indexOf("strh") + 40),
@@ -62,6 +71,27 @@ std::vector<qsizetype> Chunks(const QByteArray& avi) {
         out.push_back(at);
         at += 8 + U32At(avi, at + 4) + (U32At(avi, at + 4) & 1);
     }
+    return out;
+}
+
+// A crash image's frames in two segments, as the muxer lays out a file past
+// 1 GiB: the first closed by its standard index and idx1, the second open.
+QByteArray TwoSegments(const QByteArray& avi, uint32_t first) {
+    const std::vector<qsizetype> chunks = Chunks(avi);
+    const auto chunk = [&](size_t i) {
+        return avi.mid(chunks[i], 8 + U32At(avi, chunks[i] + 4) + (U32At(avi, chunks[i] + 4) & 1));
+    };
+    QByteArray out = avi.left(chunks[0]);
+    QByteArray ix = "ix00" + Le32(24 + 8 * first) + QByteArray::fromHex("02000001") + Le32(first) +
+                    "00db" + QByteArray(12, '\0');
+    QByteArray idx1 = "idx1" + Le32(16 * first);
+    for (uint32_t i = 0; i < first; ++i) {
+        ix += Le32(chunks[i] + 8) + Le32(U32At(avi, chunks[i] + 4));
+        idx1 += "00db" + Le32(0x12) + Le32(chunks[i]) + Le32(U32At(avi, chunks[i] + 4));
+        out += chunk(i);
+    }
+    out += ix + idx1 + "RIFF" + Le32(12) + "AVIXLIST" + Le32(0) + "movi";
+    for (size_t i = first; i < chunks.size(); ++i) out += chunk(i);
     return out;
 }
 
@@ -137,6 +167,112 @@ TEST_F(AviRepairTest, WithoutRoomForTheIndexFramesAreGivenUpFromTheEndUntilItFit
     const AviRepair none = Repair(FullDisk(path_));
     EXPECT_FALSE(none.ok || none.changed);
     EXPECT_EQ(ReadAll(path_), headerOnly);
+}
+
+// Damage where the muxer's structure lies: chunk ids and sizes, lists inside
+// lists, header fields, and where the file ends.
+class Mutator {
+public:
+    Mutator(const QByteArray& sample, uint32_t seed) : rng_(seed) {
+        for (const char* id : {"RIFF", "LIST", "AVIX", "hdrl", "avih", "strl", "strh", "indx",
+                               "JUNK", "odml", "dmlh", "movi", "00db", "01wb", "ix00", "idx1"})
+            for (qsizetype at = sample.indexOf(id); at >= 0; at = sample.indexOf(id, at + 1))
+                marks_.push_back(at);
+    }
+
+    QByteArray Damage(QByteArray b) {
+        for (qsizetype n = 1 + Pick(3); n > 0; --n) {
+            const qsizetype at = Mark();
+            switch (Pick(6)) {
+                case 0:
+                    Put(b, at + 4, Le32(Number(at + 8 <= b.size() ? U32At(b, at + 4) : 0)));
+                    break;
+                case 1:
+                    Put(b, at, b.mid(Mark(), 4));
+                    break;
+                case 2:
+                    Put(b, Pick(2) ? Pick(1024) : at + Pick(16) - 8,
+                        QByteArray(1, char(Pick(256))));
+                    break;
+                case 3:
+                    b.truncate(Pick(2) ? Pick(b.size() + 1) : at + Pick(24));
+                    break;
+                case 4:
+                    Put(b, Pick(800) & ~3, Le32(Number(Pick(100))));
+                    break;
+                default:
+                    for (qsizetype i = at; Pick(8); i += 12)
+                        Put(b, i, "LIST" + Le32(Number(b.size() - i)) + b.mid(at + 8, 4));
+            }
+        }
+        return b;
+    }
+
+private:
+    qsizetype Pick(qsizetype n) { return n > 0 ? qsizetype(rng_() % uint64_t(n)) : 0; }
+    qsizetype Mark() { return marks_[size_t(Pick(qsizetype(marks_.size())))]; }
+
+    uint32_t Number(uint32_t old) {
+        const std::array<uint32_t, 14> picks = {
+            0,       4,       8,       24,      0x7fffffffu, 0xffffffffu, 1u << 30,
+            old + 1, old - 1, old + 8, old - 8, old * 2,     old / 2,     uint32_t(rng_())};
+        return picks[Pick(picks.size())];
+    }
+
+    static void Put(QByteArray& b, qsizetype at, const QByteArray& bytes) {
+        if (at >= 0 && at + bytes.size() <= b.size()) b.replace(at, bytes.size(), bytes);
+    }
+
+    std::mt19937_64 rng_;
+    std::vector<qsizetype> marks_;
+};
+
+// A bounded run here; bench/avi_fuzz_bench.sh runs it for as long as asked.
+TEST_F(AviRepairTest, DamagedFilesNeverCrashGrowOrChangeWhenNotUnderstood) {
+    // Two segments, as the muxer writes past 1 GiB, open and then finished.
+    const QByteArray twoOpen = TwoSegments(crashed_, 7);
+    ASSERT_TRUE(WriteAll(path_, twoOpen));
+    const AviRepair two = Repair(path_);
+    ASSERT_TRUE(two.ok) << two.error.toStdString();
+    ASSERT_EQ(two.frames, 20u);
+    EXPECT_EQ(testing::CountAviPackets(path_).packets, 20);
+    EXPECT_EQ(testing::ReadAviWithGStreamer(path_).buffers, 20);
+    const QByteArray twoFinished = ReadAll(path_);
+    const std::array<QByteArray, 4> samples = {crashed_, finished_, twoOpen, twoFinished};
+
+    const long long runs =
+        qEnvironmentVariable("AVI_FUZZ_RUNS", QStringLiteral("3000")).toLongLong();
+    const uint32_t seed = qEnvironmentVariable("AVI_FUZZ_SEED", QStringLiteral("1")).toUInt();
+    std::vector<Mutator> mutators;
+    mutators.reserve(samples.size());
+    for (const QByteArray& s : samples) mutators.emplace_back(s, seed);
+    std::array<long long, 3> outcomes{};  // repaired, already whole, left as it was
+    QElapsedTimer clock;
+    clock.start();
+    long long run = 0;
+    for (; run < runs && !HasFailure(); ++run) {
+        SCOPED_TRACE(QStringLiteral("seed %1, run %2").arg(seed).arg(run).toStdString());
+        const size_t which = size_t(run) % samples.size();
+        const QByteArray damaged = mutators[which].Damage(samples[which]);
+        ASSERT_TRUE(WriteAll(path_, damaged));
+        const AviRepair r = Repair(path_);
+        const QByteArray after = ReadAll(path_);
+        ++outcomes[r.ok ? (r.changed ? 0 : 1) : 2];
+        if (!r.ok || !r.changed) {
+            EXPECT_FALSE(r.changed) << r.error.toStdString();
+            EXPECT_EQ(after, damaged);
+            continue;
+        }
+        // Past the old end goes at most a pad byte and the new index.
+        EXPECT_LE(after.size(), damaged.size() + qsizetype(1 + 8 + 24 + 24 * r.frames));
+        const AviRepair again = Repair(path_);
+        EXPECT_TRUE(again.ok && !again.changed) << again.error.toStdString();
+        EXPECT_EQ(again.frames, r.frames);
+    }
+    std::printf(
+        "%lld damaged files in %lld ms: %lld repaired, %lld already whole, %lld left as "
+        "they were\n",
+        run, clock.elapsed(), outcomes[0], outcomes[1], outcomes[2]);
 }
 
 // Past 1 GiB the muxer goes on in a second RIFF segment: every whole frame of
