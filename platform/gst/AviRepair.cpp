@@ -1,197 +1,619 @@
 #include "platform/gst/AviRepair.h"
 
+#include <QFile>
 #include <QFileDevice>
 #include <QtEndian>
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <vector>
 
 namespace camwarden::capgst {
 namespace {
 
-// What the muxer marks every video chunk with: a key frame (MJPEG frames
-// all are), plus the flag it always sets beside it.
+// The muxer starts a new RIFF segment before one reaches 1 GiB, so no chunk
+// it writes is larger: a bigger size is damage, not a torn frame.
+constexpr uint32_t kMaxChunk = 1u << 30;
+// Bounds what a damaged file can make the walk hold: a day and a half of
+// frames at 30 per second.
+constexpr size_t kMaxChunks = size_t{1} << 22;
+constexpr int kMaxHeaderChunks = 64;
+// What the muxer marks every video chunk with in idx1: a key frame (MJPEG
+// frames all are), plus the flag it always sets beside it.
 constexpr uint32_t kKeyFrameFlags = 0x12;
+constexpr uint32_t kHasIndex = 0x10;
+constexpr qint64 kU32Max = std::numeric_limits<uint32_t>::max();
+// The fixed part of a super index and of a standard index, after the chunk
+// header.
+constexpr qint64 kSuperHead = 24;
+constexpr qint64 kIxHead = 24;
 
-struct ChunkHeader {
-    char id[4];
-    uint32_t size;
-};
-
-struct Entry {
-    char id[4];
-    qint64 offset;  // of the chunk header, from the start of the file
-    uint32_t size;
-};
-
-std::optional<ChunkHeader> ReadHeader(QFileDevice& f, qint64 pos) {
-    char raw[8];
-    if (!f.seek(pos) || f.read(raw, 8) != 8) return std::nullopt;
-    ChunkHeader h{};
-    std::memcpy(h.id, raw, 4);
-    h.size = qFromLittleEndian<uint32_t>(raw + 4);
-    return h;
-}
+using FourCC = std::array<char, 4>;
 
 bool Is(const char* id, const char* fourcc) {
     return std::memcmp(id, fourcc, 4) == 0;
-}
-
-bool ReadFourcc(QFileDevice& f, qint64 pos, char* out) {
-    return f.seek(pos) && f.read(out, 4) == 4;
-}
-
-bool WriteAt(QFileDevice& f, qint64 pos, const QByteArray& bytes) {
-    return f.seek(pos) && f.write(bytes) == bytes.size() && f.flush();
-}
-
-bool WriteU32(QFileDevice& f, qint64 pos, uint32_t value) {
-    char raw[4];
-    qToLittleEndian(value, raw);
-    return WriteAt(f, pos, QByteArray(raw, 4));
-}
-
-qint64 Padded(uint32_t size) {
-    return qint64(size) + (size & 1);
 }
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// A chunk the muxer writes inside the movie list.
-bool IsStreamChunk(const char* id) {
-    return (IsDigit(id[0]) && IsDigit(id[1])) || Is(id, "JUNK") || (id[0] == 'i' && id[1] == 'x');
+bool IsVideoId(const char* id) {
+    return IsDigit(id[0]) && IsDigit(id[1]) && id[2] == 'd' && (id[3] == 'b' || id[3] == 'c');
 }
 
-bool IsVideoFrame(const char* id) {
-    return IsDigit(id[0]) && IsDigit(id[1]) && id[2] == 'd' && (id[3] == 'c' || id[3] == 'b');
+void PutU32(char* p, uint32_t v) {
+    qToLittleEndian(v, p);
 }
 
-struct Layout {
-    qint64 avihData = -1;
-    qint64 strhData = -1;  // the first stream's: the video
-    qint64 dmlhData = -1;
-    qint64 moviList = -1;
+struct Chunk {
+    qint64 pos = 0;  // of its header
+    uint32_t size = 0;
+    qint64 End() const { return pos + 8 + qint64(size) + (size & 1); }
 };
 
-void WalkHeaderList(QFileDevice& f, qint64 pos, qint64 end, Layout& out) {
-    while (pos + 8 <= end) {
-        const auto h = ReadHeader(f, pos);
-        if (!h) return;
-        if (Is(h->id, "LIST")) {
-            char type[4];
-            if (!ReadFourcc(f, pos + 8, type)) return;
-            if (Is(type, "strl") || Is(type, "odml"))
-                WalkHeaderList(f, pos + 12, std::min(end, pos + 8 + qint64(h->size)), out);
-        } else if (Is(h->id, "avih") && h->size >= 56 && out.avihData < 0) {
-            out.avihData = pos + 8;
-        } else if (Is(h->id, "strh") && h->size >= 56 && out.strhData < 0) {
-            out.strhData = pos + 8;
-        } else if (Is(h->id, "dmlh") && h->size >= 4 && out.dmlhData < 0) {
-            out.dmlhData = pos + 8;
-        }
-        pos += 8 + Padded(h->size);
-    }
+struct Segment {
+    qint64 riff = 0;  // its RIFF header
+    qint64 movi = 0;  // its movi LIST header
+    std::vector<Chunk> frames;
+    std::optional<Chunk> ix;    // its standard index
+    std::optional<Chunk> idx1;  // the first segment's old-style index
+};
+
+struct Layout {
+    qint64 avih = -1;  // data positions
+    qint64 strh = -1;
+    qint64 dmlh = -1;
+    uint32_t avihFlags = 0;
+    uint32_t strhBufferSize = 0;
+    std::optional<Chunk> superIndex;  // the room the muxer keeps for it
+    FourCC tag{};                     // of the video chunks
+    bool tagKnown = false;
+    qint64 movi = -1;
+    std::vector<Segment> segments;
+    qint64 wholeEnd = 0;  // where the whole chunks end; one past the file when a pad byte is torn
+    uint32_t largestFrame = 0;
+};
+
+// The first segment closes with both indexes, every other one with its
+// standard index alone.
+bool Closed(const Segment& s, bool first) {
+    return s.ix && (!first || s.idx1);
 }
 
-QByteArray IndexBytes(const std::vector<Entry>& entries, size_t count) {
+// Whether the file's last segment still lacks the index that ends it: a file
+// of one segment ends with idx1, one of several with a standard index.
+bool LastIsOpen(const std::vector<Segment>& segments) {
+    return segments.size() == 1 ? !segments[0].idx1 : !segments.back().ix;
+}
+
+// Reads the file's structure without writing: the header lists, then every
+// chunk header of every segment, seeking from one to the next.
+class Walk {
+public:
+    explicit Walk(QFileDevice& f) : f_(f), size_(f.size()) {}
+
+    bool Run(Layout& l) { return Headers(l) && Movie(l) && Indexes(l); }
+    QString error;
+
+private:
+    struct Head {
+        char id[4];
+        uint32_t size;
+    };
+
+    bool Fail(const QString& why) {
+        if (error.isEmpty()) error = why;
+        return false;
+    }
+
+    bool Read(qint64 pos, char* out, qint64 n) {
+        if (pos < 0 || n < 0 || pos > size_ - n)
+            return Fail(QStringLiteral("the file ends inside its header"));
+        if (!f_.seek(pos) || f_.read(out, n) != n)
+            return Fail(QStringLiteral("cannot read the file: %1").arg(f_.errorString()));
+        return true;
+    }
+
+    bool ReadHead(qint64 pos, Head& h) {
+        char raw[8];
+        if (!Read(pos, raw, 8)) return false;
+        std::memcpy(h.id, raw, 4);
+        h.size = qFromLittleEndian<uint32_t>(raw + 4);
+        return true;
+    }
+
+    // Visits the chunks of a header list; each must lie wholly inside it.
+    template <typename Visit>
+    bool Children(qint64 pos, qint64 end, Visit&& visit) {
+        for (int n = 0; pos + 8 <= end; ++n) {
+            if (n == kMaxHeaderChunks) return Fail(QStringLiteral("a header list is too long"));
+            Head h{};
+            if (!ReadHead(pos, h)) return false;
+            const qint64 dataEnd = pos + 8 + qint64(h.size);
+            if (dataEnd > end) return Fail(QStringLiteral("a header chunk runs past its list"));
+            if (!visit(h, pos, dataEnd)) return false;
+            pos = dataEnd + (h.size & 1);
+        }
+        return true;
+    }
+
+    bool ListType(qint64 pos, const Head& h, char* type) {
+        return h.size >= 4 && Read(pos + 8, type, 4);
+    }
+
+    bool Headers(Layout& l) {
+        char riff[12];
+        if (size_ < 12 || !Read(0, riff, 12) || !Is(riff, "RIFF") || !Is(riff + 8, "AVI ")) {
+            error.clear();
+            return Fail(QStringLiteral("not an AVI file"));
+        }
+        const QString incomplete = QStringLiteral("the file's header is incomplete");
+        bool hdrl = false;
+        qint64 pos = 12;
+        for (int n = 0;; ++n) {
+            if (n == kMaxHeaderChunks || size_ - pos < 12) return Fail(incomplete);
+            char raw[12];
+            if (!Read(pos, raw, 12)) return false;
+            const auto size = qFromLittleEndian<uint32_t>(raw + 4);
+            if (Is(raw, "LIST") && Is(raw + 8, "movi")) break;
+            const qint64 end = pos + 8 + qint64(size);
+            if (end > size_) return Fail(incomplete);
+            if (Is(raw, "LIST") && Is(raw + 8, "hdrl")) {
+                if (hdrl) return Fail(QStringLiteral("the file has two headers"));
+                hdrl = true;
+                if (!HeaderList(pos + 12, end, l)) return false;
+            }
+            pos = end + (size & 1);
+        }
+        l.movi = pos;
+        if (!hdrl || l.avih < 0 || l.strh < 0) return Fail(incomplete);
+        return true;
+    }
+
+    bool HeaderList(qint64 begin, qint64 end, Layout& l) {
+        int streams = 0;
+        return Children(begin, end, [&](const Head& h, qint64 pos, qint64 dataEnd) {
+            char type[4];
+            if (Is(h.id, "avih")) {
+                char avih[56];
+                if (l.avih >= 0 || h.size < 56)
+                    return Fail(QStringLiteral("the main header is not the muxer's"));
+                l.avih = pos + 8;
+                if (!Read(l.avih, avih, 56)) return false;
+                l.avihFlags = qFromLittleEndian<uint32_t>(avih + 12);
+            } else if (Is(h.id, "LIST") && ListType(pos, h, type)) {
+                if (Is(type, "strl")) {
+                    if (++streams > 1)
+                        return Fail(QStringLiteral("the file has more than one stream"));
+                    return StreamList(pos + 12, dataEnd, l);
+                }
+                if (Is(type, "odml")) return OdmlList(pos + 12, dataEnd, l);
+            }
+            return error.isEmpty();
+        });
+    }
+
+    bool StreamList(qint64 begin, qint64 end, Layout& l) {
+        return Children(begin, end, [&](const Head& h, qint64 pos, qint64) {
+            if (Is(h.id, "strh")) {
+                char strh[56];
+                if (l.strh >= 0 || h.size < 56 || !Read(pos + 8, strh, 56) || !Is(strh, "vids"))
+                    return Fail(QStringLiteral("the stream is not the muxer's video stream"));
+                l.strh = pos + 8;
+                l.strhBufferSize = qFromLittleEndian<uint32_t>(strh + 36);
+            } else if ((Is(h.id, "indx") || Is(h.id, "JUNK")) && h.size >= kSuperHead) {
+                // The muxer keeps this room from the start, as JUNK until it
+                // has a second segment to list.
+                char head[kSuperHead];
+                if (!Read(pos + 8, head, kSuperHead)) return false;
+                const bool ofIndexes = qFromLittleEndian<uint16_t>(head) == 4 && head[2] == 0 &&
+                                       head[3] == 0 && IsVideoId(head + 8);
+                if (!ofIndexes) {
+                    if (Is(h.id, "indx"))
+                        return Fail(QStringLiteral("a super index the muxer does not write"));
+                    return true;
+                }
+                if (l.superIndex) return Fail(QStringLiteral("the stream has two super indexes"));
+                l.superIndex = Chunk{pos, h.size};
+                std::memcpy(l.tag.data(), head + 8, 4);
+                l.tagKnown = true;
+            }
+            return true;
+        });
+    }
+
+    bool OdmlList(qint64 begin, qint64 end, Layout& l) {
+        return Children(begin, end, [&](const Head& h, qint64 pos, qint64) {
+            if (Is(h.id, "dmlh") && h.size >= 4) {
+                if (l.dmlh >= 0) return Fail(QStringLiteral("the file has two frame totals"));
+                l.dmlh = pos + 8;
+            }
+            return true;
+        });
+    }
+
+    // The movie lists' own sizes may still be the writer's placeholders: go
+    // by the chunks that are wholly in the file, and stop at the torn one.
+    bool Movie(Layout& l) {
+        l.segments.push_back(Segment{0, l.movi, {}, {}, {}});
+        qint64 pos = l.movi + 12;
+        bool afterIdx1 = false;
+        size_t chunks = 0;
+        while (size_ - pos >= 8) {
+            Head h{};
+            if (!ReadHead(pos, h)) return false;
+            if (++chunks > kMaxChunks) return Fail(QStringLiteral("the file has too many chunks"));
+            Segment& seg = l.segments.back();
+            if (Is(h.id, "RIFF")) {
+                if (!Closed(seg, l.segments.size() == 1))
+                    return Fail(QStringLiteral("a segment ends without its index"));
+                if (size_ - pos < 24) break;
+                char raw[24];
+                if (!Read(pos, raw, 24)) return false;
+                if (!Is(raw + 8, "AVIX") || !Is(raw + 12, "LIST") || !Is(raw + 20, "movi"))
+                    return Fail(QStringLiteral("a segment the muxer does not write"));
+                l.segments.push_back(Segment{pos, pos + 12, {}, {}, {}});
+                afterIdx1 = false;
+                pos += 24;
+                continue;
+            }
+            if (afterIdx1) return Fail(QStringLiteral("the file goes on after its index"));
+            if (h.size > kMaxChunk)
+                return Fail(QStringLiteral("a chunk is larger than any the muxer writes"));
+            // A chunk whose data is all there is whole, even if its pad byte is not.
+            const bool whole = qint64(h.size) <= size_ - pos - 8;
+            const Chunk c{pos, h.size};
+            if (Is(h.id, "idx1")) {
+                if (l.segments.size() > 1)
+                    return Fail(QStringLiteral("an old-style index after the first segment"));
+                if (!whole) break;
+                seg.idx1 = c;
+                afterIdx1 = true;
+            } else if (seg.ix) {
+                return Fail(QStringLiteral("a segment goes on after its index"));
+            } else if (IsVideoId(h.id)) {
+                if (!l.tagKnown) {
+                    std::memcpy(l.tag.data(), h.id, 4);
+                    l.tagKnown = true;
+                }
+                if (!Is(h.id, l.tag.data()))
+                    return Fail(QStringLiteral("the file has more than one stream"));
+                if (!whole) break;
+                seg.frames.push_back(c);
+                l.largestFrame = std::max(l.largestFrame, h.size);
+            } else if (h.id[0] == 'i' && h.id[1] == 'x' && l.tagKnown && h.id[2] == l.tag[0] &&
+                       h.id[3] == l.tag[1]) {
+                if (!whole) break;
+                seg.ix = c;
+            } else if (Is(h.id, "JUNK")) {
+                if (!whole) break;
+            } else {
+                return Fail(QStringLiteral("a chunk the muxer does not write"));
+            }
+            pos = c.End();
+        }
+        l.wholeEnd = pos;
+        return true;
+    }
+
+    // Indexes the muxer finished must agree with the frames; one that does
+    // not means the file is not what the walk takes it for.
+    bool Indexes(const Layout& l) {
+        for (const Segment& s : l.segments) {
+            if (s.ix && !StandardIndexAgrees(s, l)) return false;
+            if (s.idx1 && !OldIndexAgrees(s, l)) return false;
+        }
+        return true;
+    }
+
+    bool StandardIndexAgrees(const Segment& s, const Layout& l) {
+        const QString wrong = QStringLiteral("a segment's index does not match its frames");
+        const qint64 n = qint64(s.frames.size());
+        if (qint64(s.ix->size) != kIxHead + 8 * n) return Fail(wrong);
+        QByteArray raw(s.ix->size, Qt::Uninitialized);
+        if (!Read(s.ix->pos + 8, raw.data(), raw.size())) return false;
+        const char* p = raw.constData();
+        if (qFromLittleEndian<uint16_t>(p) != 2 || p[2] != 0 || p[3] != 1 ||
+            qFromLittleEndian<uint32_t>(p + 4) != n || !Is(p + 8, l.tag.data()))
+            return Fail(wrong);
+        const auto base = qFromLittleEndian<quint64>(p + 12);
+        if (base > quint64(size_)) return Fail(wrong);
+        for (qint64 i = 0; i < n; ++i) {
+            const char* e = p + kIxHead + 8 * i;
+            const Chunk& c = s.frames[size_t(i)];
+            if (base + qFromLittleEndian<uint32_t>(e) != quint64(c.pos + 8) ||
+                (qFromLittleEndian<uint32_t>(e + 4) & 0x7fffffffu) != c.size)
+                return Fail(wrong);
+        }
+        return true;
+    }
+
+    // The muxer's entries count from the file's start.
+    bool OldIndexAgrees(const Segment& s, const Layout& l) {
+        const QString wrong = QStringLiteral("the index does not match the frames");
+        const qint64 n = qint64(s.frames.size());
+        if (qint64(s.idx1->size) != 16 * n) return Fail(wrong);
+        QByteArray raw(s.idx1->size, Qt::Uninitialized);
+        if (!Read(s.idx1->pos + 8, raw.data(), raw.size())) return false;
+        for (qint64 i = 0; i < n; ++i) {
+            const char* e = raw.constData() + 16 * i;
+            const Chunk& c = s.frames[size_t(i)];
+            if (!Is(e, l.tag.data()) || qFromLittleEndian<uint32_t>(e + 8) != c.pos ||
+                qFromLittleEndian<uint32_t>(e + 12) != c.size)
+                return Fail(wrong);
+        }
+        return true;
+    }
+
+    QFileDevice& f_;
+    const qint64 size_;
+};
+
+struct Patch {
+    qint64 pos;
+    QByteArray bytes;
+};
+
+// Where everything goes once the last segment keeps `keep` of its frames.
+struct Plan {
+    qint64 tailPos = 0;  // the new index, written where the whole chunks end
+    QByteArray tail;
+    qint64 end = 0;  // the file's new length
+    std::vector<Patch> patches;
+    uint64_t frames = 0;
+};
+
+QByteArray U32(uint32_t v) {
+    QByteArray b(4, Qt::Uninitialized);
+    PutU32(b.data(), v);
+    return b;
+}
+
+QByteArray OldIndex(const std::vector<Chunk>& frames, size_t count, const FourCC& tag) {
     QByteArray idx(8 + qsizetype(count) * 16, Qt::Uninitialized);
     char* p = idx.data();
-    constexpr char kIndexId[4] = {'i', 'd', 'x', '1'};
-    std::memcpy(p, kIndexId, sizeof kIndexId);
-    qToLittleEndian(uint32_t(count * 16), p + 4);
+    std::copy_n("idx1", 4, p);
+    PutU32(p + 4, uint32_t(count * 16));
     p += 8;
     for (size_t i = 0; i < count; ++i, p += 16) {
-        std::memcpy(p, entries[i].id, 4);
-        qToLittleEndian(IsVideoFrame(entries[i].id) ? kKeyFrameFlags : 0u, p + 4);
-        qToLittleEndian(uint32_t(entries[i].offset), p + 8);
-        qToLittleEndian(entries[i].size, p + 12);
+        std::memcpy(p, tag.data(), 4);
+        PutU32(p + 4, kKeyFrameFlags);
+        PutU32(p + 8, uint32_t(frames[i].pos));
+        PutU32(p + 12, frames[i].size);
     }
     return idx;
 }
 
+// Entries point at the frame data and count from the segment's RIFF header,
+// as the muxer's do.
+QByteArray StandardIndex(const std::vector<Chunk>& frames, size_t count, const FourCC& tag,
+                         qint64 base) {
+    QByteArray ix(8 + kIxHead + qsizetype(count) * 8, '\0');
+    char* p = ix.data();
+    p[0] = 'i';
+    p[1] = 'x';
+    p[2] = tag[0];
+    p[3] = tag[1];
+    PutU32(p + 4, uint32_t(kIxHead + qint64(count) * 8));
+    qToLittleEndian<uint16_t>(2, p + 8);
+    p[11] = 1;  // an index of chunks
+    PutU32(p + 12, uint32_t(count));
+    std::memcpy(p + 16, tag.data(), 4);
+    qToLittleEndian<quint64>(quint64(base), p + 20);
+    p += 8 + kIxHead;
+    for (size_t i = 0; i < count; ++i, p += 8) {
+        PutU32(p, uint32_t(frames[i].pos + 8 - base));
+        PutU32(p + 4, frames[i].size);
+    }
+    return ix;
+}
+
+struct SuperEntry {
+    qint64 pos;
+    uint32_t size;
+    uint32_t frames;
+};
+
+std::optional<Plan> MakePlan(const Layout& l, qint64 fileSize, size_t keep, QString& error) {
+    const auto fail = [&](const QString& why) {
+        error = why;
+        return std::nullopt;
+    };
+    Plan plan;
+    size_t count = l.segments.size();
+    const bool open = LastIsOpen(l.segments);
+    // An open segment of the file's end that keeps no frame goes altogether.
+    if (open && count > 1 && keep == 0) --count;
+    const bool lastOpen = open && count == l.segments.size();
+
+    std::vector<SuperEntry> super;
+    uint64_t firstFrames = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const Segment& s = l.segments[i];
+        const bool first = i == 0;
+        const bool tail = lastOpen && i + 1 == count;
+        const size_t frames = tail ? keep : s.frames.size();
+        qint64 moviEnd = 0;
+        qint64 end = 0;
+        bool indexed = s.ix.has_value();
+        Chunk ix = s.ix.value_or(Chunk{});
+        if (!tail) {
+            moviEnd = first ? s.idx1->pos : s.ix->End();
+            end = first ? s.idx1->End() : moviEnd;
+        } else {
+            qint64 at = l.wholeEnd;
+            if (keep < s.frames.size()) {
+                at = keep ? s.frames[keep - 1].End() : s.movi + 12;
+                indexed = false;
+            }
+            plan.tailPos = at;
+            if (at > fileSize) {
+                plan.tail.append('\0');  // the last frame's pad byte
+                plan.tailPos = fileSize;
+            }
+            if (first) {
+                plan.tail += OldIndex(s.frames, frames, l.tag);
+                moviEnd = at;
+            } else {
+                indexed = true;
+                ix = Chunk{at, uint32_t(kIxHead + qint64(frames) * 8)};
+                plan.tail += StandardIndex(s.frames, frames, l.tag, s.riff);
+                moviEnd = at + 8 + kIxHead + qint64(frames) * 8;
+            }
+            end = plan.tailPos + plan.tail.size();
+        }
+        if (frames > 0) {
+            const Chunk& lastFrame = s.frames[frames - 1];
+            if (first ? lastFrame.pos > kU32Max : lastFrame.pos + 8 - s.riff > kU32Max)
+                return fail(QStringLiteral("a segment is too large for its index"));
+        }
+        if (end - s.riff - 8 > kU32Max)
+            return fail(QStringLiteral("a segment is too large for its header"));
+        if (indexed) super.push_back({ix.pos, uint32_t(8 + ix.size), uint32_t(frames)});
+        if (first) firstFrames = frames;
+        plan.frames += frames;
+        plan.end = end;
+        plan.patches.push_back({s.riff + 4, U32(uint32_t(end - s.riff - 8))});
+        plan.patches.push_back({s.movi + 4, U32(uint32_t(moviEnd - s.movi - 8))});
+    }
+
+    if (l.superIndex) {
+        const Chunk& slot = *l.superIndex;
+        const size_t room = size_t(slot.size - kSuperHead) / 16;
+        if (super.size() > room)
+            return fail(QStringLiteral("more segments than the super index has room for"));
+        QByteArray b(8 + kSuperHead + qsizetype(room) * 16, '\0');
+        char* p = b.data();
+        // Until there is a segment index to list, the muxer leaves it JUNK.
+        std::copy_n(super.empty() ? "JUNK" : "indx", 4, p);
+        PutU32(p + 4, slot.size);
+        qToLittleEndian<uint16_t>(4, p + 8);
+        PutU32(p + 12, uint32_t(super.size()));
+        std::memcpy(p + 16, l.tag.data(), 4);
+        p += 8 + kSuperHead;
+        for (const SuperEntry& e : super) {
+            qToLittleEndian<quint64>(quint64(e.pos), p);
+            PutU32(p + 8, e.size);
+            PutU32(p + 12, e.frames);
+            p += 16;
+        }
+        plan.patches.push_back({slot.pos, b});
+    } else if (count > 1) {
+        return fail(QStringLiteral("no room for a super index to list the segments"));
+    }
+
+    // The counts as the muxer writes them: the main header holds the first
+    // segment's frames, the stream header and the OpenDML header all of them.
+    plan.patches.push_back({l.avih + 12, U32(l.avihFlags | kHasIndex)});
+    plan.patches.push_back({l.avih + 16, U32(uint32_t(firstFrames))});
+    plan.patches.push_back({l.strh + 32, U32(uint32_t(plan.frames))});
+    plan.patches.push_back({l.strh + 36, U32(std::max(l.strhBufferSize, l.largestFrame))});
+    if (l.dmlh >= 0) plan.patches.push_back({l.dmlh, U32(uint32_t(plan.frames))});
+    return plan;
+}
+
+bool WriteAt(QFileDevice& f, qint64 pos, const char* data, qint64 n) {
+    return n == 0 || (f.seek(pos) && f.write(data, n) == n);
+}
+
+bool Holds(QFileDevice& f, const Patch& p) {
+    return f.seek(p.pos) && f.read(p.bytes.size()) == p.bytes;
+}
+
 }  // namespace
 
-AviRepair RepairAvi(QFileDevice& f) {
+AviRepair RepairAvi(QFileDevice& file) {
     AviRepair r;
-    const qint64 size = f.size();
-    char riff[12];
-    if (size < 12 || !f.seek(0) || f.read(riff, 12) != 12 || !Is(riff, "RIFF") ||
-        !Is(riff + 8, "AVI ")) {
-        r.error = QStringLiteral("not an AVI file");
+    // Chunk headers lie far apart: through a buffer each would pull in a
+    // buffer's worth of frame data, and a write the disk refused would stay
+    // queued to be written later.
+    QFile direct;
+    QFileDevice* io = &file;
+    if (file.isOpen() && !file.openMode().testFlag(QIODevice::Unbuffered) && file.handle() >= 0) {
+        if (!file.flush()) {
+            r.error = file.errorString();
+            return r;
+        }
+        const auto mode = file.openMode() & QIODevice::ReadWrite;
+        if (direct.open(file.handle(), mode | QIODevice::Unbuffered, QFileDevice::DontCloseHandle))
+            io = &direct;
+    }
+    QFileDevice& f = *io;
+    if (!f.isReadable()) {
+        r.error = QStringLiteral("the file is not open for reading");
         return r;
     }
 
+    const qint64 size = f.size();
     Layout layout;
-    for (qint64 pos = 12; pos + 12 <= size;) {
-        const auto h = ReadHeader(f, pos);
-        char type[4];
-        if (!h || !ReadFourcc(f, pos + 8, type)) break;
-        if (Is(h->id, "LIST") && Is(type, "hdrl")) {
-            WalkHeaderList(f, pos + 12, std::min(size, pos + 8 + qint64(h->size)), layout);
-        } else if (Is(h->id, "LIST") && Is(type, "movi")) {
-            layout.moviList = pos;
+    Walk walk(f);
+    if (!walk.Run(layout)) {
+        r.error = walk.error;
+        return r;
+    }
+    size_t keep = LastIsOpen(layout.segments) ? layout.segments.back().frames.size() : 0;
+    std::optional<Plan> plan = MakePlan(layout, size, keep, r.error);
+    if (!plan) return r;
+
+    std::vector<const Patch*> pending;
+    for (const Patch& p : plan->patches)
+        if (!Holds(f, p)) pending.push_back(&p);
+    if (plan->tail.isEmpty() && plan->end == size && pending.empty()) {
+        r.ok = true;
+        r.frames = plan->frames;
+        return r;
+    }
+    if (!f.isWritable()) {
+        r.error = QStringLiteral("the file is not open for writing");
+        return r;
+    }
+
+    // What goes past the old end needs room on the disk: write it first, so
+    // that when there is none the frames are still as they were, and give up
+    // frames from the end until the index fits.
+    for (;;) {
+        const qint64 inside = std::clamp<qint64>(size - plan->tailPos, 0, plan->tail.size());
+        const char* t = plan->tail.constData();
+        if (WriteAt(f, plan->tailPos + inside, t + inside, plan->tail.size() - inside)) {
+            if (!WriteAt(f, plan->tailPos, t, inside)) {
+                r.changed = true;
+                r.error = f.errorString();
+                return r;
+            }
             break;
         }
-        pos += 8 + Padded(h->size);
-    }
-    if (layout.avihData < 0 || layout.strhData < 0 || layout.moviList < 0) {
-        r.error = QStringLiteral("the file's header is incomplete");
-        return r;
-    }
-
-    // The movie list's own size may still be the writer's placeholder: go by
-    // the chunks that are wholly in the file.
-    std::vector<Entry> entries;
-    qint64 pos = layout.moviList + 12;
-    while (pos + 8 <= size) {
-        const auto h = ReadHeader(f, pos);
-        if (!h || !IsStreamChunk(h->id) || pos + 8 + qint64(h->size) > size) break;
-        if (!Is(h->id, "JUNK") && !(h->id[0] == 'i' && h->id[1] == 'x')) {
-            Entry e{};
-            std::memcpy(e.id, h->id, 4);
-            e.offset = pos;
-            e.size = h->size;
-            entries.push_back(e);
-        }
-        pos = std::min(size, pos + 8 + Padded(h->size));
-    }
-
-    // Without room for the index, give up frames from the end until it fits.
-    qint64 moviEnd = pos;
-    size_t kept = entries.size();
-    for (;;) {
-        if (!f.resize(moviEnd)) {
+        const QString why = f.errorString();
+        if (f.size() != size && !f.resize(size)) {
+            r.changed = true;
             r.error = f.errorString();
             return r;
         }
-        if (WriteAt(f, moviEnd, IndexBytes(entries, kept))) break;
-        if (kept == 0) {
-            f.resize(moviEnd);
-            r.error = QStringLiteral("no room for the index: %1").arg(f.errorString());
+        if (keep == 0) {
+            r.error = QStringLiteral("no room for the index: %1").arg(why);
             return r;
         }
-        --kept;
-        moviEnd = entries[kept].offset;
+        plan = MakePlan(layout, size, --keep, r.error);
+        if (!plan) return r;
+        pending.clear();
+        for (const Patch& p : plan->patches) pending.push_back(&p);
     }
-
-    uint64_t frames = 0;
-    for (size_t i = 0; i < kept; ++i) frames += IsVideoFrame(entries[i].id) ? 1 : 0;
-    const qint64 end = moviEnd + 8 + qint64(kept) * 16;
-    // These overwrite bytes already on disk, so they need no new room.
-    const bool patched =
-        WriteU32(f, 4, uint32_t(end - 8)) &&
-        WriteU32(f, layout.moviList + 4, uint32_t(moviEnd - layout.moviList - 8)) &&
-        WriteU32(f, layout.avihData + 16, uint32_t(frames)) &&
-        WriteU32(f, layout.strhData + 32, uint32_t(frames)) &&
-        (layout.dmlhData < 0 || WriteU32(f, layout.dmlhData, uint32_t(frames)));
-    if (!patched) {
+    r.changed = true;
+    if (!f.resize(plan->end)) {
         r.error = f.errorString();
         return r;
     }
+    // These overwrite bytes already on disk, so they need no new room.
+    for (const Patch* p : pending) {
+        if (!WriteAt(f, p->pos, p->bytes.constData(), p->bytes.size())) {
+            r.error = f.errorString();
+            return r;
+        }
+    }
     r.ok = true;
-    r.frames = frames;
+    r.frames = plan->frames;
     return r;
 }
 

@@ -7,17 +7,28 @@ class QFileDevice;
 
 namespace camwarden::capgst {
 
+// What became of the file:
+//   ok,  changed   repaired: the torn end cut, the indexes and counts written
+//   ok, !changed   it was already whole; not a byte was written
+//  !ok, !changed   left exactly as it was: not understood, not writable, or
+//                  no room for even an empty index; error says which
+//  !ok,  changed   writing failed partway; error says why
 struct AviRepair {
     bool ok = false;
-    uint64_t frames = 0;  // whole frames the file holds afterwards
+    bool changed = false;
+    uint64_t frames = 0;  // whole frames the file holds afterwards; 0 unless ok
     QString error;
 };
 
-// Makes an AVI file whose writer was cut off (disk full, stream never
-// ended) playable where it lies: every whole frame is kept, the rest is cut,
-// and the index and the frame counts of the header are written. When the
-// disk has no room for the index, frames are given up from the end until it
-// fits. The device must be open for reading and writing.
+// Makes an AVI file that the muxer did not finish (disk full, stream never
+// ended, program killed) playable where it lies, in every RIFF segment it
+// wrote: every whole frame is kept, only the torn end is cut, and the
+// indexes and frame counts are written the way the muxer writes them when it
+// finishes. When the disk has no room for the index, frames are given up
+// from the end until it fits. Nothing is written before the whole file has
+// been understood, and only chunk headers and indexes are read, never the
+// frames. The device must be open for reading and writing; a buffered
+// device is bypassed, so seek it before reading it again.
 AviRepair RepairAvi(QFileDevice& file);
 
 }  // namespace camwarden::capgst

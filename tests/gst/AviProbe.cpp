@@ -64,4 +64,25 @@ double MeanLuma(const QString& path) {
     return n ? sum / n : -1;
 }
 
+AviPackets CountAviPackets(const QString& path, bool positions) {
+    AviPackets r;
+    QProcess p;
+    p.start(
+        QStringLiteral("ffprobe"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_packets"),
+         QStringLiteral("-select_streams"), QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+         positions ? QStringLiteral("stream=nb_frames,nb_read_packets:packet=pos")
+                   : QStringLiteral("stream=nb_frames,nb_read_packets"),
+         QStringLiteral("-of"), QStringLiteral("json"), path});
+    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return r;
+    const QJsonObject root = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+    const QJsonObject s = root.value(QStringLiteral("streams")).toArray().at(0).toObject();
+    r.headerFrames = s.value(QStringLiteral("nb_frames")).toString().toLongLong();
+    r.packets = s.value(QStringLiteral("nb_read_packets")).toString().toLongLong();
+    for (const auto& v : root.value(QStringLiteral("packets")).toArray())
+        r.positions.push_back(v.toObject().value(QStringLiteral("pos")).toString().toLongLong());
+    return r;
+}
+
 }  // namespace camwarden::testing

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QVector>
 
 namespace camwarden::testing {
 
@@ -23,6 +24,15 @@ struct AviInfo {
 };
 
 AviInfo ProbeAvi(const QString& path);
+
+// What ffprobe counts without decoding, for files too large to decode in a test.
+struct AviPackets {
+    long long headerFrames = -1;  // what the header states
+    long long packets = -1;       // what could be read
+    QVector<qint64> positions;    // of each frame's data, when asked for
+};
+AviPackets CountAviPackets(const QString& path, bool positions = false);
+
 // Mean brightness (Y, 0-255) over every frame; negative when unreadable.
 double MeanLuma(const QString& path);
 
