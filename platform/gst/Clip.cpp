@@ -109,8 +109,13 @@ void RepairLeftover(const QString& path) {
         return;
     }
     SyncClip(*file, &why);
-    qCInfo(lcCapture).noquote() << "Repaired" << path
-                                << "after an unfinished run:" << repaired.frames << "frames";
+    if (repaired.changed)
+        qCInfo(lcCapture).noquote()
+            << "Repaired" << path << "after an unfinished run:" << repaired.frames << "frames";
+    else
+        qCInfo(lcCapture).noquote()
+            << "Clip" << path << "of an unfinished run was complete:" << repaired.frames
+            << "frames";
 }
 
 Clip::Clip(ClipPlan plan, uint64_t id)
