@@ -37,6 +37,19 @@ std::optional<QString> RawIniText(const QString& file, const QString& section, c
     return found;
 }
 
+// QSettings writes the whole file back in its own form: a hand-typed
+// "1,800" would come back as "1, 800" and "@Variant(...)" as what it stands
+// for. The section's values go back as the text they were.
+void KeepTypedValuesAsText(QSettings& s, const QString& section) {
+    s.beginGroup(section);
+    const QStringList keys = s.childKeys();
+    for (const QString& key : keys) {
+        if (s.value(key).typeId() == QMetaType::QString) continue;
+        if (const auto raw = RawIniText(s.fileName(), section, key)) s.setValue(key, *raw);
+    }
+    s.endGroup();
+}
+
 // Why QSettings would not read these bytes whole; empty when it would.
 QString WhyUnreadable(const QByteArray& bytes) {
     if (bytes.contains('\0')) return QStringLiteral("it holds NUL bytes");
@@ -190,6 +203,13 @@ QString QSettingsStore::ReadSetting(const QString& application, const QString& s
     return RawIniText(s.fileName(), section, key).value_or(QString());
 }
 
+bool QSettingsStore::ContainsSetting(const QString& application, const QString& section,
+                                     const QString& key) {
+    QSettings& s = For(application);
+    s.sync();
+    return s.contains(section + QLatin1Char('/') + key);
+}
+
 void QSettingsStore::WriteSetting(const QString& application, const QString& section,
                                   const QString& key, const QString& value) {
     For(application);
@@ -204,6 +224,7 @@ void QSettingsStore::WriteSetting(const QString& application, const QString& sec
         qCWarning(lcSettings) << "could not store" << key << "in" << settings_->fileName();
         return;
     }
+    KeepTypedValuesAsText(*settings_, section);
     settings_->setValue(section + QLatin1Char('/') + key, value);
     settings_->sync();
     if (settings_->status() != QSettings::NoError) {

@@ -20,10 +20,15 @@ public:
                                 const QString& key, const QString& defaultValue) = 0;
     virtual void WriteSetting(const QString& application, const QString& section,
                               const QString& key, const QString& value) = 0;
+    virtual bool ContainsSetting(const QString& application, const QString& section,
+                                 const QString& key) = 0;
 
     // The program's own application and section.
     QString Read(const QString& key, const QString& defaultValue) {
         return ReadSetting(QLatin1String(kAppName), QLatin1String(kSection), key, defaultValue);
+    }
+    bool Contains(const QString& key) {
+        return ContainsSetting(QLatin1String(kAppName), QLatin1String(kSection), key);
     }
     void Write(const QString& key, const QString& value) {
         WriteSetting(QLatin1String(kAppName), QLatin1String(kSection), key, value);
@@ -50,6 +55,8 @@ public:
                         const QString& defaultValue) override;
     void WriteSetting(const QString& application, const QString& section, const QString& key,
                       const QString& value) override;
+    bool ContainsSetting(const QString& application, const QString& section,
+                         const QString& key) override;
 
 private:
     QSettings& For(const QString& application);

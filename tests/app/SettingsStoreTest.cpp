@@ -138,6 +138,22 @@ TEST_F(SettingsStoreTest, HandEditedTextIsReadAsTheTextThatIsThere) {
               QStringLiteral("/home/me/Clips, 2024/"));
 }
 
+// QSettings writes the whole file back as it parsed it: typed forms would
+// come back changed ("1, 800", a number) and read differently next time.
+TEST_F(SettingsStoreTest, HandTypedValuesStayAsTypedWhenTheFileIsWritten) {
+    QDir().mkpath(home_.filePath("Quillory"));
+    WriteBytes(IniPath(),
+               "[Camwarden]\nReturnSecondsRec=1,800\nOftenIndex=@Variant(\\0\\0\\0\\x7f)\n");
+    QSettingsStore().Write(QStringLiteral("Path"), QStringLiteral("/srv/clips/"));
+    QSettingsStore next;
+    EXPECT_EQ(next.Read(QStringLiteral("ReturnSecondsRec"), QString()), QStringLiteral("1,800"))
+        << Bytes(IniPath()).toStdString();
+    EXPECT_EQ(next.Read(QStringLiteral("OftenIndex"), QString()),
+              QStringLiteral("@Variant(\\0\\0\\0\\x7f)"))
+        << Bytes(IniPath()).toStdString();
+    EXPECT_EQ(next.Read(QStringLiteral("Path"), QString()), QStringLiteral("/srv/clips/"));
+}
+
 // A crash leaves runs of NUL bytes where the file was never written. What
 // stands after a run is whole and read; a line a run cuts into is not; the
 // file as it was is kept aside, and said so once.
