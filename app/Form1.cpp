@@ -264,7 +264,9 @@ void Form1::Form_Load() {
     trap(110, [&] { dialogs().SetAppTitle(SetShortTitle(QLatin1String(kProductTitle))); });
 
     trap(112, [&] {
-        const QString fallback = DesktopFolder(*platform_.shell);
+        // Made when it is not there, so a fresh profile records; a folder
+        // that was chosen is never made.
+        const QString fallback = DesktopFolder(*platform_.shell, !stored.path);
         Text1->setText(stored.path.value_or(fallback));
     });
 

@@ -105,6 +105,17 @@ TEST_F(FormLoad, HandEditedSettingsAreReadAsTypedAtEveryStart) {
     }
 }
 
+// A fresh profile may have no desktop folder yet; a folder once stored is
+// never made, even the desktop itself.
+TEST_F(FormLoad, TheDesktopFolderIsMadeOnlyWhenNoFolderIsStored) {
+    Load();
+    EXPECT_TRUE(shell->createAsked);
+    shell->createAsked = false;
+    settings->Preset("Path", "/home/user/Desktop/");
+    Load();
+    EXPECT_FALSE(shell->createAsked);
+}
+
 TEST_F(FormLoad, UnreadableIndexIsReportedTwiceAndLeavesNoRowSelected) {
     settings->Preset("OftenIndex", "abc");
     Form1& f = Load();

@@ -109,12 +109,16 @@ public:
     QDateTime now{QDate(2022, 1, 5), QTime(9, 3, 7)};
 };
 
+// Makes no folder: says whether one was asked for.
 class FakeShellFolders final : public ShellFolders {
 public:
-    QString SpecialFolderPath(int folder) override {
-        return folder == kDesktop ? desktop : QString();
+    QString SpecialFolderPath(int folder, bool create) override {
+        if (folder != kDesktop) return {};
+        createAsked = createAsked || create;
+        return desktop;
     }
     QString desktop = QStringLiteral("/home/user/Desktop");
+    bool createAsked = false;
 };
 
 // Logs every request to every capture window it made; any request can be
