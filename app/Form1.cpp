@@ -57,6 +57,36 @@ QFont ArialBold(double points) {
     return f;
 }
 
+// The stored choices start-up restores. All are read before anything is
+// written: QSettings writes the whole file back in its own form, and a
+// hand-edited value read after that would no longer be the one typed.
+struct StoredChoices {
+    std::optional<QString> path;  // none: the desktop folder
+    QString interval;
+    QString length;
+    QString clipSeconds;
+    QString startStop;
+    QString logOnStart;
+    QString startInTray;
+    QString sizeLimit;
+    QString sizeLimitGB;
+};
+
+StoredChoices ReadStoredChoices(SettingsStore& settings) {
+    StoredChoices c;
+    if (settings.Contains(QStringLiteral("Path")))
+        c.path = settings.Read(QStringLiteral("Path"), QString());
+    c.interval = settings.Read(QStringLiteral("OftenIndex"), QStringLiteral("2"));
+    c.length = settings.Read(QStringLiteral("OftenIndex1"), QStringLiteral("1"));
+    c.clipSeconds = settings.Read(QStringLiteral("ReturnSecondsRec"), QStringLiteral("5"));
+    c.startStop = settings.Read(QStringLiteral("StartStopState"), QStringLiteral("On"));
+    c.logOnStart = settings.Read(QStringLiteral("Windows Startup"), QStringLiteral("Off"));
+    c.startInTray = settings.Read(QStringLiteral("Minimized"), QStringLiteral("Off"));
+    c.sizeLimit = settings.Read(QStringLiteral("Size Limit"), QStringLiteral("Off"));
+    c.sizeLimitGB = settings.Read(QStringLiteral("Size Limit GB"), QString());
+    return c;
+}
+
 // The hot spot of a .cur file sits in its first directory entry.
 QPoint CursorHotSpot(const QString& path) {
     QFile f(path);
@@ -239,9 +269,13 @@ void Form1::LoadHandCursor(const QString& path) {
 
 void Form1::Form_Load() {
     ErrorTrap trap(dialogs(), QStringLiteral("Form1.Form_Load"));
+    StoredChoices stored;
     // Another running instance is detected before the window is made (main).
-    trap(100, [&] { FormLoading = true; });
-    LoadFolderLimit();
+    trap(100, [&] {
+        FormLoading = true;
+        stored = ReadStoredChoices(settings());
+    });
+    LoadFolderLimit(stored.sizeLimit, stored.sizeLimitGB);
     trap(102, [&] { ApplySkin(*this, FolderWith(QStringLiteral("/x/o.cjs"))); });
     const QString pointer = HandCursorPath();
     if (trap.If(104, [&] { return FileExists(pointer); })) {
@@ -254,8 +288,10 @@ void Form1::Form_Load() {
     trap(110, [&] { dialogs().SetAppTitle(SetShortTitle(QLatin1String(kProductTitle))); });
 
     trap(112, [&] {
-        const QString fallback = DesktopFolder(*platform_.shell);
-        Text1->setText(settings().Read(QStringLiteral("Path"), fallback));
+        // Made when it is not there, so a fresh profile records; a folder
+        // that was chosen is never made.
+        const QString fallback = DesktopFolder(*platform_.shell, !stored.path);
+        Text1->setText(stored.path.value_or(fallback));
     });
 
     int16_t index = 0;
@@ -266,7 +302,7 @@ void Form1::Form_Load() {
     trap(116, [&] {
         for (const Choice& c : IntervalChoices()) ListView2->AddItem(QLatin1String(c.text));
     });
-    trap(118, [&] { index = CInt(settings().Read(QStringLiteral("OftenIndex"), "2")); });
+    trap(118, [&] { index = CInt(stored.interval); });
     trap(120, [&] { ListView2->SelectIndex(index); });
     trap(122, [&] { IntervalSeconds = GetIntervalSeconds(); });
 
@@ -276,14 +312,12 @@ void Form1::Form_Load() {
         ListView1->SetColumnWidthTwips(6000);
         for (const Choice& c : LengthChoices()) ListView1->AddItem(QLatin1String(c.text));
     });
-    trap(126, [&] { index = CInt(settings().Read(QStringLiteral("OftenIndex1"), "1")); });
+    trap(126, [&] { index = CInt(stored.length); });
     trap(128, [&] { ListView1->SelectIndex(index); });
-    trap(130, [&] {
-        state_.ClipSeconds = CLng(settings().Read(QStringLiteral("ReturnSecondsRec"), "5"));
-    });
+    trap(130, [&] { state_.ClipSeconds = CLng(stored.clipSeconds); });
 
     QString startStop;
-    trap(132, [&] { startStop = settings().Read(QStringLiteral("StartStopState"), "On"); });
+    trap(132, [&] { startStop = stored.startStop; });
     if (trap.If(134, [&] { return startStop == QLatin1String("Off"); })) {
         trap(136, [&] { PushButton4->setText(QLatin1String(kTurnOn)); });
         trap(138, [&] { Frame4->setTitle(QLatin1String(kStatusOff)); });
@@ -297,14 +331,8 @@ void Form1::Form_Load() {
         trap(152, [&] { cam_.StartWebCam(*this); });
     }
 
-    trap(154, [&] {
-        Check3->setChecked(settings().Read(QStringLiteral("Windows Startup"), "Off") ==
-                           QLatin1String("On"));
-    });
-    trap(156, [&] {
-        Check8->setChecked(settings().Read(QStringLiteral("Minimized"), "Off") ==
-                           QLatin1String("On"));
-    });
+    trap(154, [&] { Check3->setChecked(stored.logOnStart == QLatin1String("On")); });
+    trap(156, [&] { Check8->setChecked(stored.startInTray == QLatin1String("On")); });
     if (trap.If(158, [&] { return Check8->isChecked(); })) {
         trap(160, [&] { setWindowState(windowState() | Qt::WindowMinimized); });
     }

@@ -132,7 +132,8 @@ private:
     // the installed data folder.
     QString FolderWith(const QString& relative) const;
     void LoadHandCursor(const QString& path);
-    void LoadFolderLimit();
+    // A limit stored wrong means none, and nothing to tell the user.
+    void LoadFolderLimit(const QString& on, const QString& gigabytes);
 
     Platform& platform_;
     ProgramState& state_;

@@ -76,8 +76,8 @@ QString CleanPath(const QString& path) {
 #endif
 }
 
-QString DesktopFolder(ShellFolders& shell) {
-    QString path = shell.SpecialFolderPath(ShellFolders::kDesktop);
+QString DesktopFolder(ShellFolders& shell, bool create) {
+    QString path = shell.SpecialFolderPath(ShellFolders::kDesktop, create);
     if (path.isEmpty()) throw VbError::InvalidArgument();
     if (!path.endsWith(PathSeparator())) path += PathSeparator();
     return path;

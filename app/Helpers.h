@@ -42,16 +42,17 @@ QString CleanPathWith(const QString& path, QChar separator, int leadingKeep);
 QString CleanPath(const QString& path);
 
 // Where the shell keeps the user's folders. Empty text when it cannot say.
+// With `create`, a folder the shell names but that is not there is made.
 class ShellFolders {
 public:
     static constexpr int kDesktop = 0;
     virtual ~ShellFolders() = default;
-    virtual QString SpecialFolderPath(int folder) = 0;
+    virtual QString SpecialFolderPath(int folder, bool create) = 0;
 };
 
 // The desktop folder with a trailing separator; throws "Invalid procedure
 // call or argument" when the shell cannot name it.
-QString DesktopFolder(ShellFolders& shell);
+QString DesktopFolder(ShellFolders& shell, bool create = false);
 
 // Applies "x/o.cjs" from the program's folder as the window's style sheet,
 // on the system's button-face background. Without the file nothing changes.

@@ -6,34 +6,60 @@
 #include <QLockFile>
 #include <QStandardPaths>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 namespace camwarden {
 namespace {
 constexpr char kShow[] = "show\n";
+
+QString UserId() {
+#ifdef Q_OS_UNIX
+    return QString::number(getuid());
+#else
+    return qEnvironmentVariable("USERNAME");
+#endif
 }
+}  // namespace
 
 SingleInstance::SingleInstance(QString folder) : folder_(std::move(folder)) {
     if (folder_.isEmpty())
         folder_ = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder_.isEmpty()) folder_ = QDir::tempPath();
+    if (folder_.isEmpty()) {
+        // No runtime folder of the user's own (cron, ssh, one another user
+        // made): every user shares the temporary folder, so the names say
+        // whose they are, or one user's copy would stop every other's.
+        folder_ = QDir::tempPath();
+        name_ += QLatin1Char('-') + UserId();
+    }
     QDir().mkpath(folder_);
+}
+
+QString SingleInstance::LockPath() const {
+    return folder_ + QLatin1Char('/') + name_ + QStringLiteral(".lock");
+}
+
+QString SingleInstance::SocketPath() const {
+    return folder_ + QLatin1Char('/') + name_ + QStringLiteral(".sock");
 }
 
 SingleInstance::~SingleInstance() = default;
 
 bool SingleInstance::Acquire() {
-    lock_ = std::make_unique<QLockFile>(folder_ + QStringLiteral("/camwarden.lock"));
+    lock_ = std::make_unique<QLockFile>(LockPath());
     // A lock left by a crashed run is taken over, so a crash never locks the user out.
     if (!lock_->tryLock(0)) {
         const bool heldElsewhere = lock_->error() == QLockFile::LockFailedError;
         lock_.reset();
         if (heldElsewhere) return false;
         problem_ = QStringLiteral(
-                       "the lock %1/camwarden.lock cannot be created; another copy "
+                       "the lock %1 cannot be created; another copy "
                        "of the program would not be noticed")
-                       .arg(folder_);
+                       .arg(LockPath());
         return true;
     }
-    const QString name = folder_ + QStringLiteral("/camwarden.sock");
+    const QString name = SocketPath();
     QLocalServer::removeServer(name);
     server_ = std::make_unique<QLocalServer>();
     server_->setSocketOptions(QLocalServer::UserAccessOption);
@@ -58,7 +84,7 @@ void SingleInstance::Release() {
 
 void SingleInstance::AskRunningToShow() {
     QLocalSocket socket;
-    socket.connectToServer(folder_ + QStringLiteral("/camwarden.sock"));
+    socket.connectToServer(SocketPath());
     if (!socket.waitForConnected(500)) return;
     socket.write(kShow);
     socket.waitForBytesWritten(500);

@@ -24,6 +24,9 @@ public:
     // copies. Problem() then says why.
     bool Acquire();
     const QString& Problem() const { return problem_; }
+    // The lock file, in the user's runtime folder, else in the temporary
+    // folder under a name that carries the user's id.
+    QString LockPath() const;
     // From a later start: asks the running instance to come forward.
     void AskRunningToShow();
     // Lets go of the lock and stops listening, for a run that ends without
@@ -34,7 +37,10 @@ Q_SIGNALS:
     void ShowRequested();
 
 private:
+    QString SocketPath() const;
+
     QString folder_;
+    QString name_ = QStringLiteral("camwarden");
     QString problem_;
     std::unique_ptr<QLockFile> lock_;
     std::unique_ptr<QLocalServer> server_;

@@ -126,6 +126,8 @@ int main(int argc, char* argv[]) {
     SingleInstance instance;
     if (!instance.Acquire()) {
         instance.AskRunningToShow();
+        qCInfo(lcApp).noquote() << "not starting: another copy of the program holds"
+                                << instance.LockPath() << "and was asked to show its window";
         return 0;
     }
     if (!instance.Problem().isEmpty()) {

@@ -49,16 +49,12 @@ void Form1::Text2_Change() {
     });
 }
 
-void Form1::LoadFolderLimit() {
-    // Not stored or stored wrong means no limit, and nothing to tell the user.
-    Untrapped("Form1.Form_Load", [&] {
-        bool ok = false;
-        const double gb = settings().Read(QStringLiteral("Size Limit GB"), QString()).toDouble(&ok);
-        const bool valid = ok && gb >= kFolderLimitMinGB && gb <= kFolderLimitMaxGB;
-        Text2->setValue(valid ? gb : kFolderLimitDefaultGB);
-        Check9->setChecked(valid && settings().Read(QStringLiteral("Size Limit"),
-                                                    QStringLiteral("Off")) == QLatin1String("On"));
-    });
+void Form1::LoadFolderLimit(const QString& on, const QString& gigabytes) {
+    bool ok = false;
+    const double gb = gigabytes.toDouble(&ok);
+    const bool valid = ok && gb >= kFolderLimitMinGB && gb <= kFolderLimitMaxGB;
+    Text2->setValue(valid ? gb : kFolderLimitDefaultGB);
+    Check9->setChecked(valid && on == QLatin1String("On"));
 }
 
 int64_t Form1::FolderLimitBytes() const {

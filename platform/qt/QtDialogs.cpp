@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QLoggingCategory>
 #include <QMessageBox>
@@ -44,10 +45,22 @@ QString QtDialogs::BrowseForFolder(QWidget* owner, const QString& title,
     return QFileDialog::getExistingDirectory(owner, title, startFolder, QFileDialog::ShowDirsOnly);
 }
 
-QString QtShellFolders::SpecialFolderPath(int folder) {
+QString QtShellFolders::SpecialFolderPath(int folder, bool create) {
     if (folder != ShellFolders::kDesktop) return {};
+    // The folder the session's user-dirs.dirs names, else ~/Desktop.
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    return desktop.isEmpty() ? QString() : QDir::toNativeSeparators(desktop);
+    if (desktop.isEmpty()) return {};
+    // Minimal installs have no desktop folder. Only the last level is made:
+    // a home or mount point that is not there means a name gone wrong.
+    if (create && !QFileInfo(desktop).isDir()) {
+        if (QDir().mkdir(desktop)) {
+            qCInfo(lcDialogs).noquote() << "made the desktop folder" << desktop;
+        } else {
+            qCWarning(lcDialogs).noquote()
+                << "the desktop folder" << desktop << "is not there and cannot be made";
+        }
+    }
+    return QDir::toNativeSeparators(desktop);
 }
 
 }  // namespace camwarden

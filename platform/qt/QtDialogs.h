@@ -23,7 +23,7 @@ private:
 
 class QtShellFolders final : public ShellFolders {
 public:
-    QString SpecialFolderPath(int folder) override;
+    QString SpecialFolderPath(int folder, bool create) override;
 };
 
 }  // namespace camwarden

@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 namespace camwarden::testing {
@@ -67,6 +68,52 @@ TEST_F(FormLoad, RestoresEveryStoredChoice) {
     f.show();
     EXPECT_TRUE(f.Check8->isVisible());
     EXPECT_EQ(settings->writes, QStringList{"Path=/srv/clips/"});
+}
+
+// QSettings writes the whole file back in its own form at the first write:
+// a choice read after that would not be the one in the file.
+TEST_F(FormLoad, EveryStoredChoiceIsReadBeforeAnythingIsWritten) {
+    settings->Preset("Minimized", "On");
+    Load();
+    EXPECT_EQ(settings->writes, (QStringList{"Path=/home/user/Desktop/", "Minimized=On"}));
+    const qsizetype firstWrite = settings->journal.indexOf(QRegularExpression("write .*"));
+    ASSERT_GT(firstWrite, 0);
+    EXPECT_EQ(settings->journal.mid(firstWrite).filter(QRegularExpression("^read ")), QStringList())
+        << settings->journal.join(", ").toStdString();
+}
+
+// The same hand-edited file reads the same, typed forms and all, at every start.
+TEST_F(FormLoad, HandEditedSettingsAreReadAsTypedAtEveryStart) {
+    const QTemporaryDir dir;
+    const QString ini = dir.filePath("Quillory.ini");
+    QFile file(ini);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(
+        "[Camwarden]\nPath=/srv/clips/\nReturnSecondsRec=1,800\n"
+        "OftenIndex=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\0\\x3)\n");
+    file.close();
+    settings = nullptr;
+    for (int start = 1; start <= 2; ++start) {
+        platform.settings = std::make_unique<QSettingsStore>(ini);
+        dialogs->shown.clear();
+        Form1& f = Load();
+        EXPECT_EQ(f.Text1->text(), QStringLiteral("/srv/clips/"));
+        EXPECT_EQ(state.ClipSeconds, 1800) << "start " << start;
+        EXPECT_EQ(LinesReported(*dialogs),
+                  (QStringList{"Type mismatch@118", "Index out of bounds@120"}))
+            << "start " << start;
+    }
+}
+
+// A fresh profile may have no desktop folder yet; a folder once stored is
+// never made, even the desktop itself.
+TEST_F(FormLoad, TheDesktopFolderIsMadeOnlyWhenNoFolderIsStored) {
+    Load();
+    EXPECT_TRUE(shell->createAsked);
+    shell->createAsked = false;
+    settings->Preset("Path", "/home/user/Desktop/");
+    Load();
+    EXPECT_FALSE(shell->createAsked);
 }
 
 TEST_F(FormLoad, UnreadableIndexIsReportedTwiceAndLeavesNoRowSelected) {

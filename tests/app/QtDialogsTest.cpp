@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -58,6 +62,47 @@ TEST(QtDialogs, ErrorReportHasTheWarningIconAndItsTitle) {
     EXPECT_EQ(boxes[0]->text(), QStringLiteral("Overflow\nin x\n\nPlease"));
     boxes[0]->button(QMessageBox::Ok)->click();
     QTest::qWait(20);
+}
+
+// Sets an environment variable for as long as it lives.
+class EnvFor {
+public:
+    EnvFor(const char* name, const QString& value) : name_(name), saved_(qgetenv(name)) {
+        qputenv(name, value.toLocal8Bit());
+    }
+    ~EnvFor() { qputenv(name_, saved_); }
+    EnvFor(const EnvFor&) = delete;
+    EnvFor& operator=(const EnvFor&) = delete;
+
+private:
+    const char* name_;
+    QByteArray saved_;
+};
+
+// The desktop is the folder the session's user-dirs.dirs names. Asked to,
+// it is made when it is not there, but not below a folder that is missing.
+TEST(QtShellFolders, TheSessionsDesktopIsMadeWhenAskedAndNotBelowAMissingFolder) {
+    const QTemporaryDir home;
+    const EnvFor homeVar("HOME", home.path());
+    const EnvFor configVar("XDG_CONFIG_HOME", home.filePath("config"));
+    ASSERT_TRUE(QDir().mkpath(home.filePath("config")));
+    const auto name = [&](const QByteArray& desktop) {
+        QFile dirs(home.filePath("config/user-dirs.dirs"));
+        ASSERT_TRUE(dirs.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        dirs.write("XDG_DESKTOP_DIR=\"" + desktop + "\"\n");
+    };
+    QtShellFolders shell;
+    const QString desktop = home.filePath("Schreibtisch");
+
+    name("$HOME/Schreibtisch");
+    EXPECT_EQ(shell.SpecialFolderPath(ShellFolders::kDesktop, false), desktop);
+    EXPECT_FALSE(QFileInfo::exists(desktop));
+    EXPECT_EQ(shell.SpecialFolderPath(ShellFolders::kDesktop, true), desktop);
+    EXPECT_TRUE(QFileInfo(desktop).isDir());
+
+    name("$HOME/gone/Desktop");
+    EXPECT_EQ(shell.SpecialFolderPath(ShellFolders::kDesktop, true), home.filePath("gone/Desktop"));
+    EXPECT_FALSE(QFileInfo::exists(home.filePath("gone")));
 }
 
 }  // namespace

@@ -1,14 +1,66 @@
 #include "app/SettingsStore.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <cstdio>
 
 namespace camwarden {
 namespace {
+
+// What the store logs (to standard error) while this lives.
+class SettingsLog {
+public:
+    SettingsLog() : saved_(::dup(STDERR_FILENO)) {
+        EXPECT_TRUE(file_.open());
+        std::fflush(stderr);
+        ::dup2(file_.handle(), STDERR_FILENO);
+    }
+    ~SettingsLog() {
+        std::fflush(stderr);
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+    }
+    SettingsLog(const SettingsLog&) = delete;
+    SettingsLog& operator=(const SettingsLog&) = delete;
+
+    // The store's lines: whatever else Qt says is left out.
+    QStringList Lines() const {
+        std::fflush(stderr);
+        QFile f(file_.fileName());
+        if (!f.open(QIODevice::ReadOnly)) return {QStringLiteral("(no log)")};
+        QStringList lines = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+        lines.removeIf([](const QString& l) { return !l.contains("camwarden.settings"); });
+        return lines;
+    }
+    QStringList Matching(const QString& text) const { return Lines().filter(text); }
+
+private:
+    QTemporaryFile file_;
+    int saved_;
+};
+
+void WriteBytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+// Bytes of a literal, NULs and all.
+template <std::size_t N>
+QByteArray Raw(const char (&text)[N]) {
+    return QByteArray(text, N - 1);
+}
+
+QByteArray Bytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+}
 
 // The real store on a temporary config home.
 class SettingsStoreTest : public ::testing::Test {
@@ -84,6 +136,113 @@ TEST_F(SettingsStoreTest, HandEditedTextIsReadAsTheTextThatIsThere) {
     store.Write(QStringLiteral("Path"), store.Read(QStringLiteral("Path"), QString()));
     EXPECT_EQ(QSettingsStore().Read(QStringLiteral("Path"), QString()),
               QStringLiteral("/home/me/Clips, 2024/"));
+}
+
+// QSettings writes the whole file back as it parsed it: typed forms would
+// come back changed ("1, 800", a number) and read differently next time.
+TEST_F(SettingsStoreTest, HandTypedValuesStayAsTypedWhenTheFileIsWritten) {
+    QDir().mkpath(home_.filePath("Quillory"));
+    WriteBytes(IniPath(),
+               "[Camwarden]\nReturnSecondsRec=1,800\nOftenIndex=@Variant(\\0\\0\\0\\x7f)\n");
+    QSettingsStore().Write(QStringLiteral("Path"), QStringLiteral("/srv/clips/"));
+    QSettingsStore next;
+    EXPECT_EQ(next.Read(QStringLiteral("ReturnSecondsRec"), QString()), QStringLiteral("1,800"))
+        << Bytes(IniPath()).toStdString();
+    EXPECT_EQ(next.Read(QStringLiteral("OftenIndex"), QString()),
+              QStringLiteral("@Variant(\\0\\0\\0\\x7f)"))
+        << Bytes(IniPath()).toStdString();
+    EXPECT_EQ(next.Read(QStringLiteral("Path"), QString()), QStringLiteral("/srv/clips/"));
+}
+
+// A crash leaves runs of NUL bytes where the file was never written. What
+// stands after a run is whole and read; a line a run cuts into is not; the
+// file as it was is kept aside, and said so once.
+TEST_F(SettingsStoreTest, NulRunsCostOnlyTheLinesTheyCutIntoAndTheFileIsKeptAside) {
+    const struct {
+        QByteArray bytes;
+        QString path;
+    } cases[] = {
+        {Raw("\0\0\0\0[Camwarden]\nPath=/srv/clips/\nOftenIndex=3\n"),
+         QStringLiteral("/srv/clips/")},
+        {Raw("[Camwarden]\nOftenIndex=3\n\0\0\0\0\0Path=/srv/clips/\n"),
+         QStringLiteral("/srv/clips/")},
+        {Raw("[Camwarden]\nOftenIndex=3\nPath=/srv/cl\0\0\0\0ips/\n"), QStringLiteral("(default)")},
+    };
+    for (const auto& c : cases) {
+        const QTemporaryDir dir;
+        const QString ini = dir.filePath("Quillory.ini");
+        WriteBytes(ini, c.bytes);
+        const SettingsLog log;
+        QSettingsStore store(ini);
+        EXPECT_EQ(store.Read(QStringLiteral("Path"), QStringLiteral("(default)")), c.path);
+        EXPECT_EQ(store.Read(QStringLiteral("OftenIndex"), QString()), QStringLiteral("3"));
+        EXPECT_EQ(Bytes(ini + ".unreadable"), c.bytes);
+        EXPECT_EQ(log.Matching("kept as " + ini + ".unreadable,").size(), 1)
+            << log.Lines().join('\n').toStdString();
+
+        store.Write(QStringLiteral("Minimized"), QStringLiteral("On"));
+        EXPECT_EQ(log.Lines().size(), 1) << log.Lines().join('\n').toStdString();
+        EXPECT_EQ(QSettingsStore(ini).Read(QStringLiteral("Path"), QStringLiteral("(default)")),
+                  c.path);
+    }
+}
+
+// Lines QSettings cannot parse are dropped when it writes the file: the file
+// is kept aside first, next to any copy kept before, and the write that
+// follows is not reported as failed.
+TEST_F(SettingsStoreTest, AnUnparsableFileIsKeptBesideEarlierCopiesAndWrittenWithoutComplaint) {
+    const QTemporaryDir dir;
+    const QString ini = dir.filePath("Quillory.ini");
+    const QByteArray bytes("[Camwarden]\nPath=/srv/clips/\nthis is no setting\n");
+    WriteBytes(ini, bytes);
+    WriteBytes(ini + ".unreadable", "kept by an earlier start\n");
+    {
+        const SettingsLog log;
+        QSettingsStore store(ini);
+        EXPECT_EQ(store.Read(QStringLiteral("Path"), QString()), QStringLiteral("/srv/clips/"));
+        store.Write(QStringLiteral("Minimized"), QStringLiteral("On"));
+        const QStringList lines = log.Lines();
+        ASSERT_EQ(lines.size(), 1) << lines.join('\n').toStdString();
+        EXPECT_TRUE(lines[0].endsWith(
+            ini + " could not be read whole (it has lines that are not settings); kept as " + ini +
+            ".unreadable.2, going on with what could be read"))
+            << lines[0].toStdString();
+    }
+    EXPECT_EQ(Bytes(ini + ".unreadable"), "kept by an earlier start\n");
+    EXPECT_EQ(Bytes(ini + ".unreadable.2"), bytes);
+
+    // The next start finds a file it reads whole.
+    const SettingsLog log;
+    EXPECT_EQ(QSettingsStore(ini).Read(QStringLiteral("Minimized"), QString()),
+              QStringLiteral("On"));
+    EXPECT_TRUE(log.Lines().isEmpty()) << log.Lines().join('\n').toStdString();
+    EXPECT_FALSE(QFile::exists(ini + ".unreadable.3"));
+}
+
+// QSettings reports the first error it met for as long as it lives; the
+// store says "could not store" for the writes that failed, and only those.
+TEST_F(SettingsStoreTest, CouldNotStoreIsSaidOfTheWritesThatFailedAndOnlyThose) {
+    const QTemporaryDir dir;
+    const QString folder = dir.filePath("config");
+    const QString ini = folder + "/Quillory.ini";
+    QDir().mkpath(folder);
+    WriteBytes(ini, "[Camwarden]\nPath=/srv/clips/\nthis is no setting\n");
+    const SettingsLog log;
+    QSettingsStore store(ini);
+    ASSERT_EQ(store.Read(QStringLiteral("Path"), QString()), QStringLiteral("/srv/clips/"));
+
+    // A file where the folder should be: nothing can be written (even by root).
+    ASSERT_TRUE(QDir().rename(folder, dir.filePath("away")));
+    WriteBytes(folder, "not a folder");
+    store.Write(QStringLiteral("Minimized"), QStringLiteral("On"));
+    EXPECT_EQ(log.Matching("could not store").size(), 1) << log.Lines().join('\n').toStdString();
+
+    ASSERT_TRUE(QFile::remove(folder));
+    ASSERT_TRUE(QDir().rename(dir.filePath("away"), folder));
+    store.Write(QStringLiteral("Minimized"), QStringLiteral("Off"));
+    EXPECT_EQ(log.Matching("could not store").size(), 1) << log.Lines().join('\n').toStdString();
+    EXPECT_EQ(QSettingsStore(ini).Read(QStringLiteral("Minimized"), QString()),
+              QStringLiteral("Off"));
 }
 
 TEST_F(SettingsStoreTest, OtherApplicationsAndSectionsStayApart) {

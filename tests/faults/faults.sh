@@ -4,7 +4,8 @@
 #   faults.sh PROGRAM CASE [PLUGIN-DIR]
 # Each case starts the program in a throw-away home, brings the fault on,
 # and checks the files with ffprobe and the program's own log. Exit 77 =
-# skipped (the case needs something this machine does not allow).
+# skipped (the case needs something this machine does not allow); with
+# CAMWARDEN_FAULTS_MUST_RUN set (CI) such a case fails instead.
 # PLUGIN-DIR holds the tests' GStreamer plugin of misbehaving cameras.
 set -euo pipefail
 bin=$1
@@ -27,25 +28,39 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() { echo "FAIL ($case_name): $*"; echo "--- program log"; tail -40 "$work/log" 2>/dev/null; exit 1; }
+fail() { echo "FAIL ($case_name): $*"; echo "--- program log"; tail -40 "${log:-$work/log}" 2>/dev/null; exit 1; }
 note() { echo "-- $*"; }
+skip() {
+  [[ -z ${CAMWARDEN_FAULTS_MUST_RUN:-} ]] || fail "cannot run here: $*"
+  echo "SKIP: $*"
+  exit 77
+}
 
 # Settings for a clip every 10 s, 5 s long, schedule on; extra key=value lines follow.
 preset() {
-  mkdir -p "$work/config/Quillory" "$work/home" "$work/runtime" "${clips:=$work/clips}"
+  mkdir -p "${config:-$work/config}/Quillory" "${home:-$work/home}" "$work/runtime" \
+    "${clips:=$work/clips}"
   chmod 700 "$work/runtime"
   { echo '[Camwarden]'; echo OftenIndex=1; echo OftenIndex1=1; echo ReturnSecondsRec=5
     echo StartStopState=On; echo "Path=$clips/"; printf '%s\n' "$@"; } \
-    > "$work/config/Quillory/Quillory.ini"
+    > "${config:-$work/config}/Quillory/Quillory.ini"
 }
 
+# Starts the program; what these name is the case's own when set:
+#   platform camera pattern rules  display platform, camera, log form and rules
+#   home config log                HOME, XDG_CONFIG_HOME and the log file
+#   runtime                        XDG_RUNTIME_DIR, "none" for unset
+#   user                           the user id to run as (its group the same number)
 plain='%{category}: %{message}'
 start() {
-  env QT_QPA_PLATFORM="${platform:-offscreen}" XDG_CONFIG_HOME="$work/config" HOME="$work/home" \
-    XDG_RUNTIME_DIR="${runtime:-$work/runtime}" \
+  local as=() runtime_env=(XDG_RUNTIME_DIR="${runtime:-$work/runtime}")
+  [[ ${runtime:-} != none ]] || runtime_env=(-u XDG_RUNTIME_DIR)
+  [[ -z ${user:-} ]] || as=(setpriv --reuid="$user" --regid="$user" --clear-groups)
+  "${as[@]}" env "${runtime_env[@]}" QT_QPA_PLATFORM="${platform:-offscreen}" \
+    XDG_CONFIG_HOME="${config:-$work/config}" HOME="${home:-$work/home}" \
     QT_MESSAGE_PATTERN="${pattern:-$plain}" \
     GST_PLUGIN_PATH="$plugins" QT_LOGGING_RULES="${rules:-}" \
-    "$bin" --camera "${camera:-test}" >>"$work/log" 2>&1 &
+    "$bin" --camera "${camera:-test}" >>"${log:-$work/log}" 2>&1 &
   pid=$!
   pids+=("$pid")
 }
@@ -55,7 +70,7 @@ wait_log() {
   local pattern=$1 count=${2:-1} limit=$((SECONDS + ${3:-30})) seen
   while :; do
     # Before the program has written a line there is no log, and no count.
-    seen=$(grep -c -- "$pattern" "$work/log" 2>/dev/null) || true
+    seen=$(grep -c -- "$pattern" "${log:-$work/log}" 2>/dev/null) || true
     (( ${seen:-0} >= count )) && return 0
     (( SECONDS < limit )) || fail "waited in vain for '$pattern' (x$count)"
     sleep 0.2
@@ -123,11 +138,15 @@ one_clip_per_due_time() {
   done < <(clips_in "$clips")
 }
 
-# Runs the rest of the case in a mount namespace of its own, so it may mount.
+# Runs the rest of the case in a mount namespace of its own, so it may
+# mount; without root, in a user namespace of its own too, as its root.
 private_mounts() {
   if [[ -z ${IN_NAMESPACE:-} ]]; then
-    if ! unshare -m true 2>/dev/null; then echo "SKIP: no mount namespace"; exit 77; fi
-    IN_NAMESPACE=1 exec unshare -m --propagation private "$0" "$@"
+    local ns=(-m)
+    (( EUID == 0 )) || ns=(-r -m)
+    unshare "${ns[@]}" true 2>/dev/null || skip "no mount namespace"
+    rm -rf "$work"  # the case starts over, with a work folder of its own
+    IN_NAMESPACE=1 exec unshare "${ns[@]}" --propagation private "$0" "$@"
   fi
 }
 
@@ -184,9 +203,10 @@ folder-readonly)
   preset
   start
   wait_log 'Clip finished' 1 30
-  mount -o remount,ro "$work/disk"
+  # Read-only for this mount only: a user namespace may not remount the file system.
+  mount -o remount,bind,ro "$work/disk"
   wait_log 'message: Error capturing video.' 1 20
-  mount -o remount,rw "$work/disk"
+  mount -o remount,bind,rw "$work/disk"
   wait_log 'Clip finished' 2 25
   stop
   [[ $(clips_in "$clips" | wc -l) == 2 ]] || fail "expected two clips: $(clips_in "$clips")"
@@ -254,7 +274,7 @@ folder-limit)
   note "$(grep -c 'Deleted the oldest clip' "$work/log") old clips deleted, $(grep -c 'Clip finished' "$work/log") recorded"
   ;;
 display-gone)
-  command -v Xvfb >/dev/null || { echo "SKIP: no Xvfb"; exit 77; }
+  command -v Xvfb >/dev/null || skip "no Xvfb"
   exec 5<> <(:)
   Xvfb -displayfd 5 -nolisten tcp -screen 0 800x600x24 >/dev/null 2>&1 &
   xpid=$!
@@ -361,7 +381,7 @@ clip-as-long-as-interval|clip-longer-than-interval)
   ;;
 camera-stalls)
   # The camera goes quiet a second into the first clip, without an error.
-  [[ -n $plugins ]] || { echo "SKIP: no test plugin"; exit 77; }
+  [[ -n $plugins ]] || skip "no test plugin"
   preset
   CAMWARDEN_FAULT_STALL_MS=1000 camera=fault-stall start
   wait_log 'clip failed' 1 40
@@ -375,7 +395,7 @@ camera-stalls)
   ;;
 camera-never-starts)
   # Every clip's start hangs for 30 s, then fails: the window counts on.
-  [[ -n $plugins ]] || { echo "SKIP: no test plugin"; exit 77; }
+  [[ -n $plugins ]] || skip "no test plugin"
   preset
   pattern='%{time boot} %{category}: %{message}' rules='camwarden.schedule.debug=true' \
     camera=fault-dead start
@@ -395,13 +415,13 @@ EOF
 blocked-folder)
   # The folder stops taking writes mid-clip (a FUSE mount whose daemon
   # stops): quitting still ends within its bound and lets go of the lock.
-  command -v bindfs >/dev/null && [[ -w /dev/fuse ]] || { echo "SKIP: needs bindfs and /dev/fuse"; exit 77; }
+  command -v bindfs >/dev/null && [[ -w /dev/fuse ]] || skip "needs bindfs and /dev/fuse"
   preset
   mkdir -p "$work/real"
   bindfs -f "$work/real" "$clips" &
   fuse_pid=$!
   for _ in $(seq 50); do mountpoint -q "$clips" && break; sleep 0.1; done
-  mountpoint -q "$clips" || { echo "SKIP: bindfs cannot mount here"; exit 77; }
+  mountpoint -q "$clips" || skip "bindfs cannot mount here"
   start
   wait_log 'Clip started' 1 40
   sleep 1
@@ -425,6 +445,104 @@ blocked-folder)
   wait_log 'Clip finished' 1 30
   stop
   playable "$(clips_in "$clips" | tail -1)" >/dev/null
+  ;;
+settings-damaged)
+  # The settings file as a crash or a slip of the hand leaves it: NUL bytes
+  # before the section's header, before the folder's line, a line that is
+  # no setting. The folder is kept and recorded into, the file as it was is
+  # kept aside and said so once, and no write is reported failed.
+  ini=$work/config/Quillory/Quillory.ini
+  for damage in nul-before-header nul-before-path no-setting; do
+    rm -rf "$work/log" "$work/clips" "$ini".unreadable*
+    preset
+    python3 - "$ini" "$damage" <<'PY'
+import sys
+path, damage = sys.argv[1], sys.argv[2]
+text = open(path, 'rb').read()
+if damage == 'no-setting':
+    text += b'these words are no setting\n'
+else:
+    at = text.index(b'[Camwarden]' if damage == 'nul-before-header' else b'Path=')
+    text = text[:at] + b'\0' * 4096 + text[at:]
+open(path, 'wb').write(text)
+PY
+    cp "$ini" "$work/damaged"
+    start
+    wait_log 'Clip finished' 1 30
+    stop
+    cmp -s "$work/damaged" "$ini.unreadable" || fail "$damage: the file was not kept aside as it was"
+    kept=$(grep -c "Quillory.ini could not be read whole (.*); kept as $ini.unreadable, " \
+           "$work/log") || true
+    (( kept == 1 )) || fail "$damage: said $kept times that the file was kept aside"
+    ! grep -q 'could not store' "$work/log" || fail "$damage: a write that went through was reported failed"
+    grep -qx "Path=$clips/" "$ini" || fail "$damage: the stored folder became $(grep -a '^Path=' "$ini")"
+    playable "$(clips_in "$clips" | head -1)" >/dev/null
+    note "$damage: kept aside, the folder kept and recorded into"
+  done
+  ;;
+fresh-profile)
+  # No settings and no desktop folder, as on a minimal install: the first
+  # clip records into the desktop folder made for it, ~/Desktop or the one
+  # the session's user-dirs.dirs names.
+  for desktop in Desktop Schreibtisch; do
+    rm -rf "${work:?}/home" "$work/config" "$work/log"
+    mkdir -p "$work/home" "$work/config" "$work/runtime"
+    chmod 700 "$work/runtime"
+    [[ $desktop == Desktop ]] ||
+      printf 'XDG_DESKTOP_DIR="$HOME/%s"\n' "$desktop" >"$work/config/user-dirs.dirs"
+    start
+    wait_log 'Clip finished' 1 60
+    stop
+    clips=$work/home/$desktop
+    grep -q "made the desktop folder $clips\$" "$work/log" || fail "$desktop: not said that it was made"
+    ! grep -q 'Error capturing video' "$work/log" || fail "$desktop: a clip failed"
+    playable "$(clips_in "$clips" | head -1)" >/dev/null
+    note "$desktop: made, and the first clip recorded into it"
+  done
+  ;;
+two-users)
+  # Two users without a runtime folder of their own: XDG_RUNTIME_DIR unset,
+  # and the folder Qt falls back to ($TMPDIR/runtime-<name>) made by the
+  # other user. Both fall back to the shared temporary folder; each one's
+  # copy records, and a second copy of one of them says why it ends.
+  (( EUID == 0 )) || skip "a second user needs root"
+  other=4242  # a user id without a name, a home or a password entry
+  export TMPDIR=$work/tmp
+  mkdir -m 1777 "$TMPDIR"
+  mkdir -m 700 "$TMPDIR/runtime-$(id -un)" "$TMPDIR/runtime-$(getent passwd $other | cut -d: -f1)"
+  chown "$other:$other" "$TMPDIR/runtime-$(id -un)"
+  chmod 711 "$work"
+  mine=$work/u$other
+  mkdir -p "$mine"
+  other_bin=$bin
+  setpriv --reuid=$other --regid=$other --clear-groups test -x "$bin" ||
+    { other_bin=$mine/camwarden; install -m 755 "$bin" "$other_bin"; }
+  preset
+  runtime=none start
+  first=$pid
+  clips=$mine/clips home=$mine/home config=$mine/config preset
+  chown -R "$other:$other" "$mine"
+  bin=$other_bin user=$other runtime=none home=$mine/home config=$mine/config log=$mine/log start
+  second=$pid
+  wait_log 'Clip finished' 1 30
+  log=$mine/log wait_log 'Clip finished' 1 30
+  for id in 0 $other; do
+    [[ -e $TMPDIR/camwarden-$id.lock ]] || fail "no $TMPDIR/camwarden-$id.lock: nothing fell back"
+  done
+  ! grep -q 'not starting' "$work/log" "$mine/log" || fail "a user's copy did not start"
+
+  runtime=none start
+  rc=0
+  wait "$pid" || rc=$?
+  (( rc == 0 )) || fail "the second copy ended with $rc"
+  said=$(grep -c "not starting: another copy of the program holds $TMPDIR/camwarden-0.lock" \
+         "$work/log") || true
+  (( said == 1 )) || fail "the second copy did not say once why it ends"
+  pid=$first stop
+  pid=$second log=$mine/log stop
+  playable "$(clips_in "$work/clips" | head -1)" >/dev/null
+  playable "$(clips_in "$mine/clips" | head -1)" >/dev/null
+  note "both users recorded; a second copy ended, saying why"
   ;;
 *)
   echo "unknown case $case_name"; exit 2 ;;

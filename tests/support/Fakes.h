@@ -69,11 +69,13 @@ public:
     std::deque<QString> folderAnswers;
 };
 
-// An in-memory store that remembers the order of writes.
+// An in-memory store that remembers the order of writes, and of every
+// look and write in `journal`.
 class MemorySettings final : public SettingsStore {
 public:
     QString ReadSetting(const QString& app, const QString& section, const QString& key,
                         const QString& defaultValue) override {
+        journal << "read " + key;
         const QString k = app + '/' + section + '/' + key;
         return values.contains(k) ? values.value(k) : defaultValue;
     }
@@ -81,6 +83,11 @@ public:
                       const QString& value) override {
         values.insert(app + '/' + section + '/' + key, value);
         writes << key + '=' + value;
+        journal << "write " + key;
+    }
+    bool ContainsSetting(const QString& app, const QString& section, const QString& key) override {
+        journal << "read " + key;
+        return values.contains(app + '/' + section + '/' + key);
     }
     void Preset(const QString& key, const QString& value) {
         values.insert(QStringLiteral("Quillory/Camwarden/") + key, value);
@@ -93,6 +100,7 @@ public:
 
     QMap<QString, QString> values;
     QStringList writes;
+    QStringList journal;
 };
 
 class FixedClock final : public Clock {
@@ -101,12 +109,16 @@ public:
     QDateTime now{QDate(2022, 1, 5), QTime(9, 3, 7)};
 };
 
+// Makes no folder: says whether one was asked for.
 class FakeShellFolders final : public ShellFolders {
 public:
-    QString SpecialFolderPath(int folder) override {
-        return folder == kDesktop ? desktop : QString();
+    QString SpecialFolderPath(int folder, bool create) override {
+        if (folder != kDesktop) return {};
+        createAsked = createAsked || create;
+        return desktop;
     }
     QString desktop = QStringLiteral("/home/user/Desktop");
+    bool createAsked = false;
 };
 
 // Logs every request to every capture window it made; any request can be
