@@ -67,12 +67,9 @@ AviRepair RepairInPlace(const ClipFile& file) {
 bool SyncClip(const ClipFile& file, QString* why) {
     const auto start = steady_clock::now();
     const bool synced = file.Sync(why);
-    qCDebug(lcCapture).noquote() << "Clip" << file.path() << "put on disk in"
-                                 << std::chrono::duration_cast<std::chrono::microseconds>(
-                                        steady_clock::now() - start)
-                                            .count() /
-                                        1000.0
-                                 << "ms";
+    const std::chrono::duration<double, std::milli> took = steady_clock::now() - start;
+    qCDebug(lcClipDisk).noquote() << "Clip" << file.path() << "put on disk in" << took.count()
+                                  << "ms";
     if (!synced)
         qCWarning(lcCapture).noquote() << "Clip" << file.path() << "may not be on disk:" << *why;
     return synced;

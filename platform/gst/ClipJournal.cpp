@@ -13,7 +13,7 @@ namespace camwarden::capgst {
 namespace {
 
 // Far more than ever record at once: a list longer than this is not ours.
-constexpr qint64 kMaxJournalBytes = 1024 * 1024;
+constexpr qint64 kMaxJournalBytes = qint64(1024) * 1024;
 
 }  // namespace
 
@@ -38,7 +38,7 @@ ClipJournal::ClipJournal(QString path) : path_(std::move(path)) {
         return;
     }
     // Only names of files: whatever else is in there was not written by us.
-    for (const QJsonValue& v : QJsonDocument::fromJson(f.readAll()).array()) {
+    for (const auto& v : QJsonDocument::fromJson(f.readAll()).array()) {
         const QString file = v.toString();
         if (QFileInfo(file).isAbsolute() && !listed_.contains(file)) listed_ << file;
     }
