@@ -338,6 +338,7 @@ void Form1::Form_Load() {
     }
     trap(162, [&] { Timer2->SetEnabled(false); });
     trap(164, [&] { FormLoading = false; });
+    cam_.FolderLimitChanged(*this);
 }
 
 void Form1::ShowAfterLoad() {

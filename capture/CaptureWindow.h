@@ -57,9 +57,13 @@ public:
     // How long the program means the next clip to last. It ends nothing
     // (Stop does); the window judges by it whether the folder has room.
     virtual void SetClipLength(int32_t seconds) { (void)seconds; }
-    // What the clips in the folder may take, in bytes (0: no limit): the
-    // oldest are deleted before a clip starts to keep within it.
-    virtual void SetFolderLimit(int64_t bytes) { (void)bytes; }
+    // What the clips in `folder` may take, in bytes (0: no limit): the
+    // oldest are deleted before a clip starts to keep within it. The window
+    // may read a limited folder at once, so its next clip need not wait.
+    virtual void SetFolderLimit(const QString& folder, int64_t bytes) {
+        (void)folder;
+        (void)bytes;
+    }
     // Starts background capture into the capture file and returns at once.
     // A clip still being captured is finished first, so each request gets
     // its own file. False when the request is refused outright (no camera,

@@ -4,6 +4,7 @@
 #include "app/Form1.h"
 #include "app/Helpers.h"
 
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QLoggingCategory>
@@ -85,7 +86,7 @@ int16_t modCam::StartCapture(Form1& form) {
         window->SetSequenceSetup(&parms);
         window->SetSequenceSetup(nullptr);
         window->SetClipLength(form.state().ClipSeconds);
-        window->SetFolderLimit(form.FolderLimitBytes());
+        window->SetFolderLimit(QFileInfo(path).absolutePath(), form.FolderLimitBytes());
         if (!window->Sequence()) {
             qCWarning(lcCam) << "capture refused:" << path;
             return 1;
@@ -95,6 +96,12 @@ int16_t modCam::StartCapture(Form1& form) {
     } catch (...) {
         return 1;
     }
+}
+
+void modCam::FolderLimitChanged(Form1& form) {
+    const QString folder = form.Text1->text();
+    if (hCapWnd_ && !folder.isEmpty() && form.FolderLimitBytes() > 0)
+        hCapWnd_->SetFolderLimit(CleanPath(folder + PathSeparator()), form.FolderLimitBytes());
 }
 
 void modCam::ClipFailed(Form1& form, const QString& file, const QString& why, bool latest) {

@@ -26,6 +26,9 @@ public:
 
     // 0 when the capture is running (or already was), 1 when it could not start.
     int16_t StartCapture(Form1& form);
+    // The folder's size limit was turned on or the program started with it:
+    // the folder can be read before its next clip.
+    void FolderLimitChanged(Form1& form);
     void RecordClip(Form1& form);
     // A clip could not start, or ended by a failure: the user hears of it
     // the way a refused start is reported. `latest`: no clip was asked for

@@ -39,6 +39,7 @@ void Form1::Check9_Click() {
     Untrapped("Form1.Check9_Click", [&] {
         settings().Write(QStringLiteral("Size Limit"),
                          Check9->isChecked() ? QStringLiteral("On") : QStringLiteral("Off"));
+        cam_.FolderLimitChanged(*this);
     });
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
+#include <list>
 #include <thread>
 
 #include "platform/gst/CaptureLog.h"
@@ -81,22 +82,32 @@ public:
           }) {}
 
     // Repairs, on a thread of its own, the clips an earlier run left
-    // unfinished; it counts as busy until done.
+    // unfinished.
     void RepairLeftovers(const std::shared_ptr<Clips>& self) {
         const QStringList files = journal_.Leftovers();
         if (files.isEmpty()) return;
         std::lock_guard lock(m_);
-        repairing_ = true;
-        repairer_ = std::thread([self, files] {
+        RunChore(self, [self, files] {
             for (const QString& file : files) {
                 RepairLeftover(file);
                 self->journal_.Ended(file);
             }
+        });
+    }
+
+    // Lists a folder whose clips are kept within a limit now, so that the
+    // next clip does not wait for a large folder to be read.
+    void ListAhead(const QString& folder, const std::shared_ptr<Clips>& self) {
+        std::lock_guard lock(m_);
+        if (listingAhead_) return;
+        listingAhead_ = true;
+        RunChore(self, [self, folder] {
             {
-                std::lock_guard lock(self->m_);
-                self->repairing_ = false;
+                std::lock_guard listing(self->folderM_);
+                self->folder_.Prepare(folder);
             }
-            self->done_.notify_all();
+            std::lock_guard done(self->m_);
+            self->listingAhead_ = false;
         });
     }
 
@@ -117,8 +128,10 @@ public:
     bool WaitUntilIdle(std::chrono::milliseconds bound) {
         std::unique_lock lock(m_);
         const bool idle = done_.wait_for(lock, bound, [&] {
-            return !repairing_ && std::all_of(entries_.begin(), entries_.end(),
-                                              [](const Entry& e) { return e.released; });
+            return std::all_of(chores_.begin(), chores_.end(),
+                               [](const Chore& c) { return c.done; }) &&
+                   std::all_of(entries_.begin(), entries_.end(),
+                               [](const Entry& e) { return e.released; });
         });
         Reap();
         return idle;
@@ -142,8 +155,10 @@ public:
             e.thread.detach();
         }
         entries_.clear();
-        // What is still being repaired stays listed for the next run.
-        if (repairer_.joinable()) repairer_.detach();
+        // What is still being repaired stays listed for the next run. The
+        // entries stay: their threads still mark them done.
+        for (Chore& c : chores_)
+            if (c.thread.joinable()) c.thread.detach();
         std::lock_guard calls(handlerM_);
         onFinished_ = nullptr;
         onFailed_ = nullptr;
@@ -229,7 +244,11 @@ public:
 private:
     // Joins the threads of released clips: each has no more to do than return.
     void Reap() {
-        if (!repairing_ && repairer_.joinable()) repairer_.join();
+        std::erase_if(chores_, [](Chore& c) {
+            if (!c.done) return false;
+            if (c.thread.joinable()) c.thread.join();
+            return true;
+        });
         std::erase_if(entries_, [](Entry& e) {
             if (!e.released) return false;
             if (e.thread.joinable()) e.thread.join();
@@ -250,8 +269,26 @@ private:
     ClipJournal journal_;
     std::mutex folderM_;  // held while the folder is listed or cleared out
     ClipFolder folder_;
-    std::thread repairer_;
-    bool repairing_ = false;
+    // Work beside the clips; each counts as busy until done.
+    struct Chore {
+        std::thread thread;
+        bool done = false;
+    };
+    std::list<Chore> chores_;  // stable, for the threads to find their own
+    bool listingAhead_ = false;
+
+    // Under m_.
+    void RunChore(const std::shared_ptr<Clips>& self, std::function<void()> work) {
+        Chore& chore = chores_.emplace_back();
+        chore.thread = std::thread([self, &chore, work = std::move(work)] {
+            work();
+            {
+                std::lock_guard lock(self->m_);
+                chore.done = true;
+            }
+            self->done_.notify_all();
+        });
+    }
 };
 
 CaptureCore::CaptureCore(QString runCamera, SettingsLocation settings, const QString& journalFile)
@@ -299,6 +336,14 @@ std::shared_ptr<Clip> CaptureCore::StartClip(ClipPlan plan) {
         if (shutDown_) return nullptr;
     }
     return clips_->Start(std::move(plan), clips_);
+}
+
+void CaptureCore::ListFolderAhead(const QString& folder) {
+    {
+        std::lock_guard lock(m_);
+        if (shutDown_) return;
+    }
+    clips_->ListAhead(folder, clips_);
 }
 
 uint64_t CaptureCore::LatestClip() const {

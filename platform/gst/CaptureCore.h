@@ -45,6 +45,9 @@ public:
     // Starts the clip on its own thread and returns at once; null after
     // shutdown. A clip that cannot start ends as a failure.
     std::shared_ptr<Clip> StartClip(ClipPlan plan);
+    // Lists, on a thread of its own, a folder whose clips are kept within
+    // a size limit, ahead of its next clip.
+    void ListFolderAhead(const QString& folder);
     // The id of the latest clip started; 0 before the first.
     uint64_t LatestClip() const;
     bool WaitUntilIdle(std::chrono::milliseconds bound);

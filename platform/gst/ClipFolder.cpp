@@ -98,8 +98,7 @@ bool ClipFolder::ChangedUnderUs() const {
     return !stamp_ || fs::last_write_time(path_, ec) != *stamp_ || ec;
 }
 
-bool ClipFolder::MakeRoom(const QString& folder, int64_t limit, int64_t need,
-                          const QStringList& inUse, QString* why) {
+void ClipFolder::Prepare(const QString& folder) {
     const QString clean = QDir::cleanPath(folder);
     if (clean != folder_) {
         folder_ = clean;
@@ -107,6 +106,11 @@ bool ClipFolder::MakeRoom(const QString& folder, int64_t limit, int64_t need,
         stamp_.reset();
     }
     if (ChangedUnderUs()) Relist();
+}
+
+bool ClipFolder::MakeRoom(const QString& folder, int64_t limit, int64_t need,
+                          const QStringList& inUse, QString* why) {
+    Prepare(folder);
 
     QStringList busy;
     for (const QString& f : inUse) busy << QDir::cleanPath(f);

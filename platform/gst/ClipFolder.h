@@ -31,6 +31,8 @@ public:
     // is logged. False when the disk cannot be given the room; *why says so.
     bool MakeRoom(const QString& folder, int64_t limit, int64_t need, const QStringList& inUse,
                   QString* why);
+    // Lists the folder unless it is the one listed and has not changed since.
+    void Prepare(const QString& folder);
     // A clip of ours was finished in the folder (or kept as it is).
     void Settled(const QString& file);
 

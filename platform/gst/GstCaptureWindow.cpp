@@ -1,6 +1,7 @@
 #include "platform/gst/GstCaptureWindow.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <algorithm>
 #include <thread>
 
@@ -100,8 +101,14 @@ void GstCaptureWindow::SetClipLength(int32_t seconds) {
     clipLength_ = seconds > 0 ? uint32_t(seconds) : 0;
 }
 
-void GstCaptureWindow::SetFolderLimit(int64_t bytes) {
+void GstCaptureWindow::SetFolderLimit(const QString& folder, int64_t bytes) {
     folderLimit_ = std::max<int64_t>(bytes, 0);
+    // Each folder once; after that its clips keep the listing up to date.
+    const QString clean = QDir::cleanPath(folder);
+    if (folderLimit_ > 0 && !folder.isEmpty() && clean != listedAhead_) {
+        listedAhead_ = clean;
+        core_->ListFolderAhead(clean);
+    }
 }
 
 bool GstCaptureWindow::Sequence() {

@@ -35,7 +35,7 @@ public:
     bool GetSequenceSetup(CaptureParms& parms) override;
     bool SetSequenceSetup(const CaptureParms* parms) override;
     void SetClipLength(int32_t seconds) override;
-    void SetFolderLimit(int64_t bytes) override;
+    void SetFolderLimit(const QString& folder, int64_t bytes) override;
     bool Sequence() override;
     bool Stop() override;
     bool DlgVideoSource() override;
@@ -58,6 +58,7 @@ private:
     CaptureParms parms_;
     uint32_t clipLength_ = 0;
     int64_t folderLimit_ = 0;
+    QString listedAhead_;
     std::shared_ptr<capgst::Clip> clip_;
 };
 

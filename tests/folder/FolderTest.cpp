@@ -69,6 +69,8 @@ TEST_F(FolderBox, TheSizeLimitIsStoredRestoredAndHandedToEachClip) {
     f.Text2->setValue(2.5);
     f.Check9->setChecked(true);
     EXPECT_EQ(settings->writes, (QStringList{"Size Limit GB=2.5", "Size Limit=On"}));
+    // Ticked, the folder can be read before its next clip.
+    EXPECT_EQ(capture->limitedFolder, QStringLiteral("/home/user/Desktop/"));
     f.Cam().RecordClip(f);
     EXPECT_EQ(capture->folderLimit, 2'500'000'000LL);
 

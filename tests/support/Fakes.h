@@ -140,7 +140,10 @@ public:
             return Log("SetCaptureFile " + path, "SetCaptureFile");
         }
         void SetClipLength(int32_t seconds) override { sys_.clipLength = seconds; }
-        void SetFolderLimit(int64_t bytes) override { sys_.folderLimit = bytes; }
+        void SetFolderLimit(const QString& folder, int64_t bytes) override {
+            sys_.limitedFolder = folder;
+            sys_.folderLimit = bytes;
+        }
         bool GetSequenceSetup(CaptureParms& parms) override {
             parms = sys_.parms;
             return Log("GetSequenceSetup");
@@ -178,6 +181,7 @@ public:
     QString captureFile;
     int32_t clipLength = 0;
     int64_t folderLimit = 0;
+    QString limitedFolder;
 };
 
 }  // namespace camwarden::testing
