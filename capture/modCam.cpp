@@ -4,7 +4,6 @@
 #include "app/Form1.h"
 #include "app/Helpers.h"
 
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QLoggingCategory>
@@ -13,6 +12,15 @@
 Q_LOGGING_CATEGORY(lcCam, "camwarden.capture")
 
 namespace camwarden {
+namespace {
+
+// The folder text as a clip's name goes after it: with a trailing separator.
+QString ClipsFolder(QString text) {
+    if (!text.endsWith(PathSeparator())) text += PathSeparator();
+    return text;
+}
+
+}  // namespace
 
 QString NoWebcamMessage() {
     return QStringLiteral(
@@ -69,10 +77,9 @@ int16_t modCam::StartCapture(Form1& form) {
     try {
         const QString stamp =
             form.platform().clock->Now().toString(QStringLiteral("yyyy-MM-dd hh-mm-ss"));
-        QString folder = form.Text1->text();
         // No folder at all would put clips wherever the program was started.
-        if (folder.isEmpty()) return 1;
-        if (!folder.endsWith(PathSeparator())) folder += PathSeparator();
+        if (form.Text1->text().isEmpty()) return 1;
+        const QString folder = ClipsFolder(form.Text1->text());
         const QString path = CleanPath(folder + QStringLiteral("SS ") + stamp + ".avi");
 
         qCInfo(lcCam) << "clip due:" << path;
@@ -86,7 +93,7 @@ int16_t modCam::StartCapture(Form1& form) {
         window->SetSequenceSetup(&parms);
         window->SetSequenceSetup(nullptr);
         window->SetClipLength(form.state().ClipSeconds);
-        window->SetFolderLimit(QFileInfo(path).absolutePath(), form.FolderLimitBytes());
+        window->SetFolderLimit(CleanPath(folder), form.FolderLimitBytes());
         if (!window->Sequence()) {
             qCWarning(lcCam) << "capture refused:" << path;
             return 1;
@@ -99,9 +106,9 @@ int16_t modCam::StartCapture(Form1& form) {
 }
 
 void modCam::FolderLimitChanged(Form1& form) {
-    const QString folder = form.Text1->text();
-    if (hCapWnd_ && !folder.isEmpty() && form.FolderLimitBytes() > 0)
-        hCapWnd_->SetFolderLimit(CleanPath(folder + PathSeparator()), form.FolderLimitBytes());
+    if (hCapWnd_ && !form.Text1->text().isEmpty() && form.FolderLimitBytes() > 0)
+        hCapWnd_->SetFolderLimit(CleanPath(ClipsFolder(form.Text1->text())),
+                                 form.FolderLimitBytes());
 }
 
 void modCam::ClipFailed(Form1& form, const QString& file, const QString& why, bool latest) {

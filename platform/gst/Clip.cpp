@@ -63,6 +63,12 @@ AviRepair RepairInPlace(const ClipFile& file) {
     return RepairAvi(f);
 }
 
+// A clip without a frame plays nothing; its file would only mislead.
+void RemoveFrameless(ClipFile& file) {
+    file.Remove();
+    qCWarning(lcCapture).noquote() << "Clip" << file.path() << "removed: it holds no frame";
+}
+
 // A finished clip goes to the disk before it is reported finished.
 bool SyncClip(const ClipFile& file, QString* why) {
     const auto start = steady_clock::now();
@@ -101,8 +107,7 @@ void RepairLeftover(const QString& path) {
         return;
     }
     if (repaired.frames == 0) {
-        file->Remove();
-        qCWarning(lcCapture).noquote() << "Clip" << path << "removed: it holds no frame";
+        RemoveFrameless(*file);
         return;
     }
     SyncClip(*file, &why);
@@ -436,8 +441,7 @@ void Clip::SettleFile(bool closedProperly) {
     const bool empty = frames_.load() == 0;
     QString unsynced;
     if (empty) {
-        file_->Remove();
-        qCWarning(lcCapture).noquote() << "Clip" << plan_.file << "removed: it holds no frame";
+        RemoveFrameless(*file_);
     } else {
         SyncClip(*file_, &unsynced);
     }
