@@ -17,6 +17,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QProgressBar>
@@ -158,6 +159,11 @@ void Form1::CreateControls() {
     Check8 = Make<QCheckBox>(Frame6, "Check8", "Start in system tray", {4320, 300, 2100, 285});
 
     cSysTray1 = std::make_unique<cSysTray>(*platform_.tray);
+    TrayMenu = new QMenu(this);
+    TrayMenu->setObjectName(QStringLiteral("TrayMenu"));
+    TrayShowOrHide = TrayMenu->addAction(QStringLiteral("Hide to tray"));
+    TrayQuit = TrayMenu->addAction(QStringLiteral("Quit"));
+    platform_.tray->SetMenu(TrayMenu);
 
     Timer1 = new Timer(0, true, this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -245,6 +251,14 @@ void Form1::ConnectHandlers() {
     connect(Check9, &QCheckBox::toggled, this, &Form1::Check9_Click);
     connect(Text2, &QDoubleSpinBox::valueChanged, this, &Form1::Text2_Change);
     connect(cSysTray1.get(), &cSysTray::MouseUp, this, &Form1::cSysTray1_MouseUp);
+    connect(TrayShowOrHide, &QAction::triggered, this, &Form1::TrayShowOrHide_Click);
+    connect(TrayQuit, &QAction::triggered, this, &QWidget::close);
+    // Trays that ask before showing the menu get the entry that applies now.
+    connect(TrayMenu, &QMenu::aboutToShow, this, [this] {
+        TrayShowOrHide->setText(state_.HiddenInTray || !isVisible()
+                                    ? QStringLiteral("Show")
+                                    : QStringLiteral("Hide to tray"));
+    });
 }
 
 QString Form1::FolderWith(const QString& relative) const {
@@ -364,7 +378,7 @@ void Form1::ShowAfterLoad() {
 void Form1::ShowAndFocus() {
     // Minimised without a tray it comes back too; otherwise as a click on the icon.
     setWindowState(windowState() & ~Qt::WindowMinimized);
-    cSysTray1_MouseUp(1, 0);
+    RestoreFromTray();
 }
 
 void Form1::Form_QueryUnload() {
@@ -422,22 +436,48 @@ void Form1::changeEvent(QEvent* event) {
 void Form1::Form_Resize() {
     Untrapped("Form1.Form_Resize", [&] {
         if (!(windowState() & Qt::WindowMinimized) || state_.HiddenInTray) return;
-        // Without a tray the window stays reachable as an ordinary minimised one.
-        if (!cSysTray1->Shell().IsSystemTrayAvailable()) return;
-        hide();
-        // The state goes back to normal on the way out of the tray: un-minimising
-        // a hidden window would map it again on X11.
-        state_.HiddenInTray = true;
-        cSysTray1->ShowBalloon(QLatin1String(kTrayNotice), QLatin1String(kProductTitle), 5, true);
+        HideToTray();
     });
 }
 
+void Form1::HideToTray() {
+    // Without a tray the window stays reachable as an ordinary minimised one.
+    if (state_.HiddenInTray || !cSysTray1->Shell().IsSystemTrayAvailable()) return;
+    hide();
+    // The state goes back to normal on the way out of the tray: un-minimising
+    // a hidden window would map it again on X11.
+    state_.HiddenInTray = true;
+    TrayShowOrHide->setText(QStringLiteral("Show"));
+    cSysTray1->ShowBalloon(QLatin1String(kTrayNotice), QLatin1String(kProductTitle), 5, true);
+}
+
 void Form1::cSysTray1_MouseUp(int /*Button*/, int /*Id*/) {
+    // Where minimising cannot be seen, the icon is the way into the tray.
+    if (!platform_.minimiseSeen && !state_.HiddenInTray && isVisible()) {
+        // Queued: the balloon waits, and the tray's click should not wait with it.
+        QMetaObject::invokeMethod(
+            this, [this] { Untrapped("Form1.HideToTray", [&] { HideToTray(); }); },
+            Qt::QueuedConnection);
+        return;
+    }
+    RestoreFromTray();
+}
+
+void Form1::RestoreFromTray() {
     if (state_.HiddenInTray) setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();
     state_.HiddenInTray = false;
+    TrayShowOrHide->setText(QStringLiteral("Hide to tray"));
+}
+
+void Form1::TrayShowOrHide_Click() {
+    if (state_.HiddenInTray || !isVisible()) {
+        ShowAndFocus();
+    } else {
+        HideToTray();
+    }
 }
 
 void Form1::SetPointer(MousePointer pointer) {

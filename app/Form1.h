@@ -12,11 +12,13 @@
 #include <cstdint>
 #include <optional>
 
+class QAction;
 class QCheckBox;
 class QDoubleSpinBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 
@@ -56,6 +58,9 @@ public:
     QPushButton* PushButton6;
     QPushButton* PushButton5;
     std::unique_ptr<cSysTray> cSysTray1;
+    QMenu* TrayMenu;          // the tray icon's menu
+    QAction* TrayShowOrHide;  // "Show" while hidden in the tray, else "Hide to tray"
+    QAction* TrayQuit;        // closes the window, as its close button does
 
     bool FormLoading = false;
     int32_t IntervalSeconds = 0;
@@ -104,6 +109,11 @@ public:
     // Minimise to the tray and back.
     void Form_Resize();
     void cSysTray1_MouseUp(int Button, int Id);
+    // Hides the window to the tray; the first time in a run with the notice.
+    void HideToTray();
+    void TrayShowOrHide_Click();
+    // Shows the window and gives it the focus, wherever it was.
+    void RestoreFromTray();
 
     // Brings the window back to the front, e.g. when a second start asks.
     void ShowAndFocus();

@@ -26,6 +26,8 @@ struct Platform {
     QString programFolder;   // where the optional pointer and skin files live
     QString dataFolder;      // their installed copies, used where the program folder has none
     QString executablePath;  // what a log-on entry starts
+    // False where the desktop never tells a window it was minimised (Wayland).
+    bool minimiseSeen = true;
 };
 
 }  // namespace camwarden

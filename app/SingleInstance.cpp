@@ -5,6 +5,8 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <algorithm>
+#include <optional>
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -12,7 +14,24 @@
 
 namespace camwarden {
 namespace {
-constexpr char kShow[] = "show\n";
+constexpr char kShow[] = "show";
+// Longer than any token a desktop hands out; anything else is not one.
+constexpr qsizetype kMaxTokenSize = 512;
+
+// The token of a "show" request, empty for none or for one that cannot be
+// a token (it ends up in the environment, so only printable ASCII passes).
+std::optional<QString> ParseShow(const QByteArray& message) {
+    for (const QByteArray& line : message.split('\n')) {
+        if (line == kShow) return QString();
+        if (!line.startsWith(QByteArray(kShow) + ' ')) continue;
+        const QByteArray token = line.mid(sizeof kShow);
+        const bool plain =
+            token.size() <= kMaxTokenSize &&
+            std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 127; });
+        return plain ? QString::fromLatin1(token) : QString();
+    }
+    return std::nullopt;
+}
 
 QString UserId() {
 #ifdef Q_OS_UNIX
@@ -67,7 +86,9 @@ bool SingleInstance::Acquire() {
         connect(server_.get(), &QLocalServer::newConnection, this, [this] {
             while (QLocalSocket* socket = server_->nextPendingConnection()) {
                 connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                    if (socket->readAll().contains(kShow)) Q_EMIT ShowRequested();
+                    if (!socket->canReadLine()) return;  // the rest is on its way
+                    if (const auto token = ParseShow(socket->readAll()))
+                        Q_EMIT ShowRequested(*token);
                     socket->disconnectFromServer();
                 });
                 connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
@@ -82,11 +103,13 @@ void SingleInstance::Release() {
     lock_.reset();
 }
 
-void SingleInstance::AskRunningToShow() {
+void SingleInstance::AskRunningToShow(const QString& activationToken) {
     QLocalSocket socket;
     socket.connectToServer(SocketPath());
     if (!socket.waitForConnected(500)) return;
-    socket.write(kShow);
+    QByteArray request(kShow);
+    if (!activationToken.isEmpty()) request += ' ' + activationToken.toLatin1();
+    socket.write(request + '\n');
     socket.waitForBytesWritten(500);
     socket.disconnectFromServer();
 }

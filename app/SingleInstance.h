@@ -27,14 +27,16 @@ public:
     // The lock file, in the user's runtime folder, else in the temporary
     // folder under a name that carries the user's id.
     QString LockPath() const;
-    // From a later start: asks the running instance to come forward.
-    void AskRunningToShow();
+    // From a later start: asks the running instance to come forward, with
+    // the launcher's activation token, without which a Wayland desktop
+    // neither raises nor focuses the window.
+    void AskRunningToShow(const QString& activationToken = QString());
     // Lets go of the lock and stops listening, for a run that ends without
     // its destructors.
     void Release();
 
 Q_SIGNALS:
-    void ShowRequested();
+    void ShowRequested(const QString& activationToken);
 
 private:
     QString SocketPath() const;

@@ -125,7 +125,7 @@ int main(int argc, char* argv[]) {
     // A second start stays invisible, touches nothing, and brings the first forward.
     SingleInstance instance;
     if (!instance.Acquire()) {
-        instance.AskRunningToShow();
+        instance.AskRunningToShow(qEnvironmentVariable("XDG_ACTIVATION_TOKEN"));
         qCInfo(lcApp).noquote() << "not starting: another copy of the program holds"
                                 << instance.LockPath() << "and was asked to show its window";
         return 0;
@@ -152,11 +152,18 @@ int main(int argc, char* argv[]) {
     platform.dataFolder =
         QDir::cleanPath(platform.programFolder + QStringLiteral("/" CAMWARDEN_DATA_FROM_BIN));
     platform.executablePath = QCoreApplication::applicationFilePath();
+    platform.minimiseSeen = !OnWayland();
 
     const CaretRest caretRest;
     ProgramState state;
     auto form = std::make_unique<Form1>(platform, state);
-    QObject::connect(&instance, &SingleInstance::ShowRequested, form.get(), &Form1::ShowAndFocus);
+    QObject::connect(&instance, &SingleInstance::ShowRequested, form.get(),
+                     [&form](const QString& activationToken) {
+                         // Qt's Wayland support raises a window with the token it finds here.
+                         if (!activationToken.isEmpty())
+                             qputenv("XDG_ACTIVATION_TOKEN", activationToken.toLatin1());
+                         form->ShowAndFocus();
+                     });
 #ifdef Q_OS_UNIX
     UnixSignals signals;
     QObject::connect(&signals, &UnixSignals::CloseRequested, form.get(), &QWidget::close);

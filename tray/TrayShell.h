@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <functional>
 
+class QMenu;
+
 namespace camwarden {
 
 // Operations of the shell's notification-area call.
@@ -79,6 +81,9 @@ public:
 
     // False when the desktop has no notification area to put an icon in.
     virtual bool IsSystemTrayAvailable() const = 0;
+
+    // The menu the icon offers, as Linux trays expect one; not owned.
+    virtual void SetMenu(QMenu* /*menu*/) {}
 };
 
 }  // namespace camwarden

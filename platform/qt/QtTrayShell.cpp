@@ -1,7 +1,12 @@
 #include "platform/qt/QtTrayShell.h"
 
+#include <QDBusConnection>
+#include <QGuiApplication>
 #include <QLoggingCategory>
 #include <exception>
+
+#include "platform/qt/Notifications.h"
+#include "platform/qt/StatusNotifierHost.h"
 
 namespace camwarden {
 
@@ -12,20 +17,63 @@ Q_LOGGING_CATEGORY(lcTray, "camwarden.tray")
 constexpr int DefaultBalloonMs = 10000;
 }  // namespace
 
+bool OnWayland() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
 QtTrayShell::QtTrayShell(QObject* parent) : QObject(parent) {
     balloonTimeout_.setSingleShot(true);
     connect(&balloonTimeout_, &QTimer::timeout, this,
             [this] { Notify(TrayNotification::BalloonTimeout); });
-    connect(&icon_, &QSystemTrayIcon::activated, this, &QtTrayShell::OnActivated);
-    connect(&icon_, &QSystemTrayIcon::messageClicked, this, [this] {
-        balloonTimeout_.stop();
-        Notify(TrayNotification::BalloonUserClick);
-    });
+    host_ = std::make_unique<StatusNotifierHost>(QDBusConnection::sessionBus());
+    connect(host_.get(), &StatusNotifierHost::Appeared, this, &QtTrayShell::OnTrayAppeared);
+    const bool hosted = host_->PresentNow();
+    // Elsewhere Qt watches for an XEmbed tray by itself.
+    if (hosted || !OnWayland()) MakeIcon(hosted);
 }
 
 QtTrayShell::~QtTrayShell() {
     receiver_ = {};
-    icon_.hide();
+    if (icon_) icon_->hide();
+}
+
+void QtTrayShell::MakeIcon(bool statusNotifier) {
+    icon_ = std::make_unique<QSystemTrayIcon>();
+    if (statusNotifier) {
+        notifications_ = std::make_unique<Notifications>(QDBusConnection::sessionBus());
+        connect(notifications_.get(), &Notifications::Clicked, this, [this] {
+            balloonTimeout_.stop();
+            Notify(TrayNotification::BalloonUserClick);
+        });
+        connect(notifications_.get(), &Notifications::Dismissed, this, [this] {
+            balloonTimeout_.stop();
+            Notify(TrayNotification::BalloonHide);
+        });
+    }
+    connect(icon_.get(), &QSystemTrayIcon::activated, this, &QtTrayShell::OnActivated);
+    connect(icon_.get(), &QSystemTrayIcon::messageClicked, this, [this] {
+        balloonTimeout_.stop();
+        Notify(TrayNotification::BalloonUserClick);
+    });
+    icon_->setIcon(picture_);
+    icon_->setToolTip(tip_);
+    if (menu_) icon_->setContextMenu(menu_);
+    ShowIfReady();
+}
+
+void QtTrayShell::OnTrayAppeared(const QString& watcher) {
+    if (!icon_) {
+        qCInfo(lcTray) << "a tray appeared; the icon goes into it";
+        MakeIcon(true);
+        registeredWith_ = watcher;
+        return;
+    }
+    // A tray that restarted knows nothing of the icon: hand it over again.
+    if (notifications_ && icon_->isVisible() && watcher != registeredWith_) {
+        icon_->hide();
+        icon_->show();
+    }
+    registeredWith_ = watcher;
 }
 
 bool QtTrayShell::NotifyIcon(NotifyIconMessage message, const NotifyIconData& data) {
@@ -44,7 +92,8 @@ bool QtTrayShell::NotifyIcon(NotifyIconMessage message, const NotifyIconData& da
         case NotifyIconMessage::Delete:
             if (!added_ || data.uID != id_) return false;
             balloonTimeout_.stop();
-            icon_.hide();
+            if (notifications_) notifications_->Close();
+            if (icon_) icon_->hide();
             added_ = false;
             callbackMessage_ = 0;
             return true;
@@ -53,26 +102,50 @@ bool QtTrayShell::NotifyIcon(NotifyIconMessage message, const NotifyIconData& da
 }
 
 void QtTrayShell::Apply(const NotifyIconData& data) {
-    if (data.uFlags & Nif::Icon) icon_.setIcon(data.hIcon);
-    if (data.uFlags & Nif::Tip) icon_.setToolTip(data.szTip);
+    if (data.uFlags & Nif::Icon) picture_ = data.hIcon;
+    if (data.uFlags & Nif::Tip) tip_ = data.szTip;
+    if (icon_) {
+        icon_->setIcon(picture_);
+        icon_->setToolTip(tip_);
+    }
     // Qt cannot show an icon without a picture; it appears once one is set.
     ShowIfReady();
     if (data.uFlags & Nif::Info) {
         if (data.szInfo.isEmpty() && data.szInfoTitle.isEmpty()) {
-            // An empty balloon takes the current one down; Qt's own balloon
-            // does the same for an empty message.
-            balloonTimeout_.stop();
-            icon_.showMessage(QString(), QString(), QIcon(), 1);
-            return;
+            TakeBalloonDown();
+        } else {
+            ShowBalloon(data);
         }
-        const int ms = data.uTimeout > 0 ? static_cast<int>(data.uTimeout) : DefaultBalloonMs;
-        icon_.showMessage(data.szInfoTitle, data.szInfo, QSystemTrayIcon::NoIcon, ms);
-        balloonTimeout_.start(ms);
+    }
+}
+
+void QtTrayShell::ShowBalloon(const NotifyIconData& data) {
+    const int ms = data.uTimeout > 0 ? static_cast<int>(data.uTimeout) : DefaultBalloonMs;
+    if (notifications_) {
+        notifications_->Show(data.szInfoTitle, data.szInfo, ms);
+    } else if (icon_) {
+        icon_->showMessage(data.szInfoTitle, data.szInfo, QSystemTrayIcon::NoIcon, ms);
+    }
+    balloonTimeout_.start(ms);
+}
+
+void QtTrayShell::TakeBalloonDown() {
+    balloonTimeout_.stop();
+    if (notifications_) {
+        notifications_->Close();
+    } else if (icon_) {
+        // Qt's own balloon goes for an empty message.
+        icon_->showMessage(QString(), QString(), QIcon(), 1);
     }
 }
 
 void QtTrayShell::ShowIfReady() {
-    if (added_ && !icon_.icon().isNull() && !icon_.isVisible()) icon_.show();
+    if (icon_ && added_ && !picture_.isNull() && !icon_->isVisible()) icon_->show();
+}
+
+void QtTrayShell::SetMenu(QMenu* menu) {
+    menu_ = menu;
+    if (icon_) icon_->setContextMenu(menu);
 }
 
 QtTrayShell::Receiver QtTrayShell::SetReceiver(Receiver receiver) {
@@ -82,7 +155,8 @@ QtTrayShell::Receiver QtTrayShell::SetReceiver(Receiver receiver) {
 }
 
 bool QtTrayShell::IsSystemTrayAvailable() const {
-    return QSystemTrayIcon::isSystemTrayAvailable();
+    // Asking Qt before a tray exists would settle its choice for good.
+    return icon_ && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void QtTrayShell::OnActivated(QSystemTrayIcon::ActivationReason reason) {

@@ -47,7 +47,18 @@ TEST(SingleInstance, SecondStartIsRefusedAndAsksTheFirstToShow) {
     SingleInstance second(runtime.path());
     EXPECT_FALSE(second.Acquire());
     second.AskRunningToShow();
-    EXPECT_TRUE(shown.wait(2000));
+    ASSERT_TRUE(shown.wait(2000));
+    EXPECT_EQ(shown.takeFirst().at(0).toString(), QString());
+
+    // The launcher's token travels along, so Wayland raises the window.
+    second.AskRunningToShow(QStringLiteral("launcher_token-42"));
+    ASSERT_TRUE(shown.wait(2000));
+    EXPECT_EQ(shown.takeFirst().at(0).toString(), QStringLiteral("launcher_token-42"));
+
+    // It ends up in the environment: anything but plain text is dropped.
+    second.AskRunningToShow(QStringLiteral("a\u0001b"));
+    ASSERT_TRUE(shown.wait(2000));
+    EXPECT_EQ(shown.takeFirst().at(0).toString(), QString());
 }
 
 // A start at log-on must not end silently because the runtime folder is

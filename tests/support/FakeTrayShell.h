@@ -52,6 +52,8 @@ public:
     }
 
     bool IsSystemTrayAvailable() const override { return trayAvailable; }
+    void SetMenu(QMenu* m) override { menu = m; }
+    QMenu* menu = nullptr;
 
     // What is on screen as far as the shell is concerned.
     bool iconShown() const { return added_; }

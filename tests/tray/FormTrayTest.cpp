@@ -58,6 +58,54 @@ TEST_F(FormTray, FirstMinimiseHidesWithANoticeAndLaterOnesAreSilent) {
     EXPECT_TRUE(f.isVisible());
 }
 
+void Click(FakeTrayShell& shell) {
+    shell.Send(TrayNotification::LeftButtonDown);
+    shell.Send(TrayNotification::LeftButtonUp);
+}
+
+TEST_F(FormTray, WhereMinimisingIsUnseenTheIconHidesAndRestoresTheWindow) {
+    platform.minimiseSeen = false;
+    Form1& f = Load();
+    f.ShowAfterLoad();
+    Click(*tray);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.isVisible(); }, 2000));
+    EXPECT_TRUE(state.HiddenInTray);
+    EXPECT_EQ(Balloons(*tray), 1);
+
+    Click(*tray);
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_FALSE(state.HiddenInTray);
+
+    Click(*tray);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.isVisible(); }, 2000));
+    EXPECT_EQ(Balloons(*tray), 1) << "the notice comes once a run";
+}
+
+TEST_F(FormTray, TrayMenuShowsOrHidesAndQuitsLikeTheCloseButton) {
+    Form1& f = Load();
+    f.ShowAfterLoad();
+    ASSERT_EQ(tray->menu, f.TrayMenu);
+    Click(*tray);
+    EXPECT_TRUE(f.isVisible())
+        << "a click on a shown window leaves it shown where minimising is seen";
+
+    EXPECT_EQ(f.TrayShowOrHide->text(), QStringLiteral("Hide to tray"));
+    f.TrayShowOrHide->trigger();
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_TRUE(state.HiddenInTray);
+    EXPECT_EQ(f.TrayShowOrHide->text(), QStringLiteral("Show"));
+    f.TrayShowOrHide->trigger();
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_FALSE(state.HiddenInTray);
+
+    const QStringList writes = settings->writes;
+    EXPECT_EQ(f.TrayQuit->text(), QStringLiteral("Quit"));
+    f.TrayQuit->trigger();
+    EXPECT_TRUE(f.Unloaded());
+    EXPECT_FALSE(tray->iconShown());
+    EXPECT_EQ(settings->writes, writes) << "quitting saves nothing of its own";
+}
+
 TEST_F(FormTray, WithoutATrayTheWindowJustMinimises) {
     tray->trayAvailable = false;
     Form1& f = Load();

@@ -47,32 +47,32 @@ protected:
 
 TEST_F(QtTrayShellTest, ClicksArriveAsTheButtonMessagesAShellSends) {
     Add();
-    Q_EMIT shell.Icon().activated(QSystemTrayIcon::Trigger);
+    Q_EMIT shell.Icon()->activated(QSystemTrayIcon::Trigger);
     EXPECT_EQ(Codes(), (std::vector<std::uint32_t>{513, 514}));
 
     received.clear();
-    Q_EMIT shell.Icon().activated(QSystemTrayIcon::Context);
+    Q_EMIT shell.Icon()->activated(QSystemTrayIcon::Context);
     EXPECT_EQ(Codes(), (std::vector<std::uint32_t>{516, 517}));
 
     // Qt reports a double click as a click followed by the double click.
     received.clear();
-    Q_EMIT shell.Icon().activated(QSystemTrayIcon::Trigger);
-    Q_EMIT shell.Icon().activated(QSystemTrayIcon::DoubleClick);
+    Q_EMIT shell.Icon()->activated(QSystemTrayIcon::Trigger);
+    Q_EMIT shell.Icon()->activated(QSystemTrayIcon::DoubleClick);
     EXPECT_EQ(Codes(), (std::vector<std::uint32_t>{513, 514, 515, 514}));
 
     received.clear();
-    Q_EMIT shell.Icon().messageClicked();
+    Q_EMIT shell.Icon()->messageClicked();
     EXPECT_EQ(Codes(), (std::vector<std::uint32_t>{1029}));
 }
 
 TEST_F(QtTrayShellTest, NothingIsReportedForAnIconNotInTheTray) {
-    Q_EMIT shell.Icon().activated(QSystemTrayIcon::Trigger);
+    Q_EMIT shell.Icon()->activated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(received.empty());
 
     Add();
     NotifyIconData remove;
     ASSERT_TRUE(shell.NotifyIcon(NotifyIconMessage::Delete, remove));
-    Q_EMIT shell.Icon().activated(QSystemTrayIcon::Trigger);
+    Q_EMIT shell.Icon()->activated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(received.empty());
 }
 
@@ -85,18 +85,18 @@ TEST_F(QtTrayShellTest, IconAppearsOnceItHasAPictureAndGoesOnDelete) {
     Add();
     NotifyIconData second;
     EXPECT_FALSE(shell.NotifyIcon(NotifyIconMessage::Add, second)) << "already added";
-    EXPECT_FALSE(shell.Icon().isVisible());
+    EXPECT_FALSE(shell.Icon()->isVisible());
 
     NotifyIconData icon;
     icon.uFlags = Nif::Icon;
     icon.hIcon = QuilloryIcon();
     EXPECT_TRUE(shell.NotifyIcon(NotifyIconMessage::Modify, icon));
-    EXPECT_TRUE(shell.Icon().isVisible());
+    EXPECT_TRUE(shell.Icon()->isVisible());
     EXPECT_TRUE(shell.NotifyIcon(NotifyIconMessage::Modify, modify));
-    EXPECT_EQ(shell.Icon().toolTip(), QStringLiteral("tip"));
+    EXPECT_EQ(shell.Icon()->toolTip(), QStringLiteral("tip"));
 
     EXPECT_TRUE(shell.NotifyIcon(NotifyIconMessage::Delete, NotifyIconData{}));
-    EXPECT_FALSE(shell.Icon().isVisible());
+    EXPECT_FALSE(shell.Icon()->isVisible());
     EXPECT_FALSE(shell.NotifyIcon(NotifyIconMessage::Delete, NotifyIconData{}));
 }
 
@@ -129,17 +129,17 @@ TEST(QtTrayShellWithTrayTest, MiddleButtonRaisesNoEventAndClicksDo) {
     QSignalSpy doubles(&tray, &cSysTray::MouseDblClick);
     tray.LoadConfiguration({true, Picture::FromIcon(QuilloryIcon()), QString()});
 
-    Q_EMIT shell.Icon().activated(QSystemTrayIcon::MiddleClick);
+    Q_EMIT shell.Icon()->activated(QSystemTrayIcon::MiddleClick);
     EXPECT_EQ(downs.count() + ups.count() + doubles.count(), 0);
 
-    Q_EMIT shell.Icon().activated(QSystemTrayIcon::Context);
+    Q_EMIT shell.Icon()->activated(QSystemTrayIcon::Context);
     ASSERT_EQ(ups.count(), 1);
     EXPECT_EQ(ups.at(0).at(0).toInt(), 2);
     EXPECT_EQ(downs.count(), 1);
 
     tray.SetInTray(false);
-    EXPECT_FALSE(shell.Icon().isVisible());
-    Q_EMIT shell.Icon().activated(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(shell.Icon()->isVisible());
+    Q_EMIT shell.Icon()->activated(QSystemTrayIcon::Trigger);
     EXPECT_EQ(ups.count(), 1);
 }
 

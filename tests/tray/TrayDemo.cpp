@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
                      [&](int b, int id) { out << "MouseDblClick " << b << ' ' << id << Qt::endl; });
 
     tray->LoadConfiguration({true, Picture::FromIcon(QuilloryIcon()), QString()});
-    out << "icon added: " << (shell.Icon().isVisible() ? "yes" : "no") << Qt::endl;
+    out << "icon added: " << (shell.Icon() && shell.Icon()->isVisible() ? "yes" : "no") << Qt::endl;
 
     QTimer::singleShot(parser.value(balloonAfter).toInt(), [&] {
         out << "balloon up" << Qt::endl;

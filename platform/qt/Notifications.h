@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QObject>
+#include <QString>
+#include <cstdint>
+
+namespace camwarden {
+
+// Balloons of a StatusNotifier icon, sent to the desktop's notification
+// daemon directly: Qt's own can only be taken down by sending a second,
+// empty notification, which some desktops show as a blank one.
+class Notifications final : public QObject {
+    Q_OBJECT
+
+public:
+    explicit Notifications(QDBusConnection bus, QObject* parent = nullptr);
+
+    // Replaces the notification this object put up, if any.
+    void Show(const QString& title, const QString& text, int timeoutMs);
+    // Takes it down; nothing is shown in its place.
+    void Close();
+
+Q_SIGNALS:
+    void Clicked();
+    void TimedOut();
+    void Dismissed();
+
+private Q_SLOTS:
+    void OnClosed(uint id, uint reason);
+    void OnAction(uint id, const QString& key);
+
+private:
+    QDBusConnection bus_;
+    std::uint32_t id_ = 0;    // the daemon's number for ours; 0 while none is up
+    std::uint64_t sent_ = 0;  // requests made, so a late answer finds out it is stale
+    bool closeOnArrival_ = false;
+};
+
+}  // namespace camwarden
