@@ -101,6 +101,11 @@ void RepairLeftover(const QString& path) {
             << "Clip" << path << "left unfinished by an earlier run cannot be repaired:" << why;
         return;
     }
+    // Made, then the run ended before the camera delivered anything.
+    if (file->Size() == 0) {
+        RemoveFrameless(*file);
+        return;
+    }
     const AviRepair repaired = RepairInPlace(*file);
     if (!repaired.ok) {
         qCWarning(lcCapture).noquote() << "Clip" << path << "kept without index:" << repaired.error;

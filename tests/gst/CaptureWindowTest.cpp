@@ -734,9 +734,11 @@ TEST_F(TestCameraCapture, ClipsLeftUnfinishedAreRepairedByTheNextRun) {
     write(File("crash.avi"), image);
     write(File("broken.avi"), notAvi);
     write(File("other.avi"), image);  // not listed: never touched
-    write(journal, QStringLiteral(R"(["%1", "%2", "%3", "relative.avi", 7])")
-                       .arg(File("crash.avi"), File("broken.avi"), File("gone.avi"))
-                       .toUtf8());
+    write(File("empty.avi"), {});     // a camera that never delivered, then a crash
+    write(journal,
+          QStringLiteral(R"(["%1", "%2", "%3", "%4", "relative.avi", 7])")
+              .arg(File("crash.avi"), File("broken.avi"), File("gone.avi"), File("empty.avi"))
+              .toUtf8());
     w.reset();
     system_.reset();
     MakeSystem("test");
@@ -748,6 +750,7 @@ TEST_F(TestCameraCapture, ClipsLeftUnfinishedAreRepairedByTheNextRun) {
     EXPECT_GE(info.decodedFrames, 5);
     EXPECT_EQ(ReadAll(File("broken.avi")), notAvi);
     EXPECT_EQ(ReadAll(File("other.avi")), image);
+    EXPECT_FALSE(QFile::exists(File("empty.avi")));
     EXPECT_FALSE(QFile::exists(journal));
 }
 
