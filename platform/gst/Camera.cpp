@@ -37,11 +37,13 @@ QString StringProperty(const GstStructure* props, std::initializer_list<const ch
     return {};
 }
 
-// Lower is preferred. PipeWire lists a camera only while its daemon runs,
-// and then shares it with other programs; v4l2 opens the node itself.
+// Lower is preferred. v4l2 opens the node itself and stamps each frame when
+// it was taken; GStreamer 1.22's PipeWire source passes on whatever time the
+// camera's node gives, and a node shared by other programs may stop
+// delivering after one of them leaves. PipeWire is for what nothing else lists.
 int ProviderRank(const QString& provider) {
-    if (provider == QLatin1String("pipewiredeviceprovider")) return 0;
-    if (provider == QLatin1String("v4l2deviceprovider")) return 1;
+    if (provider == QLatin1String("v4l2deviceprovider")) return 0;
+    if (provider == QLatin1String("pipewiredeviceprovider")) return 1;
     if (provider == QLatin1String("libcameraprovider")) return 2;
     if (provider == QLatin1String(kTestProviderName)) return 4;
     return 3;

@@ -37,7 +37,7 @@ struct Camera {
 
 Camera CameraFromDevice(GstDevice* device);
 // One entry per physical camera: when several providers show the same one,
-// PipeWire's is kept, else v4l2's. Ordered by provider, then device node.
+// v4l2's is kept, else PipeWire's. Ordered by provider, then device node.
 std::vector<Camera> DistinctCameras(std::vector<Camera> all);
 // The camera to use: the run's own choice (a device node or a camera's
 // name), else the saved one, else the first; none when the one asked for

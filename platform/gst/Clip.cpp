@@ -133,6 +133,10 @@ Clip::~Clip() {
 }
 
 void Clip::Release() {
+    if (feed_) {
+        feed_->Detach(source_);
+        feed_.reset();
+    }
     if (pipeline_) {
         Stop();
         const GstBusPtr bus(gst_element_get_bus(pipeline_.get()));
@@ -211,7 +215,14 @@ bool Clip::Build(ClipHost& host, QString* error) {
     host.Began(file_->path());
 
     pipeline_ = SinkElement(gst_pipeline_new("clip"));
-    GstElementPtr src = MakeCameraSource(plan_.camera);
+    GstElementPtr src;
+    if (CameraFeed::Wanted(plan_.camera)) {
+        feed_ = CameraFeed::Open(plan_.camera, f.sourceCaps.get(), plan_.settings.controls, error);
+        if (!feed_) return false;
+        src = feed_->MakeSource();
+    } else {
+        src = MakeCameraSource(plan_.camera);
+    }
     if (!pipeline_ || !src) return failed("the camera source cannot be made");
 
     GstElement* srcCaps = Make("capsfilter");
@@ -282,6 +293,7 @@ bool Clip::Play(QString* error) {
     // holds this for half a minute); only this clip waits for it.
     const bool started =
         gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
+    if (started && feed_) feed_->Attach(source_);
     std::lock_guard lock(m_);
     if (!started) {
         *error = error_.isEmpty() ? QStringLiteral("the pipeline did not start") : error_;

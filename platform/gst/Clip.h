@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "platform/gst/Camera.h"
+#include "platform/gst/CameraFeed.h"
 #include "platform/gst/CaptureSettings.h"
 #include "platform/gst/ClipFile.h"
 #include "platform/gst/GstPtr.h"
@@ -143,9 +144,10 @@ private:
     const uint64_t id_;
     std::unique_ptr<ClipFile> file_;  // outlives the pipeline writing into it
     GstElementPtr pipeline_;
-    GstElement* source_ = nullptr;  // owned by the pipeline
-    GstElement* mux_ = nullptr;     // owned by the pipeline
-    GstElement* sink_ = nullptr;    // owned by the pipeline
+    GstElement* source_ = nullptr;      // owned by the pipeline
+    std::shared_ptr<CameraFeed> feed_;  // where source_ takes its frames from, if anywhere
+    GstElement* mux_ = nullptr;         // owned by the pipeline
+    GstElement* sink_ = nullptr;        // owned by the pipeline
     GstPadPtr muxPad_;
     uint64_t limitFrames_ = 0;
 

@@ -216,10 +216,15 @@ TEST(CameraDiscovery, EachCameraOnceThroughThePreferredProvider) {
         {Cam(kV4l2, "C920 (V4L2)", "/dev/video2"), Cam(kV4l2, "Integrated (V4L2)", "/dev/video0"),
          Cam(kPipeWire, "C920", "/dev/video2"), Cam("libcameraprovider", "Integrated (V4L2)", "")});
     ASSERT_EQ(both.size(), 2u);
-    EXPECT_EQ(both[0].provider, kPipeWire);
-    EXPECT_EQ(both[0].name, "C920");
+    EXPECT_EQ(both[0].provider, kV4l2);
+    EXPECT_EQ(both[0].path, "/dev/video0");
     EXPECT_EQ(both[1].provider, kV4l2);
-    EXPECT_EQ(both[1].path, "/dev/video0");
+    EXPECT_EQ(both[1].name, "C920 (V4L2)");
+
+    // A camera only PipeWire offers (a virtual one) is listed all the same.
+    auto virt = DistinctCameras({Cam(kV4l2, "C920", "/dev/video2"), Cam(kPipeWire, "VirtCam", "")});
+    ASSERT_EQ(virt.size(), 2u);
+    EXPECT_EQ(virt[1].provider, kPipeWire);
 
     // Without PipeWire's daemon: v4l2, lowest node first.
     auto v4l2 = DistinctCameras({Cam(kV4l2, "B", "/dev/video10"), Cam(kV4l2, "A", "/dev/video2")});

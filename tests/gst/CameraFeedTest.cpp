@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/gst/CameraFeed.h"
+#include "platform/gst/GstCaptureSystem.h"
+
+namespace camwarden::capgst {
+namespace {
+
+// A camera whose frames carry its own time, far from any clip's, as a
+// camera behind PipeWire does.
+constexpr GstClockTime kCameraTime = 40 * GST_SECOND;
+
+GType FarClockDeviceType() {
+    static const GType type = [] {
+        const GTypeInfo info{
+            sizeof(GstDeviceClass),
+            nullptr,
+            nullptr,
+            [](gpointer klass, gpointer) {
+                GST_DEVICE_CLASS(klass)->create_element = [](GstDevice*, const gchar* name) {
+                    GstElement* src = gst_element_factory_make("videotestsrc", name);
+                    g_object_set(src, "is-live", TRUE, nullptr);
+                    const GstPadPtr pad(gst_element_get_static_pad(src, "src"));
+                    gst_pad_add_probe(
+                        pad.get(), GST_PAD_PROBE_TYPE_BUFFER,
+                        [](GstPad*, GstPadProbeInfo* info, gpointer) {
+                            GstBuffer* b =
+                                gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+                            GST_BUFFER_PTS(b) += kCameraTime;
+                            GST_BUFFER_DTS(b) = GST_CLOCK_TIME_NONE;
+                            GST_PAD_PROBE_INFO_DATA(info) = b;
+                            return GST_PAD_PROBE_OK;
+                        },
+                        nullptr, nullptr);
+                    return src;
+                };
+            },
+            nullptr,
+            nullptr,
+            sizeof(GstDevice),
+            0,
+            nullptr,
+            nullptr};
+        return g_type_register_static(GST_TYPE_DEVICE, "CamwardenFarClockDevice", &info,
+                                      GTypeFlags(0));
+    }();
+    return type;
+}
+
+Camera FarClockCamera() {
+    Camera c;
+    c.name = QStringLiteral("VirtCam");
+    c.provider = QStringLiteral("pipewiredeviceprovider");
+    c.device.reset(GST_DEVICE(g_object_new(FarClockDeviceType(), "display-name", "VirtCam",
+                                           "device-class", "Video/Source", nullptr)),
+                   gst_object_unref);
+    return c;
+}
+
+GstCapsPtr Caps(int width) {
+    return GstCapsPtr(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "YUY2", "width",
+                                          G_TYPE_INT, width, "height", G_TYPE_INT, 120, "framerate",
+                                          GST_TYPE_FRACTION, 30, 1, nullptr));
+}
+
+// Runs a clip-like pipeline on the feed until it has `count` frames, and
+// returns their times.
+std::vector<GstClockTime> Record(CameraFeed& feed, int count) {
+    const GstElementPtr pipeline = SinkElement(gst_pipeline_new("clip"));
+    GstElementPtr src = feed.MakeSource();
+    GstElement* sink = gst_element_factory_make("appsink", nullptr);
+    g_object_set(sink, "sync", FALSE, nullptr);
+    gst_bin_add_many(GST_BIN(pipeline.get()), src.get(), sink, nullptr);
+    EXPECT_TRUE(gst_element_link(src.get(), sink));
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    feed.Attach(src.get());
+    std::vector<GstClockTime> times;
+    for (int i = 0; i < count; ++i) {
+        GstSample* sample = nullptr;
+        g_signal_emit_by_name(sink, "try-pull-sample", 3 * GST_SECOND, &sample);
+        if (!sample) break;
+        times.push_back(GST_BUFFER_PTS(gst_sample_get_buffer(sample)));
+        gst_sample_unref(sample);
+    }
+    feed.Detach(src.get());
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    return times;
+}
+
+// Clip after clip gets frames from the one connection, each timed from the
+// clip's own start.
+TEST(CameraFeed, EachClipGetsFramesTimedFromItsOwnStart) {
+    ASSERT_TRUE(InitGStreamer());
+    const Camera camera = FarClockCamera();
+    const GstCapsPtr caps = Caps(160);
+    QString why;
+    const auto feed = CameraFeed::Open(camera, caps.get(), {}, &why);
+    ASSERT_TRUE(feed) << why.toStdString();
+    EXPECT_EQ(CameraFeed::Open(camera, caps.get(), {}, &why), feed);
+
+    for (int clip = 0; clip < 2; ++clip) {
+        const auto times = Record(*feed, 10);
+        ASSERT_EQ(times.size(), 10u) << "clip " << clip;
+        EXPECT_LT(times.front(), GST_SECOND / 2) << "clip " << clip;
+        for (size_t i = 1; i < times.size(); ++i) EXPECT_GT(times[i], times[i - 1]);
+        EXPECT_LT(times.back(), 2 * GST_SECOND) << "clip " << clip;
+    }
+
+    // Another format needs a connection of its own.
+    const GstCapsPtr wider = Caps(320);
+    const auto other = CameraFeed::Open(camera, wider.get(), {}, &why);
+    ASSERT_TRUE(other);
+    EXPECT_NE(other, feed);
+    EXPECT_EQ(Record(*other, 3).size(), 3u);
+}
+
+}  // namespace
+}  // namespace camwarden::capgst
