@@ -11,74 +11,6 @@ namespace {
 
 using std::chrono::steady_clock;
 
-// Keeps the last feed open while clips follow each other, and closes it on
-// a thread of its own once none has used it for a while.
-class Kept {
-public:
-    ~Kept() {
-        std::shared_ptr<CameraFeed> last;
-        {
-            std::lock_guard lock(m_);
-            stop_ = true;
-            last = std::move(feed_);
-        }
-        changed_.notify_all();
-        if (closer_.joinable()) closer_.join();
-    }
-
-    template <typename Make>
-    std::shared_ptr<CameraFeed> Get(Make make) {
-        std::shared_ptr<CameraFeed> old;
-        std::lock_guard lock(m_);
-        lastUse_ = steady_clock::now();
-        std::shared_ptr<CameraFeed> feed = make(feed_);
-        if (feed != feed_) {
-            old = std::move(feed_);  // closed once its last clip lets go
-            feed_ = feed;
-        }
-        if (!closer_.joinable()) closer_ = std::thread([this] { CloseWhenIdle(); });
-        changed_.notify_all();
-        return feed;
-    }
-
-    void Touch() {
-        {
-            std::lock_guard lock(m_);
-            lastUse_ = steady_clock::now();
-        }
-        changed_.notify_all();
-    }
-
-private:
-    void CloseWhenIdle() {
-        std::unique_lock lock(m_);
-        while (!stop_) {
-            const auto due = lastUse_ + std::chrono::seconds(CameraFeed::kIdleSeconds);
-            // Only this holds it: no clip is recording from it.
-            if (feed_ && feed_.use_count() == 1 && steady_clock::now() >= due) {
-                std::shared_ptr<CameraFeed> idle = std::move(feed_);
-                lock.unlock();
-                idle.reset();  // may wait on the camera: not under the lock
-                lock.lock();
-                continue;
-            }
-            changed_.wait_until(lock, due);
-        }
-    }
-
-    std::mutex m_;
-    std::condition_variable changed_;
-    std::shared_ptr<CameraFeed> feed_;
-    steady_clock::time_point lastUse_;
-    bool stop_ = false;
-    std::thread closer_;
-};
-
-Kept& KeptFeed() {
-    static Kept kept;
-    return kept;
-}
-
 GstElement* Make(const char* factory) {
     return gst_element_factory_make(factory, nullptr);
 }
@@ -89,18 +21,77 @@ bool CameraFeed::Wanted(const Camera& camera) {
     return camera.provider == QLatin1String("pipewiredeviceprovider");
 }
 
-std::shared_ptr<CameraFeed> CameraFeed::Open(const Camera& camera, const GstCaps* caps,
-                                             const QMap<QString, int>& controls, QString* error) {
-    return KeptFeed().Get([&](const std::shared_ptr<CameraFeed>& open) {
-        if (open && !open->broken_ && open->Matches(camera, caps)) return open;
-        std::shared_ptr<CameraFeed> feed(new CameraFeed(camera, GstCapsPtr(gst_caps_copy(caps))));
-        if (!feed->Start(controls, error)) feed.reset();
-        return feed;
-    });
+struct CameraFeeds::State {
+    std::mutex m;
+    std::condition_variable changed;
+    std::shared_ptr<CameraFeed> feed;
+    steady_clock::time_point lastUse;
+    bool stop = false;
+
+    void Touch() {
+        {
+            std::lock_guard lock(m);
+            lastUse = steady_clock::now();
+        }
+        changed.notify_all();
+    }
+
+    void CloseWhenIdle() {
+        std::unique_lock lock(m);
+        while (!stop) {
+            const auto due = lastUse + std::chrono::seconds(kIdleSeconds);
+            // Only this holds it: no clip is recording from it.
+            if (feed && feed.use_count() == 1 && steady_clock::now() >= due) {
+                std::shared_ptr<CameraFeed> idle = std::move(feed);
+                lock.unlock();
+                idle.reset();  // may wait on the camera: not under the lock
+                lock.lock();
+                continue;
+            }
+            if (feed) {
+                changed.wait_until(lock, due);
+            } else {
+                changed.wait(lock);
+            }
+        }
+    }
+};
+
+CameraFeeds::CameraFeeds() : state_(std::make_shared<State>()) {
+    closer_ = std::thread([state = state_.get()] { state->CloseWhenIdle(); });
 }
 
-CameraFeed::CameraFeed(Camera camera, GstCapsPtr caps)
-    : camera_(std::move(camera)), caps_(std::move(caps)) {}
+CameraFeeds::~CameraFeeds() {
+    std::shared_ptr<CameraFeed> last;
+    {
+        std::lock_guard lock(state_->m);
+        state_->stop = true;
+        last = std::move(state_->feed);
+    }
+    state_->changed.notify_all();
+    closer_.join();
+}
+
+std::shared_ptr<CameraFeed> CameraFeeds::Open(const Camera& camera, const GstCaps* caps,
+                                              const QMap<QString, int>& controls, QString* error) {
+    std::shared_ptr<CameraFeed> old;  // closed once its last clip lets go, outside the lock
+    std::lock_guard lock(state_->m);
+    state_->lastUse = steady_clock::now();
+    std::shared_ptr<CameraFeed>& open = state_->feed;
+    if (!open || open->broken_ || !open->Matches(camera, caps)) {
+        std::shared_ptr<CameraFeed> feed(
+            new CameraFeed(camera, GstCapsPtr(gst_caps_copy(caps)), [weak = std::weak_ptr(state_)] {
+                if (const auto state = weak.lock()) state->Touch();
+            }));
+        if (!feed->Start(controls, error)) feed.reset();
+        old = std::exchange(open, feed);
+    }
+    state_->changed.notify_all();
+    return open;
+}
+
+CameraFeed::CameraFeed(Camera camera, GstCapsPtr caps, std::function<void()> released)
+    : camera_(std::move(camera)), caps_(std::move(caps)), released_(std::move(released)) {}
 
 CameraFeed::~CameraFeed() {
     if (!pipeline_) return;
@@ -174,7 +165,7 @@ void CameraFeed::Detach(GstElement* source) {
         std::lock_guard lock(m_);
         if (target_.get() == source) target_.reset();
     }
-    KeptFeed().Touch();
+    released_();
 }
 
 GstFlowReturn CameraFeed::OnSample(GstElement* sink, gpointer self) {

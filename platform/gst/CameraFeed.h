@@ -3,8 +3,10 @@
 #include <QMap>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "platform/gst/Camera.h"
 #include "platform/gst/GstPtr.h"
@@ -21,13 +23,6 @@ class CameraFeed {
 public:
     // Whether clips from this camera go through a feed.
     static bool Wanted(const Camera& camera);
-    // The open feed for this camera in this format, or a new one; null when
-    // the camera cannot be opened.
-    static std::shared_ptr<CameraFeed> Open(const Camera& camera, const GstCaps* caps,
-                                            const QMap<QString, int>& controls, QString* error);
-    // How long a feed no clip uses is kept open for the next one.
-    static constexpr int kIdleSeconds = 60;
-
     CameraFeed(const CameraFeed&) = delete;
     CameraFeed& operator=(const CameraFeed&) = delete;
     ~CameraFeed();
@@ -39,7 +34,8 @@ public:
     void Detach(GstElement* source);
 
 private:
-    CameraFeed(Camera camera, GstCapsPtr caps);
+    friend class CameraFeeds;
+    CameraFeed(Camera camera, GstCapsPtr caps, std::function<void()> released);
     bool Start(const QMap<QString, int>& controls, QString* error);
     bool Matches(const Camera& camera, const GstCaps* caps) const;
     static GstFlowReturn OnSample(GstElement* sink, gpointer self);
@@ -50,7 +46,31 @@ private:
     GstElementPtr pipeline_;
     std::atomic<bool> broken_{false};
     std::mutex m_;
-    GstElementPtr target_;  // the attached clip's source
+    GstElementPtr target_;            // the attached clip's source
+    std::function<void()> released_;  // a clip let go: the idle time starts again
+};
+
+// Keeps the latest feed open while clips follow each other, and closes it on
+// a thread of its own once no clip has used it for a while.
+class CameraFeeds {
+public:
+    // How long a feed no clip uses is kept open for the next one.
+    static constexpr int kIdleSeconds = 60;
+
+    CameraFeeds();
+    ~CameraFeeds();
+    CameraFeeds(const CameraFeeds&) = delete;
+    CameraFeeds& operator=(const CameraFeeds&) = delete;
+
+    // The open feed for this camera in this format, or a new one; null when
+    // the camera cannot be opened.
+    std::shared_ptr<CameraFeed> Open(const Camera& camera, const GstCaps* caps,
+                                     const QMap<QString, int>& controls, QString* error);
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;  // feeds reach it weakly, so they may outlive this
+    std::thread closer_;
 };
 
 }  // namespace camwarden::capgst

@@ -1,5 +1,7 @@
 #include "platform/gst/CaptureCore.h"
 
+#include "platform/gst/CameraFeed.h"
+
 #include <QFileInfo>
 #include <QStorageInfo>
 #include <algorithm>
@@ -241,6 +243,8 @@ public:
         done_.notify_all();
     }
 
+    CameraFeeds& Feeds() override { return feeds_; }
+
 private:
     // Joins the threads of released clips: each has no more to do than return.
     void Reap() {
@@ -267,6 +271,7 @@ private:
     FailedHandler onFailed_;
     std::optional<DiskUse> lastDiskUse_;
     ClipJournal journal_;
+    CameraFeeds feeds_;
     std::mutex folderM_;  // held while the folder is listed or cleared out
     ClipFolder folder_;
     // Work beside the clips; each counts as busy until done.

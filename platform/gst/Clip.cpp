@@ -217,7 +217,7 @@ bool Clip::Build(ClipHost& host, QString* error) {
     pipeline_ = SinkElement(gst_pipeline_new("clip"));
     GstElementPtr src;
     if (CameraFeed::Wanted(plan_.camera)) {
-        feed_ = CameraFeed::Open(plan_.camera, f.sourceCaps.get(), plan_.settings.controls, error);
+        feed_ = host.Feeds().Open(plan_.camera, f.sourceCaps.get(), plan_.settings.controls, error);
         if (!feed_) return false;
         src = feed_->MakeSource();
     } else {

@@ -83,6 +83,8 @@ public:
     virtual void Finished(const ClipReport& report) = 0;
     // Last: the clip's pipeline is gone and its camera free.
     virtual void Released(const Clip& clip) = 0;
+    // The connections kept open to cameras that are recorded through one.
+    virtual CameraFeeds& Feeds() = 0;
 };
 
 // One clip: its own pipeline from camera to file, driven by a thread of its

@@ -96,9 +96,10 @@ TEST(CameraFeed, EachClipGetsFramesTimedFromItsOwnStart) {
     const Camera camera = FarClockCamera();
     const GstCapsPtr caps = Caps(160);
     QString why;
-    const auto feed = CameraFeed::Open(camera, caps.get(), {}, &why);
+    CameraFeeds feeds;
+    const auto feed = feeds.Open(camera, caps.get(), {}, &why);
     ASSERT_TRUE(feed) << why.toStdString();
-    EXPECT_EQ(CameraFeed::Open(camera, caps.get(), {}, &why), feed);
+    EXPECT_EQ(feeds.Open(camera, caps.get(), {}, &why), feed);
 
     for (int clip = 0; clip < 2; ++clip) {
         const auto times = Record(*feed, 10);
@@ -110,7 +111,7 @@ TEST(CameraFeed, EachClipGetsFramesTimedFromItsOwnStart) {
 
     // Another format needs a connection of its own.
     const GstCapsPtr wider = Caps(320);
-    const auto other = CameraFeed::Open(camera, wider.get(), {}, &why);
+    const auto other = feeds.Open(camera, wider.get(), {}, &why);
     ASSERT_TRUE(other);
     EXPECT_NE(other, feed);
     EXPECT_EQ(Record(*other, 3).size(), 3u);
