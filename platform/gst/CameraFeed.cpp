@@ -27,6 +27,7 @@ struct CameraFeeds::State {
     std::shared_ptr<CameraFeed> feed;
     steady_clock::time_point lastUse;
     bool stop = false;
+    bool closeNow = false;  // quitting: no grace for the next clip
 
     void Touch() {
         {
@@ -39,13 +40,15 @@ struct CameraFeeds::State {
     void CloseWhenIdle() {
         std::unique_lock lock(m);
         while (!stop) {
-            const auto due = lastUse + std::chrono::seconds(kIdleSeconds);
+            const auto due =
+                closeNow ? steady_clock::now() : lastUse + std::chrono::seconds(kIdleSeconds);
             // Only this holds it: no clip is recording from it.
             if (feed && feed.use_count() == 1 && steady_clock::now() >= due) {
                 std::shared_ptr<CameraFeed> idle = std::move(feed);
                 lock.unlock();
                 idle.reset();  // may wait on the camera: not under the lock
                 lock.lock();
+                changed.notify_all();
                 continue;
             }
             if (feed) {
@@ -70,6 +73,13 @@ CameraFeeds::~CameraFeeds() {
     }
     state_->changed.notify_all();
     closer_.join();
+}
+
+bool CameraFeeds::Close(std::chrono::milliseconds bound) {
+    std::unique_lock lock(state_->m);
+    state_->closeNow = true;
+    state_->changed.notify_all();
+    return state_->changed.wait_for(lock, bound, [&] { return !state_->feed; });
 }
 
 std::shared_ptr<CameraFeed> CameraFeeds::Open(const Camera& camera, const GstCaps* caps,

@@ -3,6 +3,7 @@
 #include <QMap>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -66,6 +67,10 @@ public:
     // the camera cannot be opened.
     std::shared_ptr<CameraFeed> Open(const Camera& camera, const GstCaps* caps,
                                      const QMap<QString, int>& controls, QString* error);
+
+    // Closes the kept feed once no clip holds it, waiting at most `bound`:
+    // a camera's provider should not see its device list go first.
+    bool Close(std::chrono::milliseconds bound);
 
 private:
     struct State;

@@ -148,7 +148,13 @@ public:
             for (const Entry& e : entries_) all.push_back(e.clip);
         }
         for (const auto& c : all) c->RequestFinish();
+        const auto start = std::chrono::steady_clock::now();
         const bool idle = WaitUntilIdle(bound);
+        // Before the camera monitor stops, which would pull the device away.
+        if (idle)
+            feeds_.Close(std::max(std::chrono::milliseconds(0),
+                                  bound - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now() - start)));
         std::lock_guard lock(m_);
         for (Entry& e : entries_) {
             qCWarning(lcCapture).noquote()
