@@ -1,26 +1,16 @@
 #include "app/SingleInstance.h"
 
+#include "app/Os.h"
+
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QStandardPaths>
 
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
-
 namespace camwarden {
 namespace {
 constexpr char kShow[] = "show\n";
-
-QString UserId() {
-#ifdef Q_OS_UNIX
-    return QString::number(getuid());
-#else
-    return qEnvironmentVariable("USERNAME");
-#endif
-}
 }  // namespace
 
 SingleInstance::SingleInstance(QString folder) : folder_(std::move(folder)) {
@@ -31,7 +21,7 @@ SingleInstance::SingleInstance(QString folder) : folder_(std::move(folder)) {
         // made): every user shares the temporary folder, so the names say
         // whose they are, or one user's copy would stop every other's.
         folder_ = QDir::tempPath();
-        name_ += QLatin1Char('-') + UserId();
+        name_ += QLatin1Char('-') + os::UserId();
     }
     QDir().mkpath(folder_);
 }
