@@ -131,8 +131,7 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (!instance.Problem().isEmpty()) {
-        qCWarning(lcApp).noquote() << "Running anyway:" << instance.Problem();
-        std::fprintf(stderr, "camwarden: running anyway: %s\n", qPrintable(instance.Problem()));
+        qCWarning(lcApp).noquote() << "running anyway:" << instance.Problem();
     }
 
     Platform platform;
