@@ -406,10 +406,9 @@ void Clip::Finalize(ClipHost& host) {
         qCInfo(lcCapture).noquote() << "Clip finished:" << r.file << "-" << r.frames << "frames,"
                                     << QString::number(r.seconds, 'f', 2) + " s" + firstFrame;
     } else if (r.frames > 0) {
-        qCWarning(lcCapture).noquote()
-            << "Clip ended by an error:" << r.file << "-" << r.frames << "frames,"
-            << QString::number(r.seconds, 'f', 2) << (inPlace ? "s kept;" : "s, none kept;")
-            << r.error;
+        qCWarning(lcCapture).noquote() << "Clip ended by an error:" << r.file << "-" << r.frames
+                                       << "frames," << QString::number(r.seconds, 'f', 2)
+                                       << (inPlace ? "s kept;" : "s, none kept;") << r.error;
     }
     NoteFailure(host);
     if (file_) host.Settled(file_->path());
