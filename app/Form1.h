@@ -37,26 +37,26 @@ public:
     ~Form1() override;
 
     // Controls, in the order they are created. Owned by the window.
-    QGroupBox* Frame4;
-    QProgressBar* ProgressBar1;
-    Timer* Timer2;
-    QGroupBox* Frame6;
-    QCheckBox* Check3;
-    QCheckBox* Check8;
-    Timer* Timer1;
-    QGroupBox* Frame1;
-    QLineEdit* Text1;
-    QPushButton* PushButton1;
-    QCheckBox* Check9;      // folder size limit on or off
-    QDoubleSpinBox* Text2;  // the limit, in GB
-    QLabel* Label1;         // "GB"
-    ListView* ListView2;
-    QPushButton* PushButton4;
-    QPushButton* PushButton2;
-    ListView* ListView1;
-    QPushButton* PushButton3;
-    QPushButton* PushButton6;
-    QPushButton* PushButton5;
+    QGroupBox* Frame4 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    Timer* Timer2 = nullptr;
+    QGroupBox* Frame6 = nullptr;
+    QCheckBox* Check3 = nullptr;
+    QCheckBox* Check8 = nullptr;
+    Timer* Timer1 = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    QPushButton* PushButton1 = nullptr;
+    QCheckBox* Check9 = nullptr;      // folder size limit on or off
+    QDoubleSpinBox* Text2 = nullptr;  // the limit, in GB
+    QLabel* Label1 = nullptr;         // "GB"
+    ListView* ListView2 = nullptr;
+    QPushButton* PushButton4 = nullptr;
+    QPushButton* PushButton2 = nullptr;
+    ListView* ListView1 = nullptr;
+    QPushButton* PushButton3 = nullptr;
+    QPushButton* PushButton6 = nullptr;
+    QPushButton* PushButton5 = nullptr;
     std::unique_ptr<cSysTray> cSysTray1;
     QMenu* TrayMenu;          // the tray icon's menu
     QAction* TrayShowOrHide;  // "Show" while hidden in the tray, else "Hide to tray"

@@ -69,11 +69,9 @@ QString CleanPathWith(const QString& path, QChar separator, int leadingKeep) {
 }
 
 QString CleanPath(const QString& path) {
-#ifdef Q_OS_WIN
-    return CleanPathWith(path, QLatin1Char('\\'), 2);
-#else
-    return CleanPathWith(path, QLatin1Char('/'), 1);
-#endif
+    // A Windows network path keeps the two separators it starts with.
+    const QChar separator = PathSeparator();
+    return CleanPathWith(path, separator, separator == QLatin1Char('\\') ? 2 : 1);
 }
 
 QString DesktopFolder(ShellFolders& shell, bool create) {

@@ -1,11 +1,12 @@
 #include "app/SettingsStore.h"
 
+#include "app/Os.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSaveFile>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QStringDecoder>
 #include <QTemporaryFile>
 #include <optional>
@@ -116,15 +117,7 @@ QSettingsStore::~QSettingsStore() = default;
 
 QString QSettingsStore::IniFile(const QString& application) const {
     if (!iniPath_.isEmpty()) return iniPath_;
-#ifdef Q_OS_WIN
-    Q_UNUSED(application);
-    return {};
-#else
-    // Resolved on every open: QSettings would remember the first config
-    // home of the process.
-    const QString home = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    return home + QLatin1Char('/') + application + QLatin1Char('/') + application + ".ini";
-#endif
+    return os::SettingsFile(application);
 }
 
 std::unique_ptr<QSettings> QSettingsStore::Open(const QString& application) const {

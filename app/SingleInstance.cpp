@@ -1,5 +1,7 @@
 #include "app/SingleInstance.h"
 
+#include "app/Os.h"
+
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -7,10 +9,6 @@
 #include <QStandardPaths>
 #include <algorithm>
 #include <optional>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace camwarden {
 namespace {
@@ -33,13 +31,6 @@ std::optional<QString> ParseShow(const QByteArray& message) {
     return std::nullopt;
 }
 
-QString UserId() {
-#ifdef Q_OS_UNIX
-    return QString::number(getuid());
-#else
-    return qEnvironmentVariable("USERNAME");
-#endif
-}
 }  // namespace
 
 SingleInstance::SingleInstance(QString folder) : folder_(std::move(folder)) {
@@ -50,7 +41,7 @@ SingleInstance::SingleInstance(QString folder) : folder_(std::move(folder)) {
         // made): every user shares the temporary folder, so the names say
         // whose they are, or one user's copy would stop every other's.
         folder_ = QDir::tempPath();
-        name_ += QLatin1Char('-') + UserId();
+        name_ += QLatin1Char('-') + os::UserId();
     }
     QDir().mkpath(folder_);
 }

@@ -131,8 +131,7 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (!instance.Problem().isEmpty()) {
-        qCWarning(lcApp).noquote() << "Running anyway:" << instance.Problem();
-        std::fprintf(stderr, "camwarden: running anyway: %s\n", qPrintable(instance.Problem()));
+        qCWarning(lcApp).noquote() << "running anyway:" << instance.Problem();
     }
 
     Platform platform;
@@ -174,8 +173,6 @@ int main(int argc, char* argv[]) {
 
     form->Form_Load();
     form->ShowAfterLoad();
-    // A close request may already have come during start-up (a signal while
-    // the tray notice was up); the run is then over.
     // Marks the moment the window is up and the program waits for events.
     QTimer::singleShot(0, [] {
         qCInfo(lcApp) << "ready";
@@ -184,6 +181,8 @@ int main(int argc, char* argv[]) {
 #endif
     });
     const auto watch = EventLoopWatch::IfWanted();
+    // A close request may already have come during start-up (a signal while
+    // the tray notice was up); the run is then over.
     const int rc = form->Unloaded() ? 0 : QApplication::exec();
     form.reset();
     // Clips still being finished get a bounded wait. One whose camera or

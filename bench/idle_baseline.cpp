@@ -27,7 +27,7 @@ int main(int argc, char* argv[]) {
     QObject::connect(&tick, &QTimer::timeout, [&] {
         ++elapsed;
         status.setText(QStringLiteral("Next clip in: ") +
-                        QTime(0, 0).addSecs(86400 - elapsed).toString(QStringLiteral("hh:mm:ss")));
+                       QTime(0, 0).addSecs(86400 - elapsed).toString(QStringLiteral("hh:mm:ss")));
         bar.setValue(elapsed);
     });
     tick.start(1000);

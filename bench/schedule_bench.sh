@@ -67,7 +67,7 @@ text = open(log).read()
 due = {m.group(2): float(m.group(1)) for m in re.finditer(
     r'^\s*(\d+\.\d+) camwarden.capture: clip due: "(.*)"$', text, re.M)}
 first = sorted(due[m.group(1)] + int(m.group(2)) / 1000 for m in re.finditer(
-    r'^\s*\d+\.\d+ camwarden.capture: Clip finished: (.*) - \d+ frames, .*; first frame (\d+) ms after the request$',
+    r'^\s*\d+\.\d+ camwarden.gst: Clip finished: (.*) - \d+ frames, .*; first frame (\d+) ms after the request$',
     text, re.M) if m.group(1) in due)[:n]
 def spacing(label, starts):
     gaps = [b - a for a, b in zip(starts, starts[1:])]

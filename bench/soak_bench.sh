@@ -20,7 +20,7 @@ work=${SOAK_DIR:-$(mktemp -d)}
 source "$root/bench/common.sh"
 
 preset "$work" OftenIndex=1 OftenIndex1=1 ReturnSecondsRec=5 StartStopState=On
-QT_LOGGING_RULES="camwarden.capture.disk.debug=true" \
+QT_LOGGING_RULES="camwarden.gst.disk.debug=true" \
   run_program "$work" "$bin" --camera test >"$work/log" 2>&1 &
 pid=$!
 samples=$work/samples

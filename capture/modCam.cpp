@@ -98,7 +98,9 @@ int16_t modCam::StartCapture(Form1& form) {
             qCWarning(lcCam) << "capture refused:" << path;
             return 1;
         }
-        qCInfo(lcCam) << "clip requested:" << path;
+        // The file is made on the clip's thread, which names it: a taken
+        // name gets " (2)" there.
+        qCInfo(lcCam) << "clip requested";
         return 0;
     } catch (...) {
         return 1;

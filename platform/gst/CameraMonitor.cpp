@@ -35,7 +35,12 @@ CameraMonitor::CameraMonitor(GoneHandler onGone)
 }
 
 CameraMonitor::~CameraMonitor() {
+    Stop();
+}
+
+void CameraMonitor::Stop() {
     if (started_) gst_device_monitor_stop(monitor_.get());
+    started_ = false;
     if (bus_) gst_bus_set_sync_handler(bus_.get(), nullptr, nullptr, nullptr);
 }
 

@@ -21,6 +21,10 @@ public:
     CameraMonitor(const CameraMonitor&) = delete;
     CameraMonitor& operator=(const CameraMonitor&) = delete;
 
+    // Stops watching: cameras that go from now on, such as the test cameras
+    // a run takes down as it ends, are neither logged nor handed on.
+    void Stop();
+
     // The cameras there now, one per physical camera.
     std::vector<Camera> Cameras() const;
 

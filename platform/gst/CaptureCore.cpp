@@ -16,7 +16,7 @@
 
 namespace camwarden::capgst {
 
-Q_LOGGING_CATEGORY(lcCapture, "camwarden.capture")
+Q_LOGGING_CATEGORY(lcCapture, "camwarden.gst")
 
 namespace {
 
@@ -315,6 +315,8 @@ CaptureCore::CaptureCore(QString runCamera, SettingsLocation settings, const QSt
 CaptureCore::~CaptureCore() {
     Unregister(this);
     Shutdown(kExitBound);
+    // Taking the test cameras down is no camera going.
+    monitor_.Stop();
     for (const auto& [kind, state] : testCameras_) UnplugTestCamera(state);
 }
 

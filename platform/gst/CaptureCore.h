@@ -66,7 +66,7 @@ private:
     const SettingsLocation settings_;
     // Shared with the clips' threads, which may outlive the core.
     const std::shared_ptr<Clips> clips_;
-    const CameraMonitor monitor_;
+    CameraMonitor monitor_;
     // One per test camera kind, made when first plugged in.
     std::map<TestCameraKind, std::shared_ptr<TestCameraState>> testCameras_;  // UI thread only
     mutable std::mutex m_;

@@ -126,6 +126,7 @@ VideoSourceDialog::VideoSourceDialog(const Camera& current, bool firstInUse,
         if (cameraList_[i] == current) selected = int(i) + 1;
     }
     cameras_->setCurrentIndex(selected);
+    shownCamera_ = selected;
 
     form_->addRow(tr("Camera:"), cameras_);
     auto* layout = new QVBoxLayout(this);
@@ -186,6 +187,10 @@ std::optional<Camera> VideoSourceDialog::ChosenCamera() const {
     const int i = cameras_->currentData().toInt();
     if (i < 0 || size_t(i) >= cameraList_.size()) return std::nullopt;
     return cameraList_[size_t(i)];
+}
+
+bool VideoSourceDialog::CameraChanged() const {
+    return cameras_->currentIndex() != shownCamera_;
 }
 
 DriverSettings VideoSourceDialog::Apply(DriverSettings settings) const {

@@ -39,6 +39,8 @@ public:
     void SetControls(const std::vector<PictureControl>& controls);
     // The camera picked; none for "the first camera there is".
     std::optional<Camera> ChosenCamera() const;
+    // Whether another camera than the one shown at first was picked.
+    bool CameraChanged() const;
     // The settings with this dialog's picture controls applied.
     DriverSettings Apply(DriverSettings settings) const;
 
@@ -46,6 +48,7 @@ private:
     std::vector<Camera> cameraList_;
     const DriverSettings settings_;
     QComboBox* cameras_;
+    int shownCamera_ = 0;
     QFormLayout* form_;
     QLabel* reading_ = nullptr;
     QPushButton* defaults_;

@@ -11,7 +11,7 @@
 namespace camwarden::capgst {
 
 // How long putting each clip on disk takes, for whoever measures it.
-Q_LOGGING_CATEGORY(lcClipDisk, "camwarden.capture.disk", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcClipDisk, "camwarden.gst.disk", QtInfoMsg)
 
 namespace {
 
@@ -402,7 +402,7 @@ void Clip::Finalize(ClipHost& host) {
     // A file the muxer finished is handed in before the pipeline is taken
     // down, which may hang on a device that does not let go.
     if (!closedProperly) Stop();
-    SettleFile(closedProperly);
+    const bool inPlace = SettleFile(closedProperly);
     {
         std::lock_guard lock(m_);
         state_ = State::Done;
@@ -423,9 +423,9 @@ void Clip::Finalize(ClipHost& host) {
         qCInfo(lcCapture).noquote() << "Clip finished:" << r.file << "-" << r.frames << "frames,"
                                     << QString::number(r.seconds, 'f', 2) + " s" + firstFrame;
     } else if (r.frames > 0) {
-        qCWarning(lcCapture).noquote()
-            << "Clip ended by an error:" << r.file << "-" << r.frames << "frames,"
-            << QString::number(r.seconds, 'f', 2) << "s kept;" << r.error;
+        qCWarning(lcCapture).noquote() << "Clip ended by an error:" << r.file << "-" << r.frames
+                                       << "frames," << QString::number(r.seconds, 'f', 2)
+                                       << (inPlace ? "s kept;" : "s, none kept;") << r.error;
     }
     NoteFailure(host);
     if (file_) host.Settled(file_->path());
@@ -434,13 +434,13 @@ void Clip::Finalize(ClipHost& host) {
     host.Released(*this);
 }
 
-void Clip::SettleFile(bool closedProperly) {
-    if (!file_) return;
+bool Clip::SettleFile(bool closedProperly) {
+    if (!file_) return false;
     QString why;
     if (!file_->StillInPlace(&why)) {
         std::lock_guard lock(m_);
         if (error_.isEmpty()) error_ = why;
-        return;
+        return false;
     }
     if (!closedProperly && frames_.load() > 0) {
         const AviRepair repaired = RepairInPlace(*file_);
@@ -467,6 +467,7 @@ void Clip::SettleFile(bool closedProperly) {
     if (empty && error_.isEmpty()) error_ = QStringLiteral("no frame was recorded");
     if (!unsynced.isEmpty() && error_.isEmpty())
         error_ = QStringLiteral("the clip could not be put on disk: %1").arg(unsynced);
+    return !empty;
 }
 
 GstPadProbeReturn Clip::OnFrame(GstPad*, GstPadProbeInfo*, gpointer self) {

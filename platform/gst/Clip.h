@@ -132,8 +132,8 @@ private:
     void Finalize(ClipHost& host);
     // After the muxer is done or the pipeline stopped: repairs a file that
     // was not closed properly, notices one that vanished, drops one without
-    // a frame.
-    void SettleFile(bool closedProperly);
+    // a frame. False when the file is no longer there to keep.
+    bool SettleFile(bool closedProperly);
     void NoteFailure(ClipHost& host);
     void Stop();
     // Takes the pipeline down and closes the file.

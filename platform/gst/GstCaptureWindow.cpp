@@ -191,12 +191,16 @@ bool GstCaptureWindow::DlgVideoSource() {
     if (dialog.exec() != QDialog::Accepted) return true;
     DriverSettings s = dialog.Apply(core_->Settings().Load());
     const std::optional<Camera> chosen = dialog.ChosenCamera();
-    // A test camera stays this run's choice; any other is remembered.
-    if (chosen && chosen->IsTest()) {
-        core_->SetRunCamera(chosen->path);
-    } else {
-        core_->SetRunCamera({});
-        RememberCamera(chosen.value_or(Camera{}), s);
+    // The camera named for this run (--camera) stays this run's until the
+    // user picks another. A test camera picked is this run's too; any other
+    // is remembered.
+    if (core_->RunCamera().isEmpty() || dialog.CameraChanged()) {
+        if (chosen && chosen->IsTest()) {
+            core_->SetRunCamera(chosen->path);
+        } else {
+            core_->SetRunCamera({});
+            RememberCamera(chosen.value_or(Camera{}), s);
+        }
     }
     core_->Settings().Save(s);
     // A running clip keeps its camera; the next one uses the new choice.

@@ -82,6 +82,9 @@ stop() {
   local rc=0
   wait "$pid" || rc=$?
   (( rc == 0 )) || fail "the program ended with $rc on SIGTERM"
+  # The test camera is taken down with the run; nothing was unplugged.
+  [[ -n ${camera:-} ]] || ! grep -q 'Camera gone' "${log:-$work/log}" ||
+    fail "an orderly end logs the camera as gone"
 }
 
 # A clip that a player reads to its end: an index, header frames = frames decoded.
@@ -299,6 +302,7 @@ no-lock)
   wait_log 'running anyway' 1 10
   wait_log 'Clip finished' 1 30
   stop
+  (( $(grep -c 'running anyway' "$work/log") == 1 )) || fail "the missing lock is told more than once"
   playable "$(clips_in "$clips")" >/dev/null
   ;;
 name-taken)
@@ -330,6 +334,7 @@ file-removed)
   wait_log 'clip failed' 1 20
   wait_log 'message: Error capturing video.' 1 5
   grep -q 'clip failed.*removed' "$work/log" || fail "the failure does not say why"
+  ! grep -q 's kept;' "$work/log" || fail "the removed clip is logged as kept"
   stop
   ;;
 bad-frame-rate)

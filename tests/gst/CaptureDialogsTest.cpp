@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -17,6 +18,7 @@
 #include "platform/gst/CaptureDialogs.h"
 #include "platform/gst/CaptureSettings.h"
 #include "platform/gst/GstCaptureSystem.h"
+#include "tests/gstfaults/FaultyCameras.h"
 
 namespace camwarden {
 namespace {
@@ -153,6 +155,35 @@ TEST_F(CaptureDialogs, SourceKeepsTheTestCameraForThisRunOnlyAndSavesItsControls
     });
     EXPECT_TRUE(window_->DlgVideoSource());
     EXPECT_EQ(Saved().controls.value("brightness", -1), 0);
+}
+
+// A camera named for the run (--camera) is this run's only: accepting the
+// dialog as it opened saves no camera; picking one saves it.
+TEST(VideoSource, SavesTheRunsCameraOnlyWhenTheUserPicksOne) {
+    ASSERT_TRUE(InitGStreamer());
+    ASSERT_TRUE(faults::RegisterFaultyCameras());
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("Quillory.ini");
+    QWidget owner;
+    GstCaptureSystem system("fault-slow", ini);
+    auto window = system.CreateCaptureWindow("SaveCam", &owner);
+    ASSERT_TRUE(window && window->DriverConnect(0));
+
+    WhenDialogOpens([](QDialog& d) {
+        EXPECT_THAT(d.findChild<QComboBox*>("cameraList")->currentText().toStdString(),
+                    ::testing::HasSubstr("fault-slow"));
+        d.accept();
+    });
+    EXPECT_TRUE(window->DlgVideoSource());
+    EXPECT_EQ(SettingsLocation(ini).Load().device.toStdString(), "");
+
+    WhenDialogOpens([](QDialog& d) {
+        auto* cams = d.findChild<QComboBox*>("cameraList");
+        cams->setCurrentIndex(cams->findText("fault-noeos", Qt::MatchContains));
+        d.accept();
+    });
+    EXPECT_TRUE(window->DlgVideoSource());
+    EXPECT_EQ(SettingsLocation(ini).Load().device.toStdString(), "fault-noeos");
 }
 
 // What the dialog shows is what the next file holds: opened on a fresh
