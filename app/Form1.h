@@ -58,9 +58,9 @@ public:
     QPushButton* PushButton6 = nullptr;
     QPushButton* PushButton5 = nullptr;
     std::unique_ptr<cSysTray> cSysTray1;
-    QMenu* TrayMenu;          // the tray icon's menu
-    QAction* TrayShowOrHide;  // "Show" while hidden in the tray, else "Hide to tray"
-    QAction* TrayQuit;        // closes the window, as its close button does
+    QMenu* TrayMenu = nullptr;          // the tray icon's menu
+    QAction* TrayShowOrHide = nullptr;  // "Show" while hidden in the tray, else "Hide to tray"
+    QAction* TrayQuit = nullptr;        // closes the window, as its close button does
 
     bool FormLoading = false;
     int32_t IntervalSeconds = 0;

@@ -44,7 +44,8 @@ struct CameraFeeds::State {
                 closeNow ? steady_clock::now() : lastUse + std::chrono::seconds(kIdleSeconds);
             // Only this holds it: no clip is recording from it.
             if (feed && feed.use_count() == 1 && steady_clock::now() >= due) {
-                std::shared_ptr<CameraFeed> idle = std::move(feed);
+                std::shared_ptr<CameraFeed> idle;
+                idle.swap(feed);
                 lock.unlock();
                 idle.reset();  // may wait on the camera: not under the lock
                 lock.lock();
