@@ -117,8 +117,9 @@ Form1::Form1(Platform& platform, ProgramState& state, QWidget* parent)
 }
 
 Form1::~Form1() {
-    // The capture system outlives the window.
+    // The capture system and the tray outlive the window.
     platform_.capture->SetClipFailedHandler({});
+    platform_.tray->SetMenu(nullptr);
 }
 
 void Form1::CreateControls() {

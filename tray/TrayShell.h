@@ -82,7 +82,8 @@ public:
     // False when the desktop has no notification area to put an icon in.
     virtual bool IsSystemTrayAvailable() const = 0;
 
-    // The menu the icon offers, as Linux trays expect one; not owned.
+    // The menu the icon offers, as Linux trays expect one; not owned, so
+    // its owner takes it off (null) before it goes.
     virtual void SetMenu(QMenu* /*menu*/) {}
 };
 

@@ -144,6 +144,17 @@ void QtTrayShell::ShowIfReady() {
 }
 
 void QtTrayShell::SetMenu(QMenu* menu) {
+    if (icon_ && menu_ && menu != menu_) {
+        // Qt's StatusNotifier icon keeps parts of the menu it was given and
+        // frees them again when it goes, so it must not outlive that menu,
+        // and a menu cannot be taken off it: the icon is made anew.
+        const bool statusNotifier = notifications_ != nullptr;
+        icon_.reset();
+        notifications_.reset();
+        menu_ = menu;
+        MakeIcon(statusNotifier);
+        return;
+    }
     menu_ = menu;
     if (icon_) icon_->setContextMenu(menu);
 }
