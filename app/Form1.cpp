@@ -255,11 +255,7 @@ void Form1::ConnectHandlers() {
     connect(TrayShowOrHide, &QAction::triggered, this, &Form1::TrayShowOrHide_Click);
     connect(TrayQuit, &QAction::triggered, this, &QWidget::close);
     // Trays that ask before showing the menu get the entry that applies now.
-    connect(TrayMenu, &QMenu::aboutToShow, this, [this] {
-        TrayShowOrHide->setText(state_.HiddenInTray || !isVisible()
-                                    ? QStringLiteral("Show")
-                                    : QStringLiteral("Hide to tray"));
-    });
+    connect(TrayMenu, &QMenu::aboutToShow, this, &Form1::UpdateTrayMenu);
 }
 
 QString Form1::FolderWith(const QString& relative) const {
@@ -448,7 +444,7 @@ void Form1::HideToTray() {
     // The state goes back to normal on the way out of the tray: un-minimising
     // a hidden window would map it again on X11.
     state_.HiddenInTray = true;
-    TrayShowOrHide->setText(QStringLiteral("Show"));
+    UpdateTrayMenu();
     cSysTray1->ShowBalloon(QLatin1String(kTrayNotice), QLatin1String(kProductTitle), 5, true);
 }
 
@@ -470,11 +466,19 @@ void Form1::RestoreFromTray() {
     raise();
     activateWindow();
     state_.HiddenInTray = false;
-    TrayShowOrHide->setText(QStringLiteral("Hide to tray"));
+    UpdateTrayMenu();
+}
+
+bool Form1::OutOfSight() const {
+    return state_.HiddenInTray || !isVisible();
+}
+
+void Form1::UpdateTrayMenu() {
+    TrayShowOrHide->setText(OutOfSight() ? QStringLiteral("Show") : QStringLiteral("Hide to tray"));
 }
 
 void Form1::TrayShowOrHide_Click() {
-    if (state_.HiddenInTray || !isVisible()) {
+    if (OutOfSight()) {
         ShowAndFocus();
     } else {
         HideToTray();

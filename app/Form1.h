@@ -112,6 +112,9 @@ public:
     // Hides the window to the tray; the first time in a run with the notice.
     void HideToTray();
     void TrayShowOrHide_Click();
+    // Hidden in the tray, or not shown at all: the menu then offers "Show".
+    bool OutOfSight() const;
+    void UpdateTrayMenu();
     // Shows the window and gives it the focus, wherever it was.
     void RestoreFromTray();
 

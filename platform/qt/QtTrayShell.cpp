@@ -41,20 +41,14 @@ void QtTrayShell::MakeIcon(bool statusNotifier) {
     icon_ = std::make_unique<QSystemTrayIcon>();
     if (statusNotifier) {
         notifications_ = std::make_unique<Notifications>(QDBusConnection::sessionBus());
-        connect(notifications_.get(), &Notifications::Clicked, this, [this] {
-            balloonTimeout_.stop();
-            Notify(TrayNotification::BalloonUserClick);
-        });
-        connect(notifications_.get(), &Notifications::Dismissed, this, [this] {
-            balloonTimeout_.stop();
-            Notify(TrayNotification::BalloonHide);
-        });
+        connect(notifications_.get(), &Notifications::Clicked, this,
+                [this] { BalloonEnded(TrayNotification::BalloonUserClick); });
+        connect(notifications_.get(), &Notifications::Dismissed, this,
+                [this] { BalloonEnded(TrayNotification::BalloonHide); });
     }
     connect(icon_.get(), &QSystemTrayIcon::activated, this, &QtTrayShell::OnActivated);
-    connect(icon_.get(), &QSystemTrayIcon::messageClicked, this, [this] {
-        balloonTimeout_.stop();
-        Notify(TrayNotification::BalloonUserClick);
-    });
+    connect(icon_.get(), &QSystemTrayIcon::messageClicked, this,
+            [this] { BalloonEnded(TrayNotification::BalloonUserClick); });
     icon_->setIcon(picture_);
     icon_->setToolTip(tip_);
     if (menu_) icon_->setContextMenu(menu_);
@@ -137,6 +131,11 @@ void QtTrayShell::TakeBalloonDown() {
         // Qt's own balloon goes for an empty message.
         icon_->showMessage(QString(), QString(), QIcon(), 1);
     }
+}
+
+void QtTrayShell::BalloonEnded(std::uint32_t lParam) {
+    balloonTimeout_.stop();
+    Notify(lParam);
 }
 
 void QtTrayShell::ShowIfReady() {

@@ -50,6 +50,8 @@ private:
     void Apply(const NotifyIconData& data);
     void ShowBalloon(const NotifyIconData& data);
     void TakeBalloonDown();
+    // The shell ended the balloon before its time: the wait ends with it.
+    void BalloonEnded(std::uint32_t lParam);
     void ShowIfReady();
 
     std::unique_ptr<QSystemTrayIcon> icon_;
