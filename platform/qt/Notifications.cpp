@@ -15,7 +15,7 @@ constexpr std::uint32_t kDismissed = 2;
 }  // namespace
 
 Notifications::Notifications(QDBusConnection bus, QObject* parent)
-    : QObject(parent), bus_(std::move(bus)) {
+    : TrayBalloons(parent), bus_(std::move(bus)) {
     bus_.connect(kService, kPath, kService, QStringLiteral("NotificationClosed"), this,
                  SLOT(OnClosed(uint, uint)));
     bus_.connect(kService, kPath, kService, QStringLiteral("ActionInvoked"), this,

@@ -2,30 +2,24 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QObject>
 #include <QString>
 #include <cstdint>
+
+#include "platform/qt/StatusNotifierTrays.h"
 
 namespace camwarden {
 
 // Balloons of a StatusNotifier icon, sent to the desktop's notification
 // daemon directly: Qt's own can only be taken down by sending a second,
 // empty notification, which some desktops show as a blank one.
-class Notifications final : public QObject {
+class Notifications final : public TrayBalloons {
     Q_OBJECT
 
 public:
     explicit Notifications(QDBusConnection bus, QObject* parent = nullptr);
 
-    // Replaces the notification this object put up, if any.
-    void Show(const QString& title, const QString& text, int timeoutMs);
-    // Takes it down; nothing is shown in its place.
-    void Close();
-
-Q_SIGNALS:
-    void Clicked();
-    void TimedOut();
-    void Dismissed();
+    void Show(const QString& title, const QString& text, int timeoutMs) override;
+    void Close() override;
 
 private Q_SLOTS:
     void OnClosed(uint id, uint reason);

@@ -1,12 +1,10 @@
 #include "platform/qt/QtTrayShell.h"
 
-#include <QDBusConnection>
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <exception>
 
-#include "platform/qt/Notifications.h"
-#include "platform/qt/StatusNotifierHost.h"
+#include "platform/qt/StatusNotifierTrays.h"
 
 namespace camwarden {
 
@@ -25,9 +23,10 @@ QtTrayShell::QtTrayShell(QObject* parent) : QObject(parent) {
     balloonTimeout_.setSingleShot(true);
     connect(&balloonTimeout_, &QTimer::timeout, this,
             [this] { Notify(TrayNotification::BalloonTimeout); });
-    host_ = std::make_unique<StatusNotifierHost>(QDBusConnection::sessionBus());
-    connect(host_.get(), &StatusNotifierHost::Appeared, this, &QtTrayShell::OnTrayAppeared);
-    const bool hosted = host_->PresentNow();
+    host_ = SessionStatusNotifierTrays();
+    if (host_)
+        connect(host_.get(), &StatusNotifierTrays::Appeared, this, &QtTrayShell::OnTrayAppeared);
+    const bool hosted = host_ && host_->PresentNow();
     // Elsewhere Qt watches for an XEmbed tray by itself.
     if (hosted || !OnWayland()) MakeIcon(hosted);
 }
@@ -39,11 +38,11 @@ QtTrayShell::~QtTrayShell() {
 
 void QtTrayShell::MakeIcon(bool statusNotifier) {
     icon_ = std::make_unique<QSystemTrayIcon>();
-    if (statusNotifier) {
-        notifications_ = std::make_unique<Notifications>(QDBusConnection::sessionBus());
-        connect(notifications_.get(), &Notifications::Clicked, this,
+    if (statusNotifier && host_) {
+        notifications_ = host_->MakeBalloons();
+        connect(notifications_.get(), &TrayBalloons::Clicked, this,
                 [this] { BalloonEnded(TrayNotification::BalloonUserClick); });
-        connect(notifications_.get(), &Notifications::Dismissed, this,
+        connect(notifications_.get(), &TrayBalloons::Dismissed, this,
                 [this] { BalloonEnded(TrayNotification::BalloonHide); });
     }
     connect(icon_.get(), &QSystemTrayIcon::activated, this, &QtTrayShell::OnActivated);

@@ -15,8 +15,8 @@ namespace camwarden {
 // Wayland: no XEmbed tray, and a window is never told it was minimised.
 bool OnWayland();
 
-class Notifications;
-class StatusNotifierHost;
+class StatusNotifierTrays;
+class TrayBalloons;
 
 // The notification area through QSystemTrayIcon. Qt reports clicks rather
 // than button transitions, so each click is replayed as the down/up pair a
@@ -55,9 +55,9 @@ private:
     void ShowIfReady();
 
     std::unique_ptr<QSystemTrayIcon> icon_;
-    std::unique_ptr<StatusNotifierHost> host_;
-    std::unique_ptr<Notifications> notifications_;  // set while the icon is a StatusNotifier item
-    QString registeredWith_;                        // the tray's bus name when it took the icon
+    std::unique_ptr<StatusNotifierTrays> host_;    // null where there are none
+    std::unique_ptr<TrayBalloons> notifications_;  // set while the icon is a StatusNotifier item
+    QString registeredWith_;                       // the tray's bus name when it took the icon
     QIcon picture_;
     QString tip_;
     QPointer<QMenu> menu_;

@@ -7,6 +7,8 @@
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 
+#include "platform/qt/Notifications.h"
+
 namespace camwarden {
 namespace {
 const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
@@ -24,8 +26,12 @@ QDBusMessage HostedQuestion() {
 }
 }  // namespace
 
+std::unique_ptr<StatusNotifierTrays> SessionStatusNotifierTrays() {
+    return std::make_unique<StatusNotifierHost>(QDBusConnection::sessionBus());
+}
+
 StatusNotifierHost::StatusNotifierHost(QDBusConnection bus, QObject* parent)
-    : QObject(parent), bus_(std::move(bus)) {
+    : StatusNotifierTrays(parent), bus_(std::move(bus)) {
     if (!bus_.isConnected()) return;
     auto* services =
         new QDBusServiceWatcher(kWatcher, bus_, QDBusServiceWatcher::WatchForOwnerChange, this);
@@ -42,6 +48,10 @@ bool StatusNotifierHost::PresentNow() const {
     const QDBusMessage reply = bus_.call(HostedQuestion(), QDBus::Block, kStartupAnswerMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
     return reply.arguments().constFirst().value<QDBusVariant>().variant().toBool();
+}
+
+std::unique_ptr<TrayBalloons> StatusNotifierHost::MakeBalloons() {
+    return std::make_unique<Notifications>(bus_);
 }
 
 void StatusNotifierHost::AskWhetherHosted(const QString& watcher) {

@@ -2,27 +2,23 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QObject>
 #include <QString>
+
+#include "platform/qt/StatusNotifierTrays.h"
 
 namespace camwarden {
 
-// Whether a StatusNotifier tray (the D-Bus kind KDE, GNOME's extensions and
-// waybar host) can take an icon now, and when one comes later: a tray that
-// starts after the program, as at log-on, or one that restarts.
-class StatusNotifierHost final : public QObject {
+// StatusNotifier trays on the session bus: asked through the watcher, and
+// told apart by the watcher's unique bus name.
+class StatusNotifierHost final : public StatusNotifierTrays {
     Q_OBJECT
 
 public:
     explicit StatusNotifierHost(QDBusConnection bus, QObject* parent = nullptr);
 
-    // Asks the bus once, waiting at most a moment; only for start-up.
-    bool PresentNow() const;
-
-Q_SIGNALS:
-    // A watcher with a host on it appeared; `watcher` is its unique bus name,
-    // so a restarted tray can be told from one that merely gained a host.
-    void Appeared(const QString& watcher);
+    bool PresentNow() const override;
+    // Balloons through the desktop's notification daemon on the same bus.
+    std::unique_ptr<TrayBalloons> MakeBalloons() override;
 
 private Q_SLOTS:
     void OnHostRegistered(const QDBusMessage& signal);
