@@ -123,9 +123,7 @@ QString QSettingsStore::IniFile(const QString& application) const {
 std::unique_ptr<QSettings> QSettingsStore::Open(const QString& application) const {
     const QString file = IniFile(application);
     if (!file.isEmpty()) return std::make_unique<QSettings>(file, QSettings::IniFormat);
-    return std::make_unique<QSettings>(
-        QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\") + application,
-        QSettings::NativeFormat);
+    return std::make_unique<QSettings>(os::SettingsKey(application), QSettings::NativeFormat);
 }
 
 QSettings& QSettingsStore::For(const QString& application) {
@@ -193,6 +191,8 @@ QString QSettingsStore::ReadSetting(const QString& application, const QString& s
     if (!s.contains(name)) return defaultValue;
     const QVariant v = s.value(name);
     if (v.typeId() == QMetaType::QString) return v.toString();
+    // A registry value another program stored as a number reads as one.
+    if (IniFile(application).isEmpty()) return v.toString();
     return RawIniText(s.fileName(), section, key).value_or(QString());
 }
 

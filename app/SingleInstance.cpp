@@ -1,12 +1,13 @@
 #include "app/SingleInstance.h"
 
+#include "app/Logging.h"
 #include "app/Os.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
-#include <QStandardPaths>
 #include <algorithm>
 #include <optional>
 
@@ -33,25 +34,21 @@ std::optional<QString> ParseShow(const QByteArray& message) {
 
 }  // namespace
 
-SingleInstance::SingleInstance(QString folder) : folder_(std::move(folder)) {
-    if (folder_.isEmpty())
-        folder_ = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder_.isEmpty()) {
-        // No runtime folder of the user's own (cron, ssh, one another user
-        // made): every user shares the temporary folder, so the names say
-        // whose they are, or one user's copy would stop every other's.
-        folder_ = QDir::tempPath();
-        name_ += QLatin1Char('-') + os::UserId();
+SingleInstance::SingleInstance(const QString& folder) {
+    os::InstanceNames names;
+    if (folder.isEmpty()) {
+        names = os::DefaultInstanceNames();
+    } else {
+        const QString base = folder + QStringLiteral("/camwarden");
+        names = {base + QStringLiteral(".lock"), base + QStringLiteral(".sock")};
     }
-    QDir().mkpath(folder_);
+    lockPath_ = names.lockFile;
+    serverName_ = names.server;
+    QDir().mkpath(QFileInfo(lockPath_).absolutePath());
 }
 
 QString SingleInstance::LockPath() const {
-    return folder_ + QLatin1Char('/') + name_ + QStringLiteral(".lock");
-}
-
-QString SingleInstance::SocketPath() const {
-    return folder_ + QLatin1Char('/') + name_ + QStringLiteral(".sock");
+    return lockPath_;
 }
 
 SingleInstance::~SingleInstance() = default;
@@ -69,11 +66,13 @@ bool SingleInstance::Acquire() {
                        .arg(LockPath());
         return true;
     }
-    const QString name = SocketPath();
-    QLocalServer::removeServer(name);
+    QLocalServer::removeServer(serverName_);
     server_ = std::make_unique<QLocalServer>();
     server_->setSocketOptions(QLocalServer::UserAccessOption);
-    if (server_->listen(name)) {
+    if (!server_->listen(serverName_)) {
+        qCWarning(lcApp).noquote()
+            << "a later start cannot ask this one to show its window:" << server_->errorString();
+    } else {
         connect(server_.get(), &QLocalServer::newConnection, this, [this] {
             while (QLocalSocket* socket = server_->nextPendingConnection()) {
                 connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
@@ -96,8 +95,9 @@ void SingleInstance::Release() {
 
 void SingleInstance::AskRunningToShow(const QString& activationToken) {
     QLocalSocket socket;
-    socket.connectToServer(SocketPath());
+    socket.connectToServer(serverName_);
     if (!socket.waitForConnected(500)) return;
+    os::LetRunningCopyComeForward(socket.socketDescriptor());
     QByteArray request(kShow);
     if (!activationToken.isEmpty()) request += ' ' + activationToken.toLatin1();
     socket.write(request + '\n');

@@ -14,8 +14,9 @@ namespace camwarden {
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
-    // The runtime folder by default; tests give their own.
-    explicit SingleInstance(QString folder = QString());
+    // The system's place by default (os::DefaultInstanceNames); tests give
+    // a folder of their own.
+    explicit SingleInstance(const QString& folder = QString());
     ~SingleInstance() override;
 
     // False only when another instance holds the lock. True when this is
@@ -24,8 +25,9 @@ public:
     // copies. Problem() then says why.
     bool Acquire();
     const QString& Problem() const { return problem_; }
-    // The lock file, in the user's runtime folder, else in the temporary
-    // folder under a name that carries the user's id.
+    // The lock file: in the user's runtime folder, else in the temporary
+    // folder under a name that carries the user's id; on Windows in the
+    // program's state folder, named after the user's SID and session.
     QString LockPath() const;
     // From a later start: asks the running instance to come forward, with
     // the launcher's activation token, without which a Wayland desktop
@@ -39,10 +41,8 @@ Q_SIGNALS:
     void ShowRequested(const QString& activationToken);
 
 private:
-    QString SocketPath() const;
-
-    QString folder_;
-    QString name_ = QStringLiteral("camwarden");
+    QString lockPath_;
+    QString serverName_;
     QString problem_;
     std::unique_ptr<QLockFile> lock_;
     std::unique_ptr<QLocalServer> server_;

@@ -2,6 +2,7 @@
 
 #include <QSettings>
 
+#include "app/Os.h"
 #include "platform/gst/Camera.h"
 
 namespace camwarden::capgst {
@@ -12,11 +13,12 @@ constexpr auto kGroup = "CaptureDriver";
 }  // namespace
 
 std::unique_ptr<QSettings> SettingsLocation::Open() const {
-    if (iniFile_.isEmpty()) {
-        return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                           QStringLiteral("Quillory"), QStringLiteral("Quillory"));
-    }
-    return std::make_unique<QSettings>(iniFile_, QSettings::IniFormat);
+    if (!iniFile_.isEmpty()) return std::make_unique<QSettings>(iniFile_, QSettings::IniFormat);
+    // Beside the program's own settings, wherever the system keeps those.
+    const QString application = QStringLiteral("Quillory");
+    if (const QString file = os::SettingsFile(application); !file.isEmpty())
+        return std::make_unique<QSettings>(file, QSettings::IniFormat);
+    return std::make_unique<QSettings>(os::SettingsKey(application), QSettings::NativeFormat);
 }
 
 DriverSettings SettingsLocation::Load() const {

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 
+#include "app/Os.h"
 #include "platform/gst/CaptureLog.h"
 
 namespace camwarden::capgst {
@@ -18,11 +19,7 @@ constexpr qint64 kMaxJournalBytes = qint64(1024) * 1024;
 }  // namespace
 
 QString ClipJournal::DefaultPath() {
-    QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    // A relative path is invalid by the XDG rules and is ignored.
-    if (state.isEmpty() || QDir::isRelativePath(state))
-        state = QDir::homePath() + QStringLiteral("/.local/state");
-    return state + QStringLiteral("/camwarden/unfinished-clips.json");
+    return os::StateFolder() + QStringLiteral("/unfinished-clips.json");
 }
 
 QString ClipJournal::BesidePath(const QString& settingsFile) {

@@ -11,7 +11,9 @@ namespace camwarden::capgst {
 // them listed for the next run to repair. Safe from any thread.
 class ClipJournal {
 public:
-    // $XDG_STATE_HOME/camwarden/, where nothing else of the user's lives.
+    // In the program's state folder ($XDG_STATE_HOME/camwarden/ on Linux,
+    // %LOCALAPPDATA%\Quillory\Camwarden\ on Windows), where nothing else of
+    // the user's lives.
     static QString DefaultPath();
     // Beside a settings file given by name (a test's, or a portable setup).
     static QString BesidePath(const QString& settingsFile);

@@ -1,6 +1,7 @@
 #include "app/Os.h"
 
 #include <unistd.h>
+#include <QDir>
 #include <QStandardPaths>
 
 namespace camwarden::os {
@@ -16,5 +17,33 @@ QString SettingsFile(const QString& application) {
     return home + QLatin1Char('/') + application + QLatin1Char('/') + application +
            QStringLiteral(".ini");
 }
+
+QString SettingsKey(const QString& /*application*/) {
+    return {};
+}
+
+QString StateFolder() {
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    // A relative path is invalid by the XDG rules and is ignored.
+    if (state.isEmpty() || QDir::isRelativePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/camwarden");
+}
+
+InstanceNames DefaultInstanceNames() {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    QString name = QStringLiteral("camwarden");
+    if (folder.isEmpty()) {
+        // No runtime folder of the user's own (cron, ssh, one another user
+        // made): every user shares the temporary folder, so the names say
+        // whose they are, or one user's copy would stop every other's.
+        folder = QDir::tempPath();
+        name += QLatin1Char('-') + UserId();
+    }
+    const QString base = folder + QLatin1Char('/') + name;
+    return {base + QStringLiteral(".lock"), base + QStringLiteral(".sock")};
+}
+
+void LetRunningCopyComeForward(qintptr /*connection*/) {}
 
 }  // namespace camwarden::os
