@@ -16,12 +16,24 @@ QString RunValueData(const QString& ProgramFolder, const QString& ExeName) {
 }
 
 std::int32_t SetRunValue(Registry& registry, const QString& ProgramFolder, const QString& ExeName) {
-    return WriteRegistryValue(registry, HkeyLocalMachine, QString::fromLatin1(RunSubKey), ExeName,
+    // Not the machine's key: an ordinary user may not write there, and the
+    // box would say "on" while nothing starts the program.
+    return WriteRegistryValue(registry, HkeyCurrentUser, QString::fromLatin1(RunSubKey), ExeName,
                               RunValueData(ProgramFolder, ExeName), RegSz);
 }
 
 std::int32_t DeleteRunValue(Registry& registry, const QString& ExeName) {
-    return DeleteRegistryValue(registry, HkeyLocalMachine, QString::fromLatin1(RunSubKey), ExeName);
+    const QString key = QString::fromLatin1(RunSubKey);
+    const std::int32_t user = DeleteRegistryValue(registry, HkeyCurrentUser, key, ExeName);
+    // The earlier version was a 32-bit program: its value is in the 32-bit
+    // view of the machine's key. A key that refuses is left as it is.
+    bool machine = false;
+    for (const std::uint32_t view : {KeyWow64_32Key, std::uint32_t{0}}) {
+        if (DeleteRegistryValue(registry, HkeyLocalMachine, key, ExeName, KeyAccess | view) ==
+            ErrorSuccess)
+            machine = true;
+    }
+    return user == ErrorFileNotFound && machine ? ErrorSuccess : user;
 }
 
 std::int32_t WriteRegistryValue(Registry& registry, std::uint32_t Root, const QString& SubKey,
@@ -64,9 +76,9 @@ std::int32_t SetRegistryValue(Registry& registry, Registry::Handle KeyHandle,
 }
 
 std::int32_t DeleteRegistryValue(Registry& registry, std::uint32_t Root, const QString& SubKey,
-                                 const QString& ValueName) {
+                                 const QString& ValueName, std::uint32_t Access) {
     Registry::Handle key = 0;
-    const std::int32_t opened = registry.RegOpenKeyEx(Root, SubKey, 0, KeyAccess, key);
+    const std::int32_t opened = registry.RegOpenKeyEx(Root, SubKey, 0, Access, key);
     if (opened != ErrorSuccess) return opened;
     const std::int32_t result = registry.RegDeleteValue(key, ValueName);
     registry.RegCloseKey(key);

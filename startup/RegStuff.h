@@ -15,8 +15,12 @@ inline constexpr auto RunSubKey = "SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\
 // only if it has none at its end, and the file name.
 QString RunValueData(const QString& ProgramFolder, const QString& ExeName);
 
-// Writes the Run value named ExeName; returns the registry's result code.
+// Writes the Run value named ExeName under the current user's key, which
+// every user may write; returns the registry's result code.
 std::int32_t SetRunValue(Registry& registry, const QString& ProgramFolder, const QString& ExeName);
+// Deletes it there, and a value of that name under the machine's key where
+// the rights allow (an earlier version wrote it there). The result is the
+// current user's, unless only the machine's value was there to go.
 std::int32_t DeleteRunValue(Registry& registry, const QString& ExeName);
 
 // Open, set, close. Returns the first failing call's code, else the set's.
@@ -32,6 +36,6 @@ std::int32_t SetRegistryValue(Registry& registry, Registry::Handle KeyHandle,
                               const QVariant& Value);
 
 std::int32_t DeleteRegistryValue(Registry& registry, std::uint32_t Root, const QString& SubKey,
-                                 const QString& ValueName);
+                                 const QString& ValueName, std::uint32_t Access = KeyAccess);
 
 }  // namespace camwarden::RegStuff

@@ -13,6 +13,8 @@ inline constexpr std::uint32_t HkeyLocalMachine = 0x80000002;
 inline constexpr std::uint32_t RegSz = 1;
 inline constexpr std::uint32_t RegDword = 4;
 inline constexpr std::uint32_t KeyAccess = 63;
+// Added to an access mask: the key as 32-bit programs see it on 64-bit Windows.
+inline constexpr std::uint32_t KeyWow64_32Key = 0x0200;
 
 inline constexpr std::int32_t ErrorSuccess = 0;
 inline constexpr std::int32_t ErrorFileNotFound = 2;

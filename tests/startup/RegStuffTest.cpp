@@ -23,9 +23,9 @@ TEST(RegStuffTest, RunValueIsNamedAfterTheExecutableAndHoldsItsQuotedPath) {
                                     QStringLiteral("camwarden")),
               ErrorSuccess);
 
-    // Where the system looks for programs to start at log-on.
+    // Where the system looks for the user's programs to start at log-on.
     const auto value = registry.value(
-        HkeyLocalMachine, QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
+        HkeyCurrentUser, QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
         QStringLiteral("camwarden"));
     ASSERT_TRUE(value.has_value());
     EXPECT_EQ(value->type, RegSz);
@@ -63,16 +63,39 @@ TEST(RegStuffTest, DeleteRemovesTheNamedValueOnly) {
     RegStuff::SetRunValue(registry, QStringLiteral("/a"), QStringLiteral("one"));
     RegStuff::SetRunValue(registry, QStringLiteral("/a"), QStringLiteral("two"));
     EXPECT_EQ(RegStuff::DeleteRunValue(registry, QStringLiteral("one")), ErrorSuccess);
-    EXPECT_FALSE(registry.value(HkeyLocalMachine, RunKey, QStringLiteral("one")).has_value());
-    EXPECT_TRUE(registry.value(HkeyLocalMachine, RunKey, QStringLiteral("two")).has_value());
+    EXPECT_FALSE(registry.value(HkeyCurrentUser, RunKey, QStringLiteral("one")).has_value());
+    EXPECT_TRUE(registry.value(HkeyCurrentUser, RunKey, QStringLiteral("two")).has_value());
     EXPECT_EQ(RegStuff::DeleteRunValue(registry, QStringLiteral("one")), ErrorFileNotFound);
+    EXPECT_TRUE(registry.allClosed());
+}
+
+// An earlier version registered under the machine's key, which only an
+// administrator may change: clearing the box removes that value where the
+// rights allow, and a refusal there is no failure.
+TEST(RegStuffTest, DeleteAlsoRemovesAMachineWideValueWhereAllowed) {
+    FakeRegistry registry;
+    Registry::Handle key = 0;
+    ASSERT_EQ(registry.RegOpenKeyEx(HkeyLocalMachine, RunKey, 0, KeyAccess, key), ErrorSuccess);
+    ASSERT_EQ(registry.RegSetValueEx(key, QStringLiteral("camwarden.exe"), RegSz,
+                                     QStringLiteral("C:\\Camwarden\\camwarden.exe")),
+              ErrorSuccess);
+    registry.RegCloseKey(key);
+    EXPECT_EQ(RegStuff::DeleteRunValue(registry, QStringLiteral("camwarden.exe")), ErrorSuccess)
+        << "the machine's value was the one there to go";
+    EXPECT_EQ(registry.valueCount(), 0u);
+
+    registry.refusedRoots = {HkeyLocalMachine};
+    RegStuff::SetRunValue(registry, QStringLiteral("C:\\Camwarden"),
+                          QStringLiteral("camwarden.exe"));
+    EXPECT_EQ(RegStuff::DeleteRunValue(registry, QStringLiteral("camwarden.exe")), ErrorSuccess);
+    EXPECT_EQ(registry.valueCount(), 0u);
     EXPECT_TRUE(registry.allClosed());
 }
 
 TEST(StartUpTest, EntryNamesTheRunningExecutableAndIsRemovedAgain) {
     FakeRegistry registry;
     EXPECT_TRUE(mStartUp::AddStartupEntry(registry, QStringLiteral("/usr/local/bin/camwarden")));
-    EXPECT_EQ(registry.text(HkeyLocalMachine, RunKey, QStringLiteral("camwarden")),
+    EXPECT_EQ(registry.text(HkeyCurrentUser, RunKey, QStringLiteral("camwarden")),
               QStringLiteral("\"") + Native(QStringLiteral("/usr/local/bin/camwarden")) +
                   QStringLiteral("\""));
     EXPECT_EQ(registry.valueCount(), 1u);

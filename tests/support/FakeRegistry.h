@@ -31,6 +31,8 @@ public:
     std::optional<std::int32_t> failOpen;
     std::optional<std::int32_t> failSet;
     std::optional<std::int32_t> failDelete;
+    // Roots whose keys refuse to open, as the machine's does an ordinary user.
+    std::set<std::uint32_t> refusedRoots;
 
     std::vector<Opened> opens;
     int sets = 0;
@@ -42,6 +44,7 @@ public:
         opens.push_back({root, subKey, options, access});
         result = 0;
         if (failOpen) return *failOpen;
+        if (refusedRoots.contains(root)) return ErrorAccessDenied;
         result = nextHandle_++;
         openKeys_[result] = {Key{root, Normal(subKey)}, access};
         return ErrorSuccess;
