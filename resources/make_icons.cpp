@@ -1,14 +1,69 @@
-// Writes the program's icon for the desktop's icon theme, from the very
-// picture the tray shows: PNG files at the usual sizes and one SVG.
+// Writes the program's icon from the very picture the tray shows: for the
+// desktop's icon theme, PNG files at the usual sizes and one SVG; for
+// Windows, one .ico holding every size Explorer asks for.
 //   make_icons OUTPUT-FOLDER
+//   make_icons --ico FILE.ico
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QtEndian>
+#include <cstring>
+#include <utility>
+#include <vector>
 
 #include "tray/QuilloryIcon.h"
 
+namespace {
+
+void PutLE16(QByteArray& out, int v) {
+    const quint16 le = qToLittleEndian(static_cast<quint16>(v));
+    out.append(reinterpret_cast<const char*>(&le), 2);
+}
+
+void PutLE32(QByteArray& out, qint64 v) {
+    const quint32 le = qToLittleEndian(static_cast<quint32>(v));
+    out.append(reinterpret_cast<const char*>(&le), 4);
+}
+
+// An icon directory whose images are PNG, as Windows reads them since Vista.
+bool WriteIco(const QString& file) {
+    std::vector<std::pair<int, QByteArray>> images;
+    for (const int size : {16, 20, 24, 32, 40, 48, 64, 256}) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        if (!buffer.open(QIODevice::WriteOnly) ||
+            !camwarden::QuilloryPixmap(size).save(&buffer, "PNG"))
+            return false;
+        images.emplace_back(size, png);
+    }
+    QByteArray out;
+    PutLE16(out, 0);  // reserved
+    PutLE16(out, 1);  // an icon, not a cursor
+    PutLE16(out, static_cast<int>(images.size()));
+    qint64 offset = 6 + 16 * static_cast<qint64>(images.size());
+    for (const auto& [size, png] : images) {
+        out.append(static_cast<char>(size >= 256 ? 0 : size));  // 0 means 256
+        out.append(static_cast<char>(size >= 256 ? 0 : size));
+        out.append('\0');  // no palette
+        out.append('\0');
+        PutLE16(out, 1);   // colour planes
+        PutLE16(out, 32);  // bits per pixel
+        PutLE32(out, png.size());
+        PutLE32(out, offset);
+        offset += png.size();
+    }
+    for (const auto& image : images) out.append(image.second);
+    QFile f(file);
+    return f.open(QIODevice::WriteOnly) && f.write(out) == out.size();
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
     const QGuiApplication app(argc, argv);
+    if (argc == 3 && std::strcmp(argv[1], "--ico") == 0)
+        return WriteIco(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
     if (argc != 2) return 2;
     const QDir out(QString::fromLocal8Bit(argv[1]));
     for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
