@@ -25,6 +25,12 @@
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
 #include "platform/xdg/XdgAutostartRegistry.h"
 #endif
+#ifdef Q_OS_WIN
+#include "app/Os.h"
+#include "platform/win/LogFile.h"
+#include "platform/win/SessionEnd.h"
+#include "platform/win/WinRegistry.h"
+#endif
 
 namespace {
 
@@ -50,12 +56,21 @@ const QCommandLineOption& CameraOption() {
 }
 
 void DescribeCommandLine(QCommandLineParser& parser) {
+#ifdef Q_OS_WIN
+    parser.setApplicationDescription(QStringLiteral(
+        "Records short webcam clips on a schedule into a folder.\n\n"
+        "Settings: HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\Quillory,\n"
+        "  keys Camwarden and CaptureDriver.\n"
+        "Start at log-on: HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run.\n"
+        "Log: %LOCALAPPDATA%\\Quillory\\Camwarden\\camwarden.log."));
+#else
     parser.setApplicationDescription(QStringLiteral(
         "Records short webcam clips on a schedule into a folder.\n\n"
         "Settings: $XDG_CONFIG_HOME/Quillory/Quillory.ini (default ~/.config), sections\n"
         "  [Camwarden] and [CaptureDriver].\n"
         "Start at log-on: $XDG_CONFIG_HOME/autostart/camwarden.desktop.\n"
         "Debug logging: QT_LOGGING_RULES=\"camwarden.*.debug=true\" camwarden"));
+#endif
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption(CameraOption());
@@ -91,6 +106,15 @@ int main(int argc, char* argv[]) {
         qSetMessagePattern(QStringLiteral(
             "%{time yyyy-MM-dd hh:mm:ss.zzz} %{if-category}%{category}: %{endif}%{message}"));
     }
+#endif
+#ifdef Q_OS_WIN
+    if (qEnvironmentVariableIsEmpty("QT_MESSAGE_PATTERN")) {
+        qSetMessagePattern(QStringLiteral(
+            "%{time yyyy-MM-dd hh:mm:ss.zzz} %{if-category}%{category}: %{endif}%{message}"));
+    }
+    // No standard error for a window program: the log goes to a file.
+    LogFile log(os::StateFolder() + QStringLiteral("/camwarden.log"));
+    log.Install();
 #endif
     // QApplication takes "-style" out of the arguments, so look first.
     const bool styleAsked = std::any_of(argv + 1, argv + argc, [](const char* arg) {
@@ -147,6 +171,9 @@ int main(int argc, char* argv[]) {
         XdgAutostartRegistry::DefaultAutostartFolder(), QLatin1String(kProductTitle),
         QStringLiteral(CAMWARDEN_APP_ID), QStringLiteral("Records webcam clips on a schedule"));
 #endif
+#ifdef Q_OS_WIN
+    platform.registry = std::make_unique<WinRegistry>();
+#endif
     platform.programFolder = QCoreApplication::applicationDirPath();
     platform.dataFolder =
         QDir::cleanPath(platform.programFolder + QStringLiteral("/" CAMWARDEN_DATA_FROM_BIN));
@@ -166,6 +193,12 @@ int main(int argc, char* argv[]) {
 #ifdef Q_OS_UNIX
     UnixSignals signals;
     QObject::connect(&signals, &UnixSignals::CloseRequested, form.get(), &QWidget::close);
+#endif
+#ifdef Q_OS_WIN
+    // At log-off Windows ends the process once the handler returns: the
+    // clip being recorded is finished first.
+    SessionEnd sessionEnd([&platform] { platform.capture->Shutdown(); });
+    QObject::connect(&sessionEnd, &SessionEnd::CloseRequested, form.get(), &QWidget::close);
 #endif
     // The desktop session ending quits the application: the window is
     // unloaded on the way out like a close request would.

@@ -1,0 +1,158 @@
+#include "platform/gst/ClipFile.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace camwarden::capgst {
+namespace {
+
+// More clips than this sharing one second's name means something else is
+// wrong; give up rather than search on.
+constexpr int kMaxAttempts = 999;
+
+QString ErrorText(DWORD error) {
+    LPWSTR text = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    QString message =
+        n > 0 ? QString::fromWCharArray(text, n).trimmed() : QStringLiteral("error %1").arg(error);
+    LocalFree(text);
+    return message;
+}
+
+std::wstring Native(const QString& path) {
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+HANDLE HandleOf(int fd) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+}
+
+// The sharing mode is the clip's claim: while a copy of the program holds
+// the file, others may read it (a player, a backup) but not open it for
+// writing, so the next run repairs only what nobody still writes; nor can
+// it be deleted or renamed under the recording.
+constexpr DWORD kShared = FILE_SHARE_READ;
+constexpr DWORD kAccess = GENERIC_READ | GENERIC_WRITE;
+
+// The C runtime's descriptor for the handle, which the sink writes through;
+// it owns the handle from here on.
+int Descriptor(HANDLE file) {
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDWR | _O_BINARY);
+    if (fd < 0) CloseHandle(file);
+    return fd;
+}
+
+bool SameFile(HANDLE a, HANDLE b) {
+    BY_HANDLE_FILE_INFORMATION ia = {};
+    BY_HANDLE_FILE_INFORMATION ib = {};
+    return GetFileInformationByHandle(a, &ia) && GetFileInformationByHandle(b, &ib) &&
+           ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+}  // namespace
+
+QString NumberedName(const QString& wanted, int attempt) {
+    const QString suffix = QStringLiteral(" (%1)").arg(attempt);
+    if (wanted.endsWith(QLatin1String(".avi"), Qt::CaseInsensitive))
+        return wanted.left(wanted.size() - 4) + suffix + wanted.right(4);
+    return wanted + suffix;
+}
+
+ClipFile::ClipFile(QString path, int fd) : path_(std::move(path)), fd_(fd) {}
+
+ClipFile::~ClipFile() {
+    if (fd_ >= 0) _close(fd_);
+}
+
+std::unique_ptr<ClipFile> ClipFile::Create(const QString& wanted, QString* error) {
+    for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
+        const QString name = attempt == 1 ? wanted : NumberedName(wanted, attempt);
+        // CREATE_NEW fails on any existing name, a link included.
+        const HANDLE file = CreateFileW(Native(name).c_str(), kAccess, kShared, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            const int fd = Descriptor(file);
+            if (fd < 0) {
+                if (error) *error = QStringLiteral("%1 cannot be opened for writing").arg(name);
+                return nullptr;
+            }
+            return std::unique_ptr<ClipFile>(new ClipFile(name, fd));
+        }
+        const DWORD err = GetLastError();
+        if (err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS) {
+            if (error)
+                *error = QStringLiteral("%1 cannot be created: %2").arg(name, ErrorText(err));
+            return nullptr;
+        }
+    }
+    if (error) *error = QStringLiteral("every name for %1 is taken").arg(wanted);
+    return nullptr;
+}
+
+std::unique_ptr<ClipFile> ClipFile::OpenLeftover(const QString& path, QString* error) {
+    const HANDLE file = CreateFileW(Native(path).c_str(), kAccess, kShared, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD err = GetLastError();
+        if (error) {
+            *error = err == ERROR_SHARING_VIOLATION
+                         ? QStringLiteral("another copy of the program is still writing it")
+                         : ErrorText(err);
+        }
+        return nullptr;
+    }
+    const int fd = Descriptor(file);
+    if (fd < 0) {
+        if (error) *error = QStringLiteral("it cannot be opened for writing");
+        return nullptr;
+    }
+    return std::unique_ptr<ClipFile>(new ClipFile(path, fd));
+}
+
+bool ClipFile::Sync(QString* why) const {
+    // NTFS journals the folder's entry itself; the file's data is what
+    // a power cut could still take.
+    if (!FlushFileBuffers(HandleOf(fd_))) {
+        if (why) *why = ErrorText(GetLastError());
+        return false;
+    }
+    return true;
+}
+
+long long ClipFile::Size() const {
+    LARGE_INTEGER size = {};
+    return GetFileSizeEx(HandleOf(fd_), &size) ? size.QuadPart : 0;
+}
+
+bool ClipFile::StillInPlace(QString* why) const {
+    // Opened for nothing but its identity, which any sharing mode allows.
+    const HANDLE named = CreateFileW(Native(path_).c_str(), 0,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (named == INVALID_HANDLE_VALUE) {
+        if (why) *why = QStringLiteral("the clip's file was removed while recording");
+        return false;
+    }
+    const bool same = SameFile(HandleOf(fd_), named);
+    CloseHandle(named);
+    if (!same && why) *why = QStringLiteral("the clip's file was replaced while recording");
+    return same;
+}
+
+void ClipFile::Remove() {
+    if (fd_ < 0) return;
+    // Held without sharing deletion, the file could not be removed or
+    // renamed meanwhile: its name still means it.
+    _close(fd_);
+    fd_ = -1;
+    DeleteFileW(Native(path_).c_str());
+}
+
+}  // namespace camwarden::capgst
