@@ -9,8 +9,9 @@
 int main(int argc, char** argv) {
     // A settings home of the process's own: ctest runs each test in a
     // process, so no test sees another's settings, journal or log-on entry.
+    // (On Windows the program's state lives under LOCALAPPDATA.)
     const QTemporaryDir home;
-    for (const char* var : {"XDG_CONFIG_HOME", "XDG_STATE_HOME"})
+    for (const char* var : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "LOCALAPPDATA"})
         qputenv(var, QFile::encodeName(home.filePath(QLatin1String(var))));
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
