@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QImage>
 #include <QtEndian>
 #include <cstring>
 #include <utility>
@@ -26,15 +27,40 @@ void PutLE32(QByteArray& out, qint64 v) {
     out.append(reinterpret_cast<const char*>(&le), 4);
 }
 
-// An icon directory whose images are PNG, as Windows reads them since Vista.
+// An icon image as every reader takes it: a bottom-up 32-bit BGRA bitmap
+// of twice the height (colour, then the 1-bit mask, unused with alpha).
+QByteArray Dib(const QImage& picture) {
+    const QImage image = picture.convertToFormat(QImage::Format_ARGB32);
+    const int size = image.width();
+    QByteArray out;
+    PutLE32(out, 40);  // BITMAPINFOHEADER
+    PutLE32(out, size);
+    PutLE32(out, 2 * size);
+    PutLE16(out, 1);
+    PutLE16(out, 32);
+    for (int i = 0; i < 6; ++i) PutLE32(out, 0);  // no compression, sizes and colours unset
+    for (int y = size - 1; y >= 0; --y) {
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < size; ++x) PutLE32(out, row[x]);  // 0xAARRGGBB: B, G, R, A
+    }
+    const int maskRow = ((size + 31) / 32) * 4;
+    out.append(QByteArray(maskRow * size, '\0'));
+    return out;
+}
+
+// An icon directory: bitmaps for the small sizes, and PNG for 256, as
+// Windows' own icons hold them.
 bool WriteIco(const QString& file) {
     std::vector<std::pair<int, QByteArray>> images;
     for (const int size : {16, 20, 24, 32, 40, 48, 64, 256}) {
+        const QImage picture = camwarden::QuilloryPixmap(size).toImage();
+        if (size < 256) {
+            images.emplace_back(size, Dib(picture));
+            continue;
+        }
         QByteArray png;
         QBuffer buffer(&png);
-        if (!buffer.open(QIODevice::WriteOnly) ||
-            !camwarden::QuilloryPixmap(size).save(&buffer, "PNG"))
-            return false;
+        if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "PNG")) return false;
         images.emplace_back(size, png);
     }
     QByteArray out;

@@ -1,0 +1,221 @@
+#!/usr/bin/env bash
+# The real camwarden.exe under Wine, headless, and its setup program:
+#   tests/win/e2e.sh BUILD-DIR SDK-DIR [SCREENS-DIR]
+# Needs DISPLAY (an Xvfb) and WINEPREFIX (scripts/test-windows sets both up).
+#  1. a schedule of 10 s / 5 s on the test camera: at least three clips of
+#     75 +- 1 frames by Linux's ffprobe; a close request from outside
+#     (taskkill without /f) in the middle of the next clip leaves it
+#     finished and playable; the settings are in the registry;
+#  2. started hidden in the tray, a second start brings the window up and
+#     ends with 0; the log-on box writes and removes the user's Run value;
+#  3. the setup program installs silently, the installed copy records (a
+#     clip cut off by a hard kill is repaired at its next start), and the
+#     uninstaller closes it, removes the program and its Run value, and
+#     keeps the settings and the clips.
+# With SCREENS-DIR: the window at 100 % and 150 %, the tray balloon and the
+# setup program's pages, as PNG files there.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+sdk=$(cd "$2" && pwd)
+screens=${3:-}
+wine=${WINE:-/usr/lib/wine/wine64}
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+: "${WINEPREFIX:?}" "${DISPLAY:?}"
+[[ -n $screens ]] && mkdir -p "$screens"
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  "${WINESERVER:-/usr/lib/wine/wineserver64}" -k 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+step() { echo "== $*"; }
+towin() { printf 'Z:%s' "$1" | sed 's|/|\\|g'; }
+reg() { "$wine" reg "$@" >/dev/null 2>&1; }
+# A screenshot NAME of the program's window ("window") or of a region of the screen.
+shot() {
+  [[ -z $screens ]] && return
+  if [[ $2 == window ]]; then import -window "$(window_id)" "$screens/$1.png"
+  else import -window root -crop "$2" "$screens/$1.png"; fi
+}
+
+key='HKCU\Software\VB and VBA Program Settings\Quillory'
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+user=$(id -un)
+local_app=$("$wine" winepath -u "C:\\users\\$user\\AppData\\Local" 2>/dev/null)
+[[ -d $local_app ]] || local_app="$WINEPREFIX/drive_c/users/$user/AppData/Local"
+log="$local_app/Quillory/Camwarden/camwarden.log"
+
+# Settings as the earlier version stored them: text values in the registry.
+preset() {
+  reg delete "$key" /f || true
+  local kv
+  for kv in "$@"; do reg add "$key\\Camwarden" /v "${kv%%=*}" /d "${kv#*=}" /f; done
+}
+
+# Waits until the log holds PATTERN at least COUNT times, at most SECONDS.
+wait_log() {
+  local pattern=$1 count=$2 tenths=$(($3 * 10))
+  until (($(grep -c -- "$pattern" "$log" 2>/dev/null || true) >= count)); do
+    ((tenths-- > 0)) || { cat "$log" >&2; fail "no $count x '$pattern' in the log"; }
+    sleep 0.1
+  done
+}
+
+start() {  # the program under wine-run, in the background; its pid in $prog
+  mkdir -p "$(dirname "$log")"
+  : >"$log"
+  "$@" --camera test >>"$work/out" 2>&1 &
+  prog=$!
+  pids+=("$prog")
+}
+
+# Ends the program as another program would (WM_CLOSE) and expects it gone
+# with 0 within the bound it has for finishing a clip.
+close_program() {
+  "$wine" taskkill /im camwarden.exe >/dev/null 2>&1 || fail "taskkill found no camwarden.exe"
+  local rc=0
+  timeout 15 tail --pid="$prog" -f /dev/null || fail "still running 15 s after the close request"
+  wait "$prog" || rc=$?
+  ((rc == 0)) || fail "ended with $rc after the close request"
+}
+
+# frames,has-index of a clip by Linux's ffprobe; "0,no" when it does not play.
+probe() {
+  local frames index=no
+  frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames \
+    -of csv=p=0 "$1" 2>/dev/null) || frames=0
+  grep -q idx1 "$1" && index=yes
+  echo "${frames:-0},$index"
+}
+
+window_id() { xdotool search --onlyvisible --name '^Camwarden$' 2>/dev/null | head -1; }
+
+# Clicks a control at its place in twips within the window (Form1's layout
+# at 100 %; the window has no frame here, there being no window manager).
+click_twips() {
+  local id x y
+  id=$(window_id) || true
+  [[ -n $id ]] || fail "the window is not shown"
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  x=$((X + ($1 + 7) / 15 + 8)) y=$((Y + ($2 + 7) / 15 + 9))
+  xdotool mousemove "$x" "$y" click 1
+}
+
+run_value() {  # the Run value's data, empty when there is none
+  "$wine" reg query "$run_key" /v camwarden.exe 2>/dev/null | sed -n 's/.*REG_SZ *//p' | tr -d '\r'
+}
+
+clips=$work/clips
+mkdir -p "$clips"
+
+step "schedule: 10 s / 5 s on the test camera, closed from outside in the fourth clip"
+preset OftenIndex=1 OftenIndex1=1 ReturnSecondsRec=5 StartStopState=On "Path=$(towin "$clips")\\"
+start "$sdk/bin/wine-run" "$build/camwarden.exe"
+wait_log 'Clip finished:' 3 60
+wait_log 'Clip started:' 4 15
+sleep 1.5
+close_program
+mapfile -t files < <(find "$clips" -name 'SS *.avi' | sort)
+((${#files[@]} == 4)) || fail "${#files[@]} clips, not 4: ${files[*]}"
+for f in "${files[@]:0:3}"; do
+  IFS=, read -r frames index <<<"$(probe "$f")"
+  ((frames >= 74 && frames <= 76)) && [[ $index == yes ]] ||
+    fail "$(basename "$f"): $frames frames, index $index"
+done
+IFS=, read -r frames index <<<"$(probe "${files[3]}")"
+((frames > 0)) && [[ $index == yes ]] || fail "the clip cut by the close: $frames frames, index $index"
+echo "clips: ${#files[@]}, the last cut at $frames frames and finished"
+settings=$("$wine" reg query "$key\\Camwarden" 2>/dev/null | tr -d '\r')
+for value in "Path    REG_SZ    $(towin "$clips")\\" "StartStopState    REG_SZ    On"; do
+  grep -qF -- "$value" <<<"$settings" || fail "not in the registry: $value"$'\n'"$settings"
+done
+
+step "started in the tray; a second start brings it up; the log-on box"
+preset Minimized=On StartStopState=Off "Path=$(towin "$clips")\\"
+start "$sdk/bin/wine-run" "$build/camwarden.exe"
+if [[ -n $screens ]]; then
+  wait_log 'capture driver connected' 1 30
+  sleep 3  # the notice is up for five seconds, Wine's tray top left
+  shot tray-balloon 420x160+0+0
+fi
+wait_log 'camwarden.app: ready' 1 30
+[[ -z $(window_id) ]] || fail "shown although started in the tray"
+rc=0
+"$sdk/bin/wine-run" "$build/camwarden.exe" --camera test >>"$work/out" 2>&1 || rc=$?
+((rc == 0)) || fail "the second start ended with $rc"
+grep -q 'not starting: another copy' "$log" || fail "the second start did not say why it ended"
+for _ in $(seq 50); do [[ -n $(window_id) ]] && break; sleep 0.1; done
+[[ -n $(window_id) ]] || fail "the second start did not bring the window up"
+sleep 0.5
+shot window-100 window
+# Check3, "Load this software on Windows startup": Frame6 at (120, 6045), the box at (240, 300) in it.
+click_twips $((120 + 240)) $((6045 + 300))
+for _ in $(seq 30); do [[ -n $(run_value) ]] && break; sleep 0.1; done
+expected="\"$(towin "$build/camwarden.exe")\""
+[[ $(run_value) == "$expected" ]] || fail "Run value '$(run_value)', not '$expected'"
+"$wine" reg query "$key\\Camwarden" /v "Windows Startup" 2>/dev/null | grep -q 'REG_SZ *On' ||
+  fail "the box's setting is not stored"
+click_twips $((120 + 240)) $((6045 + 300))
+for _ in $(seq 30); do [[ -z $(run_value) ]] && break; sleep 0.1; done
+[[ -z $(run_value) ]] || fail "the Run value stayed after the box was cleared"
+close_program
+echo "second start: 0, window up; Run value came and went with the box"
+
+setup=$(ls "$build"/package/Camwarden-*-setup.exe)
+step "setup program: silent install, the installed copy, the uninstaller"
+"$wine" "$setup" /S || fail "the setup program failed"
+inst="$local_app/Programs/Camwarden"
+start_menu="$WINEPREFIX/drive_c/users/$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
+[[ -x $inst/bin/camwarden.exe && -f $inst/uninstall.exe && -f $inst/bin/qt.conf ]] ||
+  fail "not installed in $inst"
+[[ -f $start_menu/Camwarden.lnk ]] || fail "no Start-menu entry"
+"$wine" reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Camwarden' /v DisplayName \
+  >/dev/null 2>&1 || fail "not in the installed-apps list"
+ls "$inst/licenses" | grep -q qtbase.LGPL || fail "no licence notices beside the program"
+
+# Only what the setup program installed: none of the SDK's folders.
+installed() { env -u WINEPATH -u QT_PLUGIN_PATH -u GST_PLUGIN_SYSTEM_PATH -u GST_PLUGIN_SCANNER \
+  "$wine" "$inst/bin/camwarden.exe" "$@"; }
+clips2=$work/clips2
+mkdir -p "$clips2"
+preset OftenIndex=1 OftenIndex1=1 ReturnSecondsRec=5 StartStopState=On "Path=$(towin "$clips2")\\"
+start installed
+wait_log 'Clip finished:' 1 40
+wait_log 'Clip started:' 2 15
+sleep 1.5
+"$wine" taskkill /f /im camwarden.exe >/dev/null 2>&1 || fail "taskkill /f found nothing"
+wait "$prog" || true
+start installed
+wait_log 'camwarden.app: ready' 1 30
+wait_log 'after an unfinished run' 1 10
+
+# Uninstalled while it runs: the uninstaller closes it as its close box would.
+reg add "$run_key" /v camwarden.exe /d "\"$(towin "$inst")\\bin\\camwarden.exe\"" /f
+"$wine" "$inst/uninstall.exe" /S
+rc=0
+timeout 20 tail --pid="$prog" -f /dev/null || fail "the uninstaller did not close the running copy"
+wait "$prog" || rc=$?
+((rc == 0)) || fail "the running copy ended with $rc when the uninstaller closed it"
+# The uninstaller runs on from a copy of itself.
+for _ in $(seq 150); do [[ -e $inst ]] || break; sleep 0.2; done
+mapfile -t files < <(find "$clips2" -name 'SS *.avi' | sort)
+((${#files[@]} == 2)) || fail "${#files[@]} clips from the installed copy, not 2"
+IFS=, read -r frames index <<<"$(probe "${files[0]}")"
+((frames >= 74 && frames <= 76)) && [[ $index == yes ]] || fail "installed copy's clip: $frames frames"
+IFS=, read -r frames index <<<"$(probe "${files[1]}")"
+((frames > 0)) && [[ $index == yes ]] || fail "the killed clip was not repaired: $frames frames"
+echo "installed copy: a clip of 75 frames, and one cut by a hard kill repaired to $frames"
+
+[[ ! -e $inst ]] || fail "$inst is still there after uninstalling"
+[[ ! -e $start_menu/Camwarden.lnk ]] || fail "the Start-menu entry stayed"
+[[ -z $(run_value) ]] || fail "the Run value stayed after uninstalling"
+! "$wine" reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Camwarden' \
+  >/dev/null 2>&1 || fail "still in the installed-apps list"
+"$wine" reg query "$key\\Camwarden" /v Path >/dev/null 2>&1 || fail "the settings went"
+[[ $(find "$clips2" -name 'SS *.avi' | wc -l) == 2 ]] || fail "the clips went"
+echo "uninstalled: program, entry and Run value gone; settings and clips kept"
