@@ -4,6 +4,9 @@
 # a countdown label and a bar once a second, measured in the same run.
 #   bench/idle_bench.sh [build-dir]      IDLE_SECONDS (default 60)
 # Target: the program within 1.3 times the baseline's CPU.
+# A Windows build folder (one with camwarden.exe) is measured under Wine, its
+# window on an X display, together with the prefix's wineserver, which does
+# the window system's and the timers' work for it (no baseline there).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
@@ -14,6 +17,29 @@ source "$root/bench/common.sh"
 
 # CPU time in nanoseconds, all threads (ticks are too coarse for a waiting program).
 cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s+=$1} END {print s}'; }
+
+if [[ -f $build/camwarden.exe ]]; then
+  trap 'wine_teardown; rm -rf "$work"' EXIT
+  wine_setup "$work"
+  wine_preset "$work" OftenIndex=13 OftenIndex1=1 StartStopState=On
+  wine_start "$build"
+  sleep 15
+  server=$(wineserver_pid)
+  p0=$(cpu_ns "$wine_pid"); s0=$(cpu_ns "$server"); pw0=$(wakeups "$wine_pid"); sw0=$(wakeups "$server")
+  sleep "$secs"
+  p1=$(cpu_ns "$wine_pid"); s1=$(cpu_ns "$server"); pw1=$(wakeups "$wine_pid"); sw1=$(wakeups "$server")
+  wine_stop
+  python3 - "$p0" "$p1" "$s0" "$s1" "$pw0" "$pw1" "$sw0" "$sw1" "$secs" <<'PY'
+import sys
+p0, p1, s0, s1, pw0, pw1, sw0, sw1, secs = map(float, sys.argv[1:])
+prog, server = (p1 - p0) / 1e9, (s1 - s0) / 1e9
+print(f"waiting program under Wine: {prog:.3f} CPU-s over {secs:.0f} s ({100 * prog / secs:.3f} % of a core), "
+      f"{(pw1 - pw0) / secs:.1f} wake-ups/s")
+print(f"its wineserver:             {server:.3f} CPU-s ({100 * server / secs:.3f} %), {(sw1 - sw0) / secs:.1f} wake-ups/s")
+print(f"together: {100 * (prog + server) / secs:.3f} % of a core")
+PY
+  exit
+fi
 
 preset "$work" OftenIndex=13 OftenIndex1=1 StartStopState=On
 (run_program "$work" "$build/camwarden" --camera test >"$work/log" 2>&1) &
