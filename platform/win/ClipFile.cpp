@@ -30,7 +30,8 @@ std::wstring Native(const QString& path) {
 }
 
 HANDLE HandleOf(int fd) {
-    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    // The C runtime hands out the handle as an integer.
+    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));  // NOLINT(performance-no-int-to-ptr)
 }
 
 // The sharing mode is the clip's claim: while a copy of the program holds
@@ -75,8 +76,8 @@ std::unique_ptr<ClipFile> ClipFile::Create(const QString& wanted, QString* error
     for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
         const QString name = attempt == 1 ? wanted : NumberedName(wanted, attempt);
         // CREATE_NEW fails on any existing name, a link included.
-        const HANDLE file = CreateFileW(Native(name).c_str(), kAccess, kShared, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileW(Native(name).c_str(), kAccess, kShared, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             const int fd = Descriptor(file);
             if (fd < 0) {
@@ -97,8 +98,8 @@ std::unique_ptr<ClipFile> ClipFile::Create(const QString& wanted, QString* error
 }
 
 std::unique_ptr<ClipFile> ClipFile::OpenLeftover(const QString& path, QString* error) {
-    const HANDLE file = CreateFileW(Native(path).c_str(), kAccess, kShared, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE file = CreateFileW(Native(path).c_str(), kAccess, kShared, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD err = GetLastError();
         if (error) {
@@ -133,9 +134,9 @@ long long ClipFile::Size() const {
 
 bool ClipFile::StillInPlace(QString* why) const {
     // Opened for nothing but its identity, which any sharing mode allows.
-    const HANDLE named = CreateFileW(Native(path_).c_str(), 0,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE named = CreateFileW(Native(path_).c_str(), 0,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (named == INVALID_HANDLE_VALUE) {
         if (why) *why = QStringLiteral("the clip's file was removed while recording");
         return false;

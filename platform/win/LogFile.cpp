@@ -7,10 +7,12 @@
 namespace camwarden {
 namespace {
 
-// A message handler is a plain function; it finds the log installed here.
-std::atomic<LogFile*> g_log{nullptr};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
-std::atomic<QtMessageHandler> g_next{
-    nullptr};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+// A message handler is a plain function; it finds the log installed here,
+// and Qt's own output to pass each message on to.
+// NOLINTBEGIN(cppcoreguidelines-avoid-non-const-global-variables)
+std::atomic<LogFile*> g_log{nullptr};
+std::atomic<QtMessageHandler> g_next{nullptr};
+// NOLINTEND(cppcoreguidelines-avoid-non-const-global-variables)
 
 void Handler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (LogFile* log = g_log.load()) log->Write(qFormatLogMessage(type, context, message));

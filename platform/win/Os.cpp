@@ -79,8 +79,9 @@ void LetRunningCopyComeForward(qintptr connection) {
     // Only the foreground program (this one, just started by the user) may
     // pass the foreground on; Windows refuses a background window's raise.
     ULONG server = 0;
-    if (GetNamedPipeServerProcessId(reinterpret_cast<HANDLE>(connection), &server))
-        AllowSetForegroundWindow(server);
+    // Qt hands out the pipe's handle as an integer.
+    auto* pipe = reinterpret_cast<HANDLE>(connection);  // NOLINT(performance-no-int-to-ptr)
+    if (GetNamedPipeServerProcessId(pipe, &server)) AllowSetForegroundWindow(server);
 }
 
 }  // namespace camwarden::os

@@ -16,12 +16,13 @@ constexpr DWORD kConsoleBoundMs = 4500;
 
 // The console's handler runs on a thread of its own and can reach only
 // these; set while a SessionEnd exists.
-std::atomic<HWND> g_window{nullptr};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
-std::atomic<HANDLE> g_finished{
-    nullptr};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+// NOLINTBEGIN(cppcoreguidelines-avoid-non-const-global-variables)
+std::atomic<HWND> g_window{nullptr};
+std::atomic<HANDLE> g_finished{nullptr};
+// NOLINTEND(cppcoreguidelines-avoid-non-const-global-variables)
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
-    const HWND window = g_window.load();
+    HWND window = g_window.load();
     if (!window) return FALSE;
     switch (event) {
         case CTRL_C_EVENT:
@@ -44,7 +45,9 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 class SessionEndWindow {
 public:
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        auto* self = reinterpret_cast<SessionEnd*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        // The window's user data is where Win32 keeps its owner, as an integer.
+        auto* self = reinterpret_cast<SessionEnd*>(  // NOLINT(performance-no-int-to-ptr)
+            GetWindowLongPtrW(window, GWLP_USERDATA));
         if (!self) return DefWindowProcW(window, message, wParam, lParam);
         switch (message) {
             case WM_QUERYENDSESSION:
@@ -66,7 +69,7 @@ public:
 
 SessionEnd::SessionEnd(std::function<void()> finish, QObject* parent)
     : QObject(parent), finish_(std::move(finish)) {
-    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW wc = {};
     wc.lpfnWndProc = SessionEndWindow::Proc;
     wc.hInstance = instance;
@@ -74,8 +77,8 @@ SessionEnd::SessionEnd(std::function<void()> finish, QObject* parent)
     RegisterClassW(&wc);  // fails harmlessly when an earlier object registered it
     // Top-level and never shown: a message-only window is not told that
     // the session ends, nor found by taskkill.
-    const HWND window = CreateWindowExW(0, kClass, L"Camwarden", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
-                                        nullptr, instance, nullptr);
+    HWND window = CreateWindowExW(0, kClass, L"Camwarden", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
+                                  nullptr, instance, nullptr);
     if (!window) return;
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     window_ = window;

@@ -34,7 +34,7 @@ std::int32_t WinRegistry::RegOpenKeyEx(std::uint32_t root, const QString& subKey
                                        std::uint32_t options, std::uint32_t access,
                                        Handle& result) {
     result = 0;
-    const HKEY rootKey = RootKey(root);
+    HKEY rootKey = RootKey(root);
     if (!rootKey) return ErrorInvalidHandle;
     // Names its key with a trailing backslash, which the registry does not take.
     QString name = subKey;
@@ -57,7 +57,7 @@ std::int32_t WinRegistry::RegSetValueEx(Handle key, const QString& valueName, st
                                         const RegistryData& data) {
     const auto it = open_.find(key);
     if (it == open_.end()) return ErrorInvalidHandle;
-    const HKEY hkey = static_cast<HKEY>(it->second);
+    auto* hkey = static_cast<HKEY>(it->second);
     const std::wstring name = Wide(valueName);
     if (type == RegSz) {
         const auto* text = std::get_if<QString>(&data);
