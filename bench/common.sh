@@ -54,18 +54,17 @@ wine_preset() {
   done
 }
 
-# Starts camwarden.exe of build folder $1 with the test camera; sets
-# wine_pid to the Windows process (Wine's loader becomes it).
+# Starts camwarden.exe of build folder $1 with the test camera, and waits
+# (at most 6 s) until its log says it is ready; sets wine_pid to the
+# Windows process (wine-run's child once Wine's loader has become it).
 wine_start() {
   : >"$wine_log"
   "$wine_sdk/bin/wine-run" "$1/camwarden.exe" --camera test >/dev/null 2>&1 &
-  local runner=$! child=
-  for _ in $(seq 100); do
-    child=$(ps --ppid "$runner" -o pid= | tr -d ' ')
-    [[ -n $child ]] && break
-    sleep 0.05
-  done
-  wine_pid=$child
+  local runner=$!
+  for _ in $(seq 300); do grep -q ' ready' "$wine_log" && break; sleep 0.02; done
+  grep -q ' ready' "$wine_log" || { cat "$wine_log" >&2; echo "not ready within 6 s" >&2; return 1; }
+  wine_pid=$(ps --ppid "$runner" -o pid=,comm= | awk '$2 == "camwarden.exe" {print $1}') || true
+  [[ -n $wine_pid ]] || { echo "no camwarden.exe under $runner" >&2; return 1; }
 }
 
 wine_stop() {

@@ -5,8 +5,9 @@
 #   bench/idle_bench.sh [build-dir]      IDLE_SECONDS (default 60)
 # Target: the program within 1.3 times the baseline's CPU.
 # A Windows build folder (one with camwarden.exe) is measured under Wine, its
-# window on an X display, together with the prefix's wineserver, which does
-# the window system's and the timers' work for it (no baseline there).
+# window on an X display, against the same bare window there, one after the
+# other; each with the prefix's wineserver, which does the window system's
+# and the timers' work for a Wine program.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
@@ -19,9 +20,45 @@ source "$root/bench/common.sh"
 cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s+=$1} END {print s}'; }
 
 if [[ -f $build/camwarden.exe ]]; then
+  [[ -f $build/bench/idle_baseline.exe ]] || { echo "no $build/bench/idle_baseline.exe (CAMWARDEN_BENCH=ON)" >&2; exit 1; }
   trap 'wine_teardown; rm -rf "$work"' EXIT
   wine_setup "$work"
   wine_preset "$work" OftenIndex=13 OftenIndex1=1 StartStopState=On
+  server=
+  # CPU-ns and wake-ups of pid $1 and of the wineserver over $secs, after 15 s.
+  measure() {
+    sleep 15
+    [[ -n $server ]] || server=$(wineserver_pid)
+    local p0 s0 pw0 sw0
+    p0=$(cpu_ns "$1"); s0=$(cpu_ns "$server"); pw0=$(wakeups "$1"); sw0=$(wakeups "$server")
+    sleep "$secs"
+    echo "$(($(cpu_ns "$1") - p0)) $(($(cpu_ns "$server") - s0)) $(($(wakeups "$1") - pw0)) $(($(wakeups "$server") - sw0))"
+  }
+  wine_start "$build"
+  read -r prog prog_server prog_w prog_server_w < <(measure "$wine_pid")
+  wine_stop
+  # The same window on the same Wine, one at a time: they share the wineserver.
+  "$wine_sdk/bin/wine-run" "$build/bench/idle_baseline.exe" >/dev/null 2>&1 &
+  runner=$!
+  sleep 3
+  base_pid=$(ps --ppid "$runner" -o pid=,comm= | awk '$2 == "idle_baseline.e" || $2 == "idle_baseline.exe" {print $1}')
+  read -r base base_server base_w base_server_w < <(measure "$base_pid")
+  kill "$base_pid"
+  python3 - "$prog" "$prog_server" "$prog_w" "$prog_server_w" "$base" "$base_server" "$base_w" \
+    "$base_server_w" "$secs" <<'PY'
+import sys
+p, ps, pw, psw, b, bs, bw, bsw, secs = map(float, sys.argv[1:])
+def line(name, cpu, server, w, sw):
+    print(f"{name}: {100 * cpu / 1e9 / secs:.3f} % of a core, {w / secs:.1f} wake-ups/s; "
+          f"with its wineserver {100 * (cpu + server) / 1e9 / secs:.3f} %, {(w + sw) / secs:.1f} wake-ups/s")
+line("waiting program under Wine", p, ps, pw, psw)
+line("bare window under Wine    ", b, bs, bw, bsw)
+print(f"ratio, with the wineserver: {(p + ps) / (b + bs):.2f}" if b + bs > 0 else "ratio: no measurable baseline")
+PY
+  exit
+fi
+
+preset "$work" OftenIndex=13 OftenIndex1=1 StartStopState=On
   wine_start "$build"
   sleep 15
   server=$(wineserver_pid)
