@@ -5,9 +5,11 @@
 #  1. a schedule of 10 s / 5 s on the test camera: at least three clips of
 #     75 +- 1 frames by Linux's ffprobe; a close request from outside
 #     (taskkill without /f) in the middle of the next clip leaves it
-#     finished and playable; the settings are in the registry;
+#     finished and playable; the settings are in the registry; so does a
+#     log-off in the middle of a clip;
 #  2. started hidden in the tray, a second start brings the window up and
 #     ends with 0; the log-on box writes and removes the user's Run value;
+#     the first folder is the desktop as Windows names it;
 #  3. the setup program installs silently, the installed copy records (a
 #     clip cut off by a hard kill is repaired at its next start), and the
 #     uninstaller closes it, removes the program and its Run value, and
@@ -135,8 +137,25 @@ for value in "Path    REG_SZ    $(towin "$clips")\\" "StartStopState    REG_SZ  
   grep -qF -- "$value" <<<"$settings" || fail "not in the registry: $value"$'\n'"$settings"
 done
 
+step "log-off in the middle of a clip"
+preset OftenIndex=1 OftenIndex1=1 ReturnSecondsRec=5 StartStopState=On "Path=$(towin "$clips")\\"
+rm -f "$clips"/*.avi
+start "$sdk/bin/wine-run" "$build/camwarden.exe"
+wait_log 'Clip started:' 1 30
+sleep 1.5
+# Wine's log-off: WM_QUERYENDSESSION and WM_ENDSESSION to every window, then
+# the processes are ended, as Windows does.
+"$wine" wineboot --end-session >/dev/null 2>&1
+timeout 15 tail --pid="$prog" -f /dev/null || fail "still running 15 s after the session ended"
+wait "$prog" || true
+mapfile -t files < <(find "$clips" -name 'SS *.avi')
+((${#files[@]} == 1)) || fail "${#files[@]} clips, not 1"
+IFS=, read -r frames index <<<"$(probe "${files[0]}")"
+((frames > 0)) && [[ $index == yes ]] || fail "the clip cut by the log-off: $frames frames, index $index"
+echo "log-off: the clip was finished first ($frames frames)"
+
 step "started in the tray; a second start brings it up; the log-on box"
-preset Minimized=On StartStopState=Off "Path=$(towin "$clips")\\"
+preset Minimized=On StartStopState=Off
 start "$sdk/bin/wine-run" "$build/camwarden.exe"
 if [[ -n $screens ]]; then
   wait_log 'capture driver connected' 1 30
@@ -164,7 +183,9 @@ click_twips $((120 + 240)) $((6045 + 300))
 for _ in $(seq 30); do [[ -z $(run_value) ]] && break; sleep 0.1; done
 [[ -z $(run_value) ]] || fail "the Run value stayed after the box was cleared"
 close_program
-echo "second start: 0, window up; Run value came and went with the box"
+desktop=$("$wine" reg query "$key\\Camwarden" /v Path 2>/dev/null | sed -n 's/.*REG_SZ *//p' | tr -d '\r')
+[[ $desktop == "C:\\users\\$user\\Desktop\\" ]] || fail "first folder '$desktop', not the desktop"
+echo "second start: 0, window up; Run value came and went with the box; folder: the desktop"
 
 setup=$(ls "$build"/package/Camwarden-*-setup.exe)
 step "setup program: silent install, the installed copy, the uninstaller"
