@@ -35,7 +35,7 @@ QByteArray Dib(const QImage& picture) {
     QByteArray out;
     PutLE32(out, 40);  // BITMAPINFOHEADER
     PutLE32(out, size);
-    PutLE32(out, 2 * size);
+    PutLE32(out, 2 * qint64{size});
     PutLE16(out, 1);
     PutLE16(out, 32);
     for (int i = 0; i < 6; ++i) PutLE32(out, 0);  // no compression, sizes and colours unset
@@ -43,7 +43,7 @@ QByteArray Dib(const QImage& picture) {
         const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
         for (int x = 0; x < size; ++x) PutLE32(out, row[x]);  // 0xAARRGGBB: B, G, R, A
     }
-    const int maskRow = ((size + 31) / 32) * 4;
+    const qsizetype maskRow = qsizetype{(size + 31) / 32} * 4;
     out.append(QByteArray(maskRow * size, '\0'));
     return out;
 }
