@@ -174,11 +174,14 @@ public:
     }
 
     void CameraGone(const Camera& camera) {
-        std::lock_guard lock(m_);
-        for (const Entry& e : entries_) {
-            if (!e.released && e.clip->camera() == camera)
-                e.clip->Fail(QStringLiteral("the camera is gone"));
+        {
+            std::lock_guard lock(m_);
+            for (const Entry& e : entries_) {
+                if (!e.released && e.clip->camera() == camera)
+                    e.clip->Fail(QStringLiteral("the camera is gone"));
+            }
         }
+        feeds_.Gone(camera);
     }
 
     void SetFinished(FinishedHandler h) {
@@ -250,6 +253,7 @@ public:
     }
 
     CameraFeeds& Feeds() override { return feeds_; }
+    void ReleaseFeeds() { feeds_.Release(); }
 
 private:
     // Joins the threads of released clips: each has no more to do than return.
@@ -349,6 +353,10 @@ std::shared_ptr<Clip> CaptureCore::StartClip(ClipPlan plan) {
         if (shutDown_) return nullptr;
     }
     return clips_->Start(std::move(plan), clips_);
+}
+
+void CaptureCore::ReleaseCameras() {
+    clips_->ReleaseFeeds();
 }
 
 void CaptureCore::ListFolderAhead(const QString& folder) {
