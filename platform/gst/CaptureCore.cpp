@@ -253,6 +253,7 @@ public:
     }
 
     CameraFeeds& Feeds() override { return feeds_; }
+    void CloseFeeds(const QString& why) { feeds_.CloseAllNow(why); }
     void ReleaseFeeds() { feeds_.Release(); }
 
 private:
@@ -309,7 +310,8 @@ private:
 CaptureCore::CaptureCore(QString runCamera, SettingsLocation settings, const QString& journalFile)
     : settings_(std::move(settings)),
       clips_(std::make_shared<Clips>(journalFile)),
-      monitor_([clips = clips_](const Camera& gone) { clips->CameraGone(gone); }),
+      monitor_([clips = clips_](const Camera& gone) { clips->CameraGone(gone); },
+               [clips = clips_] { clips->CloseFeeds(QStringLiteral("PipeWire went away")); }),
       runCamera_(std::move(runCamera)) {
     Register(this);
     clips_->RepairLeftovers(clips_);
