@@ -281,9 +281,12 @@ bool Clip::Build(ClipHost& host, QString* error) {
     const GstBusPtr bus(gst_element_get_bus(pipeline_.get()));
     gst_bus_set_sync_handler(bus.get(), &Clip::OnBusMessage, this, nullptr);
 
-    if (plan_.timeLimitSeconds > 0) {
-        limitFrames_ =
-            gst_util_uint64_scale(plan_.timeLimitSeconds, f.outputRate.num, f.outputRate.den);
+    // Never longer than meant: stopped on time, a clip whose camera delivers
+    // from its first moment would give its last fraction of a frame a whole
+    // frame (76 for 5 s at 15 fps).
+    const uint32_t limit = plan_.timeLimitSeconds > 0 ? plan_.timeLimitSeconds : plan_.meantSeconds;
+    if (limit > 0) {
+        limitFrames_ = gst_util_uint64_scale(limit, f.outputRate.num, f.outputRate.den);
         if (limitFrames_ == 0) limitFrames_ = 1;
     }
     return true;
