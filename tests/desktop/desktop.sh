@@ -2,7 +2,9 @@
 # The program on a Wayland desktop as people use one today, headless: sway,
 # waybar's StatusNotifier tray, mako for notifications and PipeWire with a
 # virtual camera, on a private session bus. sway will not run as root, so as
-# root everything runs as "nobody".
+# root everything runs as "nobody". Everything the session starts, down to
+# what D-Bus starts on demand, carries a mark of this run in its environment;
+# the run ends them all by their ids and fails if any is left.
 #
 #   desktop.sh PROGRAM OUT_DIR
 #
@@ -28,11 +30,25 @@ done
 
 work=$(mktemp -d)
 pids=()
+mark=CAMWARDEN_DESKTOP_RUN=$$.$RANDOM
+marked() { grep -lzxF "$mark" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 || true; }
 cleanup() {
+  local rc=$? left end=$((SECONDS + 5))
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
+  while left=$(marked) && [[ -n $left ]] && ((SECONDS < end)); do
+    kill $left 2>/dev/null || true
+    sleep 0.2
+  done
+  if [[ -n $left ]]; then
+    echo "FAIL: still running after the end:" >&2
+    for pid in $left; do echo "  $pid $(tr '\0' ' ' </proc/"$pid"/cmdline 2>/dev/null)" >&2; done
+    kill -KILL $left 2>/dev/null || true
+    rc=1
+  fi
   wait 2>/dev/null || true
   cp "$work"/*.log "$out"/ 2>/dev/null || true
   rm -rf "$work"
+  exit "$rc"
 }
 trap cleanup EXIT
 
@@ -41,7 +57,7 @@ run_dir=$work/run
 mkdir -p "$work/home/.config/waybar" "$work/home/.config/Quillory" "$work/clips" "$run_dir" "$work/bin"
 chmod 700 "$run_dir"
 cp "$program" "$work/bin/camwarden"
-cp "$here/activation_token.py" "$here/pipewire_camera.sh" "$work/bin/"
+cp "$here/activation_token.py" "$here/press_button.py" "$here/pipewire_camera.sh" "$work/bin/"
 cat > "$work/sway.conf" <<'CONF'
 output HEADLESS-1 resolution 1024x768
 focus_on_window_activation focus
@@ -63,10 +79,10 @@ export HOME=$work/home XDG_RUNTIME_DIR=$run_dir XDG_CONFIG_HOME=$work/home/.conf
   QT_QPA_PLATFORM=wayland
 unset DISPLAY WAYLAND_DISPLAY
 # The system's own tools: a PATH of root's may lead where "nobody" cannot go.
-in_session() { "${as[@]}" env PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@"; }
-start() { # start LOG COMMAND...: in the background, stopped at the end
+in_session() { "${as[@]}" env PATH=/usr/sbin:/usr/bin:/sbin:/bin "$mark" "$@"; }
+start() { # start LOG COMMAND...: in the background, stopped at the end; its pid is the command's
   local log=$1; shift
-  in_session "$@" >"$work/$log" 2>&1 &
+  "${as[@]}" env PATH=/usr/sbin:/usr/bin:/sbin:/bin "$mark" "$@" >"$work/$log" 2>&1 &
   pids+=($!)
 }
 wait_for() { # wait_for SECONDS COMMAND...
@@ -87,22 +103,29 @@ export WAYLAND_DISPLAY SWAYSOCK
 start mako.log mako
 start notify.log dbus-monitor --session "interface='org.freedesktop.Notifications',member='Notify'"
 source "$here/pipewire_camera.sh"
-start_pipewire
-start_virtual_camera VirtCam
+start_camera() { # PipeWire, WirePlumber and the camera's producer
+  start_pipewire
+  daemons=("${pids[@]: -2}")
+  start_virtual_camera VirtCam
+  producer=${pids[-1]}
+}
+start_camera
 
 # A moment first: a window that was just mapped or raised is still drawing.
 shot() { sleep 0.5 && in_session grim "$work/$1.png" && cp "$work/$1.png" "$out/"; }
 # The window as sway sees it: "focused", "visible", or nothing when unmapped.
+# Its message boxes are the program's windows too, of another size.
 window() {
   in_session swaymsg -t get_tree -r | python3 -c '
 import json, sys
 def walk(n):
-    if n.get("app_id") == "com.quillory.Camwarden":
+    if n.get("app_id") == "com.quillory.Camwarden" and n.get("window_rect", {}).get("width") == 536:
         print("focused" if n.get("focused") else "visible" if n.get("visible") else "hidden")
     for c in n.get("nodes", []) + n.get("floating_nodes", []): walk(c)
 walk(json.load(sys.stdin))'
 }
 window_is() { [[ $(window) == "$1" ]]; }
+window_shown() { [[ $(window) == focused || $(window) == visible ]]; }
 watcher_prop() {
   in_session busctl --user get-property org.kde.StatusNotifierWatcher /StatusNotifierWatcher \
     org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null
@@ -111,11 +134,23 @@ icon_registered() { [[ $(watcher_prop) == *StatusNotifierItem* ]]; }
 notices_up() { # notices_up COUNT: true when the daemon shows that many
   [[ $(in_session makoctl list | python3 -c 'import json,sys; print(len(json.load(sys.stdin)["data"][0]))') == "$1" ]]
 }
-clips_finished() { (($(grep -c 'Clip finished' "$work/program.log") >= $1)); }
+logged() { grep -c "$1" "$work/program.log" || true; }
+clips_finished() { (($(logged 'Clip finished') >= $1)); }
+clips_started() { (($(logged 'Clip started') >= $1)); }
+# The clip's own connection to the camera, as PipeWire lists it.
+camera_node() {
+  in_session pw-dump | python3 -c '
+import json, sys
+sys.exit(not any(o.get("type") == "PipeWire:Interface:Node"
+                 and o["info"]["props"].get("node.name") == "camwarden"
+                 and o["info"]["props"].get("media.class") == "Stream/Input/Video"
+                 for o in json.load(sys.stdin)))'
+}
+camera_released() { ! camera_node; }
 
 echo "== the window shows; no tray yet"
 cd "$work"
-start program.log bin/camwarden --camera VirtCam
+start program.log env QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 bin/camwarden --camera VirtCam
 program_pid=${pids[-1]}
 started=$SECONDS
 wait_for 15 window_is focused || fail "the window did not show: $(window)"
@@ -124,6 +159,7 @@ shot 1-window
 echo "== a tray that starts 5 s later gets the icon"
 sleep $((5 - (SECONDS - started) > 0 ? 5 - (SECONDS - started) : 0))
 start waybar.log waybar
+tray=${pids[-1]}
 wait_for 10 icon_registered || fail "the icon never reached the tray"
 item=$(watcher_prop | grep -o '":[^/]*' | tr -d '"')
 sleep 1
@@ -154,9 +190,45 @@ in_session env XDG_ACTIVATION_TOKEN="$token" bin/camwarden >"$work/second.log" 2
 wait_for 5 window_is focused || fail "the second start did not raise the window: $(window)"
 shot 5-raised
 
-echo "== two clips from the PipeWire camera"
-wait_for 40 clips_finished 2 ||
-  fail "two clips did not finish: $(grep -i clip "$work/program.log")"
+echo "== the camera's producer killed 2 s into the second clip and started again"
+wait_for 30 clips_started 2 || fail "the second clip did not start: $(grep -i clip "$work/program.log")"
+sleep 2
+kill "$producer"
+start_virtual_camera VirtCam
+producer=${pids[-1]}
+wait_for 25 clips_finished 2 || fail "no clip after the producer came back: $(grep -i clip "$work/program.log")"
+# The clip it cut short said so, once.
+[[ $(logged 'message: Error capturing video.') == 1 ]] || fail "not one error for the cut clip"
+in_session python3 bin/press_button.py OK || fail "no message box to close"
+
+echo "== PipeWire restarted: clips resume within two intervals"
+good=$(logged 'Clip finished')
+kill "$producer" "${daemons[@]}"
+restarted=$SECONDS
+start_camera
+
+echo "== the tray killed while the window is hidden: the window shows; a new tray gets the icon"
+in_session swaymsg -q workspace 1
+click_icon
+wait_for 5 window_is "" || fail "the window is still $(window) after a click on the icon"
+kill "$tray"
+wait_for 5 window_shown || fail "the window stayed $(window) when the tray went"
+start waybar.log waybar
+wait_for 10 icon_registered || fail "the icon never reached the new tray"
+item=$(watcher_prop | grep -o '":[^/]*' | tr -d '"')
+
+wait_for $((restarted + 2 * 10 + 5 + 3 - SECONDS)) clips_finished $((good + 1)) ||
+  fail "no clip within two intervals of PipeWire's restart: $(grep -iE 'clip|pipewire|camera' "$work/program.log" | tail -20)"
+
+echo "== Turn Off releases the camera at once"
+camera_node || fail "no connection to the camera was kept after its clip"
+in_session python3 bin/press_button.py "Turn Off" || fail "Turn Off could not be pressed"
+pressed=$(date +%s.%N)
+wait_for 3 camera_released || true
+released=$(date +%s.%N)
+camera_node && fail "the camera is still open after Turn Off"
+python3 -c "import sys; t = float(sys.argv[2]) - float(sys.argv[1]); print(f'released {t:.2f} s after Turn Off'); sys.exit(t > 1)" \
+  "$pressed" "$released" || fail "the camera was released too late"
 
 echo "== Quit in the tray menu ends the run with its clip finished"
 quit_id=$(in_session busctl --user --json=short call "$item" /MenuBar com.canonical.dbusmenu \
@@ -172,9 +244,10 @@ wait "$program_pid" || rc=$?
 ((rc == 0)) || fail "the program ended with $rc"
 grep -q 'closing' "$work/program.log" || fail "the window was not closed"
 
-mapfile -t clips < <(find "$work/clips" -name '*.avi' | sort)
-((${#clips[@]} >= 2)) || fail "only ${#clips[@]} clips"
-for clip in "${clips[@]:0:2}"; do
+# Every clip that ended as asked, before and after the camera came back, is 5 s long.
+mapfile -t whole < <(sed -n 's/.*Clip finished: \(.*\) - [0-9]* frames.*/\1/p' "$work/program.log")
+((${#whole[@]} >= 3)) || fail "only ${#whole[@]} whole clips"
+for clip in "${whole[@]}"; do
   # Frames and their rate as written, and the time the clip covers.
   read -r frames rate duration < <(ffprobe -v error -count_frames -select_streams v:0 \
     -show_entries stream=nb_read_frames,r_frame_rate,duration -of csv=p=0 "$clip" |
@@ -183,7 +256,23 @@ for clip in "${clips[@]:0:2}"; do
   python3 -c "import sys; f, r, d = map(float, sys.argv[1:]); sys.exit(not (abs(f - 5 * r) <= 1 and abs(d - 5) <= 1 / r + 0.01))" \
     "$frames" "$rate" "$duration" || fail "$(basename "$clip") is not 5 s long"
 done
-for clip in "${clips[@]}"; do
+# The clip the producer's end cut short is kept, and plays like the rest.
+for clip in "$work"/clips/*.avi; do
   ffprobe -v error "$clip" || fail "$(basename "$clip") does not play"
 done
+# From each return of the camera to the end of its next whole clip.
+python3 - "$work/program.log" <<'PY'
+import re, sys
+from datetime import datetime
+gone = back = None
+for line in open(sys.argv[1]):
+    t = datetime.strptime(line[:23], "%Y-%m-%d %H:%M:%S.%f") if line[:2] == "20" else None
+    if "Camera gone" in line:
+        gone, back = t, None
+    elif "Camera appeared" in line and gone and not back:
+        back = t
+    elif "Clip finished" in line and back:
+        print(f"camera back to its next whole clip: {(t - back).total_seconds():.1f} s")
+        gone = back = None
+PY
 echo "PASS"
