@@ -1,136 +1,24 @@
 #!/usr/bin/env bash
-# The program on a Wayland desktop as people use one today, headless: sway,
-# waybar's StatusNotifier tray, mako for notifications and PipeWire with a
-# virtual camera, on a private session bus. sway will not run as root, so as
-# root everything runs as "nobody". Everything the session starts, down to
-# what D-Bus starts on demand, carries a mark of this run in its environment;
-# the run ends them all by their ids and fails if any is left.
+# The program on a Wayland desktop (session.sh): a tray that comes late, the
+# notice, a second start with the launcher's token, clips from a PipeWire
+# camera whose producer and daemon restart, a tray that dies, Turn Off, and
+# the tray menu's Quit.
 #
 #   desktop.sh PROGRAM OUT_DIR
 #
-# Screenshots and logs land in OUT_DIR. Exit 77 = skipped (something is not
-# installed); with CAMWARDEN_FAULTS_MUST_RUN set (CI) that fails instead.
+# Screenshots and logs land in OUT_DIR. Exit 77 = skipped.
 set -euo pipefail
 program=$(realpath "${1:?usage: $0 PROGRAM OUT_DIR}")
 out=$(mkdir -p "${2:?usage: $0 PROGRAM OUT_DIR}" && cd "$2" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
 rm -f "$out"/*.png "$out"/*.log
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-skip() {
-  [[ -z ${CAMWARDEN_FAULTS_MUST_RUN:-} ]] || fail "cannot run here: $*"
-  echo "SKIP: $*"
-  exit 77
-}
-trap 'echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
-for tool in sway waybar mako makoctl pipewire wireplumber grim dbus-daemon dbus-monitor \
-  busctl python3 ffprobe setpriv; do
-  command -v "$tool" >/dev/null || skip "needs $tool"
-done
-
-work=$(mktemp -d)
-pids=()
-mark=CAMWARDEN_DESKTOP_RUN=$$.$RANDOM
-marked() { grep -lzxF "$mark" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 || true; }
-cleanup() {
-  local rc=$? left end=$((SECONDS + 5))
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
-  while left=$(marked) && [[ -n $left ]] && ((SECONDS < end)); do
-    kill $left 2>/dev/null || true
-    sleep 0.2
-  done
-  if [[ -n $left ]]; then
-    echo "FAIL: still running after the end:" >&2
-    for pid in $left; do echo "  $pid $(tr '\0' ' ' </proc/"$pid"/cmdline 2>/dev/null)" >&2; done
-    kill -KILL $left 2>/dev/null || true
-    rc=1
-  fi
-  wait 2>/dev/null || true
-  cp "$work"/*.log "$out"/ 2>/dev/null || true
-  rm -rf "$work"
-  exit "$rc"
-}
-trap cleanup EXIT
-
-# Everything the session runs is copied in, so "nobody" can reach it.
-run_dir=$work/run
-mkdir -p "$work/home/.config/waybar" "$work/home/.config/Quillory" "$work/clips" "$run_dir" "$work/bin"
-chmod 700 "$run_dir"
-cp "$program" "$work/bin/camwarden"
-cp "$here/activation_token.py" "$here/press_button.py" "$here/pipewire_camera.sh" "$work/bin/"
-cat > "$work/sway.conf" <<'CONF'
-output HEADLESS-1 resolution 1024x768
-focus_on_window_activation focus
-CONF
-cat > "$work/home/.config/waybar/config" <<'CONF'
-{ "layer": "top", "height": 28, "modules-right": ["tray"], "tray": { "icon-size": 20 } }
-CONF
-# Every 10 seconds for 5 seconds, on.
-printf '[Camwarden]\nOftenIndex=1\nOftenIndex1=1\nReturnSecondsRec=5\nStartStopState=On\nPath=%s/\n' \
-  "$work/clips" > "$work/home/.config/Quillory/Quillory.ini"
-as=()
-if ((EUID == 0)); then
-  chown -R nobody:nogroup "$work"
-  as=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
-fi
-export HOME=$work/home XDG_RUNTIME_DIR=$run_dir XDG_CONFIG_HOME=$work/home/.config \
-  XDG_STATE_HOME=$work/home/.state DBUS_SESSION_BUS_ADDRESS=unix:path=$run_dir/bus \
-  XDG_SESSION_TYPE=wayland WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
-  QT_QPA_PLATFORM=wayland
-unset DISPLAY WAYLAND_DISPLAY
-# The system's own tools: a PATH of root's may lead where "nobody" cannot go.
-in_session() { "${as[@]}" env PATH=/usr/sbin:/usr/bin:/sbin:/bin "$mark" "$@"; }
-start() { # start LOG COMMAND...: in the background, stopped at the end; its pid is the command's
-  local log=$1; shift
-  "${as[@]}" env PATH=/usr/sbin:/usr/bin:/sbin:/bin "$mark" "$@" >"$work/$log" 2>&1 &
-  pids+=($!)
-}
-wait_for() { # wait_for SECONDS COMMAND...
-  local end=$((SECONDS + $1)); shift
-  until "$@"; do
-    ((SECONDS < end)) || return 1
-    sleep 0.2
-  done
-}
-
-start bus.log dbus-daemon --session --address="$DBUS_SESSION_BUS_ADDRESS" --nofork --nopidfile
-wait_for 10 test -S "$run_dir/bus" || fail "no session bus"
-start sway.log sway -c "$work/sway.conf"
-wait_for 10 compgen -G "$run_dir/wayland-*.lock" >/dev/null || fail "sway did not start"
-WAYLAND_DISPLAY=$(basename "$(compgen -G "$run_dir/wayland-*.lock" | head -n1)" .lock)
-SWAYSOCK=$(compgen -G "$run_dir/sway-ipc.*" | head -n1)
-export WAYLAND_DISPLAY SWAYSOCK
-start mako.log mako
+source "$(dirname "$0")/session.sh"
 start notify.log dbus-monitor --session "interface='org.freedesktop.Notifications',member='Notify'"
-source "$here/pipewire_camera.sh"
-start_camera() { # PipeWire, WirePlumber and the camera's producer
-  start_pipewire
-  daemons=("${pids[@]: -2}")
-  start_virtual_camera VirtCam
-  producer=${pids[-1]}
-}
-start_camera
+# Every 10 seconds for 5 seconds, on.
+settings OftenIndex=1 OftenIndex1=1 ReturnSecondsRec=5 StartStopState=On
 
 # A moment first: a window that was just mapped or raised is still drawing.
 shot() { sleep 0.5 && in_session grim "$work/$1.png" && cp "$work/$1.png" "$out/"; }
-# The window as sway sees it: "focused", "visible", or nothing when unmapped.
-# Its message boxes are the program's windows too, of another size.
-window() {
-  in_session swaymsg -t get_tree -r | python3 -c '
-import json, sys
-def walk(n):
-    if n.get("app_id") == "com.quillory.Camwarden" and n.get("window_rect", {}).get("width") == 536:
-        print("focused" if n.get("focused") else "visible" if n.get("visible") else "hidden")
-    for c in n.get("nodes", []) + n.get("floating_nodes", []): walk(c)
-walk(json.load(sys.stdin))'
-}
-window_is() { [[ $(window) == "$1" ]]; }
-window_shown() { [[ $(window) == focused || $(window) == visible ]]; }
-watcher_prop() {
-  in_session busctl --user get-property org.kde.StatusNotifierWatcher /StatusNotifierWatcher \
-    org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null
-}
-icon_registered() { [[ $(watcher_prop) == *StatusNotifierItem* ]]; }
 notices_up() { # notices_up COUNT: true when the daemon shows that many
   [[ $(in_session makoctl list | python3 -c 'import json,sys; print(len(json.load(sys.stdin)["data"][0]))') == "$1" ]]
 }
@@ -161,7 +49,7 @@ sleep $((5 - (SECONDS - started) > 0 ? 5 - (SECONDS - started) : 0))
 start waybar.log waybar
 tray=${pids[-1]}
 wait_for 10 icon_registered || fail "the icon never reached the tray"
-item=$(watcher_prop | grep -o '":[^/]*' | tr -d '"')
+item=$(tray_item)
 sleep 1
 shot 2-tray
 click_icon() { in_session busctl --user call "$item" /StatusNotifierItem org.kde.StatusNotifierItem Activate ii 0 0; }
@@ -215,7 +103,7 @@ kill "$tray"
 wait_for 5 window_shown || fail "the window stayed $(window) when the tray went"
 start waybar.log waybar
 wait_for 10 icon_registered || fail "the icon never reached the new tray"
-item=$(watcher_prop | grep -o '":[^/]*' | tr -d '"')
+item=$(tray_item)
 
 wait_for $((restarted + 2 * 10 + 5 + 3 - SECONDS)) clips_finished $((good + 1)) ||
   fail "no clip within two intervals of PipeWire's restart: $(grep -iE 'clip|pipewire|camera' "$work/program.log" | tail -20)"
@@ -230,14 +118,8 @@ camera_node && fail "the camera is still open after Turn Off"
 python3 -c "import sys; t = float(sys.argv[2]) - float(sys.argv[1]); print(f'released {t:.2f} s after Turn Off'); sys.exit(t > 1)" \
   "$pressed" "$released" || fail "the camera was released too late"
 
-echo "== Quit in the tray menu ends the run with its clip finished"
-quit_id=$(in_session busctl --user --json=short call "$item" /MenuBar com.canonical.dbusmenu \
-  GetLayout iias 0 -- -1 0 | python3 -c '
-import json, sys
-for child in json.load(sys.stdin)["data"][1][2]:
-    if child["data"][1].get("label", {}).get("data") == "Quit": print(child["data"][0])')
-[[ -n $quit_id ]] || fail "the tray menu has no Quit"
-in_session busctl --user call "$item" /MenuBar com.canonical.dbusmenu Event isvu "$quit_id" clicked i 0 0
+echo "== Quit in the tray menu ends the run"
+tray_quit || fail "the tray menu has no Quit"
 rc=0
 wait_for 15 bash -c "! kill -0 $program_pid 2>/dev/null" || fail "Quit did not end the program"
 wait "$program_pid" || rc=$?
