@@ -89,7 +89,7 @@ public:
     // Called when the notification area goes away, or, after that, comes
     // back (with the icon in it again). An empty handler stops the calls.
     using AvailabilityHandler = std::function<void(bool available)>;
-    virtual void SetAvailabilityHandler(AvailabilityHandler /*handler*/) {}
+    virtual void SetAvailabilityHandler(AvailabilityHandler handler) = 0;
 };
 
 }  // namespace camwarden
