@@ -251,12 +251,11 @@ bool CameraFeed::SilentFor(std::chrono::milliseconds bound) const {
 void CameraFeed::Break(const QString& why) {
     if (broken_.exchange(true)) return;
     qCInfo(lcCapture).noquote() << "Camera" << camera_.name << "connection dropped:" << why;
-    LostHandler lost;
     {
+        // Under the lock: the clip lets go of the feed under it before it goes.
         std::lock_guard lock(m_);
-        lost = lost_;
+        if (lost_) lost_(why);
     }
-    if (lost) lost(why);
     if (changed_) changed_(false);
 }
 

@@ -22,7 +22,8 @@ namespace camwarden::capgst {
 // source, stamped when they reach it.
 class CameraFeed {
 public:
-    // Called when the camera fails while a clip takes its frames.
+    // Called when the camera fails while a clip takes its frames; it must
+    // not call back into the feed.
     using LostHandler = std::function<void(const QString& why)>;
 
     // Whether clips from this camera go through a feed.
