@@ -114,11 +114,15 @@ Form1::Form1(Platform& platform, ProgramState& state, QWidget* parent)
         [this](const QString& file, const QString& why, bool latest) {
             cam_.ClipFailed(*this, file, why, latest);
         });
+    platform_.tray->SetAvailabilityHandler([this](bool available) {
+        if (!available) TrayLost();
+    });
 }
 
 Form1::~Form1() {
     // The capture system and the tray outlive the window.
     platform_.capture->SetClipFailedHandler({});
+    platform_.tray->SetAvailabilityHandler({});
     platform_.tray->SetMenu(nullptr);
 }
 
@@ -467,6 +471,12 @@ void Form1::RestoreFromTray() {
     activateWindow();
     state_.HiddenInTray = false;
     UpdateTrayMenu();
+}
+
+void Form1::TrayLost() {
+    if (!state_.HiddenInTray || unloaded_) return;
+    qCInfo(lcApp) << "the tray went away; showing the window";
+    ShowAndFocus();
 }
 
 bool Form1::OutOfSight() const {

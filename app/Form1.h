@@ -117,6 +117,8 @@ public:
     void UpdateTrayMenu();
     // Shows the window and gives it the focus, wherever it was.
     void RestoreFromTray();
+    // The tray went away: a window hidden in it would be out of reach.
+    void TrayLost();
 
     // Brings the window back to the front, e.g. when a second start asks.
     void ShowAndFocus();

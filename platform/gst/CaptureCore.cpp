@@ -174,11 +174,14 @@ public:
     }
 
     void CameraGone(const Camera& camera) {
-        std::lock_guard lock(m_);
-        for (const Entry& e : entries_) {
-            if (!e.released && e.clip->camera() == camera)
-                e.clip->Fail(QStringLiteral("the camera is gone"));
+        {
+            std::lock_guard lock(m_);
+            for (const Entry& e : entries_) {
+                if (!e.released && e.clip->camera() == camera)
+                    e.clip->Fail(QStringLiteral("the camera is gone"));
+            }
         }
+        feeds_.Gone(camera);
     }
 
     void SetFinished(FinishedHandler h) {
@@ -250,6 +253,8 @@ public:
     }
 
     CameraFeeds& Feeds() override { return feeds_; }
+    void CloseFeeds(const QString& why) { feeds_.CloseAllNow(why); }
+    void ReleaseFeeds() { feeds_.Release(); }
 
 private:
     // Joins the threads of released clips: each has no more to do than return.
@@ -305,7 +310,8 @@ private:
 CaptureCore::CaptureCore(QString runCamera, SettingsLocation settings, const QString& journalFile)
     : settings_(std::move(settings)),
       clips_(std::make_shared<Clips>(journalFile)),
-      monitor_([clips = clips_](const Camera& gone) { clips->CameraGone(gone); }),
+      monitor_([clips = clips_](const Camera& gone) { clips->CameraGone(gone); },
+               [clips = clips_] { clips->CloseFeeds(QStringLiteral("PipeWire went away")); }),
       runCamera_(std::move(runCamera)) {
     Register(this);
     clips_->RepairLeftovers(clips_);
@@ -349,6 +355,10 @@ std::shared_ptr<Clip> CaptureCore::StartClip(ClipPlan plan) {
         if (shutDown_) return nullptr;
     }
     return clips_->Start(std::move(plan), clips_);
+}
+
+void CaptureCore::ReleaseCameras() {
+    clips_->ReleaseFeeds();
 }
 
 void CaptureCore::ListFolderAhead(const QString& folder) {

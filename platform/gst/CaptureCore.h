@@ -45,6 +45,9 @@ public:
     // Starts the clip on its own thread and returns at once; null after
     // shutdown. A clip that cannot start ends as a failure.
     std::shared_ptr<Clip> StartClip(ClipPlan plan);
+    // The connections kept open for the clips to come are closed as soon as
+    // no clip holds them (the camera was turned off).
+    void ReleaseCameras();
     // Lists, on a thread of its own, a folder whose clips are kept within
     // a size limit, ahead of its next clip.
     void ListFolderAhead(const QString& folder);

@@ -134,8 +134,12 @@ Clip::~Clip() {
 
 void Clip::Release() {
     if (feed_) {
-        feed_->Detach(source_);
-        feed_.reset();
+        bool endedWell = false;
+        {
+            std::lock_guard lock(m_);
+            endedWell = error_.isEmpty();
+        }
+        CameraFeed::LetGo(std::move(feed_), source_, endedWell);
     }
     if (pipeline_) {
         Stop();
@@ -277,9 +281,12 @@ bool Clip::Build(ClipHost& host, QString* error) {
     const GstBusPtr bus(gst_element_get_bus(pipeline_.get()));
     gst_bus_set_sync_handler(bus.get(), &Clip::OnBusMessage, this, nullptr);
 
-    if (plan_.timeLimitSeconds > 0) {
-        limitFrames_ =
-            gst_util_uint64_scale(plan_.timeLimitSeconds, f.outputRate.num, f.outputRate.den);
+    // Never longer than meant: stopped on time, a clip whose camera delivers
+    // from its first moment would give its last fraction of a frame a whole
+    // frame (76 for 5 s at 15 fps).
+    const uint32_t limit = plan_.timeLimitSeconds > 0 ? plan_.timeLimitSeconds : plan_.meantSeconds;
+    if (limit > 0) {
+        limitFrames_ = gst_util_uint64_scale(limit, f.outputRate.num, f.outputRate.den);
         if (limitFrames_ == 0) limitFrames_ = 1;
     }
     return true;
@@ -293,7 +300,7 @@ bool Clip::Play(QString* error) {
     // holds this for half a minute); only this clip waits for it.
     const bool started =
         gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
-    if (started && feed_) feed_->Attach(source_);
+    if (started && feed_) feed_->Attach(source_, [this](const QString& why) { Fail(why); });
     std::lock_guard lock(m_);
     if (!started) {
         *error = error_.isEmpty() ? QStringLiteral("the pipeline did not start") : error_;
@@ -316,6 +323,7 @@ void Clip::Record(ClipHost& host) {
     for (;;) {
         enum class Act { None, SendEos, InjectEos, Close } act = Act::None;
         bool noteFailure = false;
+        bool feedSilent = false;
         {
             std::unique_lock lock(m_);
             const auto now = steady_clock::now();
@@ -330,6 +338,7 @@ void Clip::Record(ClipHost& host) {
                                  : QStringLiteral("the camera delivered no frame within %1 s")
                                        .arg(Seconds(stallBound));
                 errorNeedsEos_ = true;
+                feedSilent = feed_ && feed_->SilentFor(stallBound);
             }
             if (!error_.isEmpty() && !failureNoted_) noteFailure = true;
             if (eos_ || sinkFailed_) {
@@ -360,6 +369,8 @@ void Clip::Record(ClipHost& host) {
                 continue;
             }
         }
+        // A kept connection that delivers nothing is not kept for the next clip.
+        if (feedSilent) feed_->Break(QStringLiteral("no frame for %1 s").arg(Seconds(stallBound)));
         if (noteFailure) NoteFailure(host);
         switch (act) {
             case Act::SendEos:

@@ -25,7 +25,7 @@ struct ClipPlan {
     DriverSettings settings;
     QString file;                   // the name asked for; a taken name gets a number
     uint32_t timeLimitSeconds = 0;  // 0: until stopped
-    uint32_t meantSeconds = 0;      // how long the program means it to last; 0: not said
+    uint32_t meantSeconds = 0;      // how long the program means it to last, at most; 0: not said
     int64_t folderLimitBytes = 0;   // what the folder's clips may take; 0: no limit
 };
 

@@ -41,7 +41,9 @@ bool GstCaptureWindow::Refresh() {
         offered_.reset();
         return false;
     }
-    if (camera_ && *camera_ == *now && offered_) return true;
+    // A camera that went and came back is the same camera but a new device
+    // to open, whose formats may have changed.
+    if (camera_ && *camera_ == *now && camera_->device == now->device && offered_) return true;
     GstCapsPtr offered = CameraCaps(*now);
     if (!offered) {
         qCWarning(lcCapture).noquote() << "Camera" << now->name << "offers no video format";
@@ -49,7 +51,8 @@ bool GstCaptureWindow::Refresh() {
         offered_.reset();
         return false;
     }
-    if (connected_) qCInfo(lcCapture).noquote() << "Recording from" << now->name << "from now on";
+    if (connected_ && !(camera_ && *camera_ == *now))
+        qCInfo(lcCapture).noquote() << "Recording from" << now->name << "from now on";
     camera_ = now;
     offered_ = std::move(offered);
     return true;
@@ -69,6 +72,7 @@ bool GstCaptureWindow::DriverConnect(int driverIndex) {
 
 bool GstCaptureWindow::DriverDisconnect() {
     EndClip();
+    core_->ReleaseCameras();
     const bool was = connected_;
     connected_ = false;
     camera_.reset();
@@ -229,6 +233,7 @@ bool GstCaptureWindow::DlgVideoCompression() {
 
 void GstCaptureWindow::Close() {
     EndClip();
+    core_->ReleaseCameras();
     connected_ = false;
     camera_.reset();
     offered_.reset();

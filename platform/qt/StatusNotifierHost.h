@@ -23,9 +23,12 @@ Q_SIGNALS:
     // A watcher with a host on it appeared; `watcher` is its unique bus name,
     // so a restarted tray can be told from one that merely gained a host.
     void Appeared(const QString& watcher);
+    // The tray went: its watcher left the bus, or its last host did.
+    void Vanished();
 
 private Q_SLOTS:
     void OnHostRegistered(const QDBusMessage& signal);
+    void OnHostUnregistered();
 
 private:
     void AskWhetherHosted(const QString& watcher);
