@@ -165,6 +165,16 @@ clip_bytes() {
   find "$1" -maxdepth 1 -type f -name 'SS *.avi' -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }'
 }
 
+# A display of the case's own; its number in $display.
+xvfb() {
+  command -v Xvfb >/dev/null || skip "no Xvfb"
+  exec 5<> <(:)
+  Xvfb -displayfd 5 -nolisten tcp -screen 0 800x600x24 >/dev/null 2>&1 &
+  xpid=$!
+  pids+=("$xpid")
+  read -r -t 10 display <&5 || fail "Xvfb did not start"
+}
+
 case $case_name in
 disk-full)
   # Another program fills the disk while a clip records.
@@ -277,12 +287,7 @@ folder-limit)
   note "$(grep -c 'Deleted the oldest clip' "$work/log") old clips deleted, $(grep -c 'Clip finished' "$work/log") recorded"
   ;;
 display-gone)
-  command -v Xvfb >/dev/null || skip "no Xvfb"
-  exec 5<> <(:)
-  Xvfb -displayfd 5 -nolisten tcp -screen 0 800x600x24 >/dev/null 2>&1 &
-  xpid=$!
-  pids+=("$xpid")
-  read -r -t 10 display <&5 || fail "Xvfb did not start"
+  xvfb
   preset
   platform=xcb DISPLAY=:$display start
   wait_log 'Clip started' 1 40
@@ -548,6 +553,31 @@ two-users)
   playable "$(clips_in "$work/clips" | head -1)" >/dev/null
   playable "$(clips_in "$mine/clips" | head -1)" >/dev/null
   note "both users recorded; a second copy ended, saying why"
+  ;;
+limit-typing)
+  # The user types a new limit, 20 GB, over the 10 GB shown, and pauses after
+  # the "2" while a clip starts: only the number typed to its end counts.
+  command -v xdotool >/dev/null || skip "no xdotool"
+  preset 'Size%20Limit=On' 'Size%20Limit%20GB=10'
+  for ((i = 0; i < 30; i++)); do  # 3 GB of old clips that take no room
+    truncate -s 100M "$clips/SS 2020-01-01 00-00-$(printf %02d "$i").avi"
+  done
+  xvfb
+  platform=xcb DISPLAY=:$display start
+  wait_log '^camwarden.app: ready' 1 20
+  export DISPLAY=:$display
+  win=$(xdotool search --sync --onlyvisible --name '^Camwarden$' | head -1)
+  # Into the limit's box (Text2), its text selected, as a user would.
+  xdotool mousemove --window "$win" 425 126 click 1 sleep 0.3 key ctrl+a type 2
+  wait_log 'Clip started' 1 30
+  xdotool type 0
+  xdotool key Return
+  wait_log 'Clip started' 2 20
+  stop
+  ! grep -q 'Deleted the oldest clip' "$work/log" ||
+    fail "$(grep -c 'Deleted the oldest clip' "$work/log") clips deleted while the limit was typed"
+  grep -qx 'Size%20Limit%20GB=20.0' "$work/config/Quillory/Quillory.ini" ||
+    fail "the limit typed is not the one stored: $(grep 'Limit%20GB' "$work/config/Quillory/Quillory.ini")"
   ;;
 *)
   echo "unknown case $case_name"; exit 2 ;;
