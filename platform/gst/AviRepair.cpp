@@ -579,7 +579,7 @@ AviRepair RepairAvi(QFileDevice& file) {
         const char* t = plan->tail.constData();
         if (WriteAt(f, plan->tailPos + inside, t + inside, plan->tail.size() - inside)) {
             if (!WriteAt(f, plan->tailPos, t, inside)) {
-                r.changed = true;
+                r.changed = r.retry = true;
                 r.error = f.errorString();
                 return r;
             }
@@ -587,11 +587,12 @@ AviRepair RepairAvi(QFileDevice& file) {
         }
         const QString why = f.errorString();
         if (f.size() != size && !f.resize(size)) {
-            r.changed = true;
+            r.changed = r.retry = true;
             r.error = f.errorString();
             return r;
         }
         if (keep == 0) {
+            r.retry = true;
             r.error = QStringLiteral("no room for the index: %1").arg(why);
             return r;
         }
@@ -602,12 +603,14 @@ AviRepair RepairAvi(QFileDevice& file) {
     }
     r.changed = true;
     if (!f.resize(plan->end)) {
+        r.retry = true;
         r.error = f.errorString();
         return r;
     }
     // These overwrite bytes already on disk, so they need no new room.
     for (const Patch* p : pending) {
         if (!WriteAt(f, p->pos, p->bytes.constData(), p->bytes.size())) {
+            r.retry = true;
             r.error = f.errorString();
             return r;
         }

@@ -16,7 +16,14 @@ namespace camwarden::capgst {
 struct AviRepair {
     bool ok = false;
     bool changed = false;
+    // Not ok for want of room or a write the disk refused: a later try may
+    // finish it, whenever it was cut off.
+    bool retry = false;
     uint64_t frames = 0;  // whole frames the file holds afterwards; 0 unless ok
+    // Stretches where no whole frame could be read (zeroed, overwritten),
+    // passed over; their bytes.
+    uint64_t damaged = 0;
+    uint64_t damagedBytes = 0;
     QString error;
 };
 

@@ -3,6 +3,7 @@
 #include "platform/gst/CameraFeed.h"
 
 #include <QFileInfo>
+#include <QSet>
 #include <QStorageInfo>
 #include <algorithm>
 #include <condition_variable>
@@ -84,16 +85,21 @@ public:
           }) {}
 
     // Repairs, on a thread of its own, the clips an earlier run left
-    // unfinished.
+    // unfinished; those that cannot be yet (their folder not there) stay
+    // listed, and are tried again as each clip starts. Under m_.
     void RepairLeftovers(const std::shared_ptr<Clips>& self) {
-        const QStringList files = journal_.Leftovers();
-        if (files.isEmpty()) return;
-        std::lock_guard lock(m_);
-        RunChore(self, [self, files] {
-            for (const QString& file : files) {
-                RepairLeftover(file);
-                self->journal_.Ended(file);
+        if (repairing_ || !journal_.HasLeftovers()) return;
+        repairing_ = true;
+        RunChore(self, [self] {
+            for (const QString& file : self->journal_.Leftovers()) {
+                if (RepairLeftover(file, !self->toldLater_.contains(file))) {
+                    self->journal_.Ended(file);
+                } else {
+                    self->toldLater_.insert(file);
+                }
             }
+            std::lock_guard lock(self->m_);
+            self->repairing_ = false;
         });
     }
 
@@ -116,6 +122,7 @@ public:
     std::shared_ptr<Clip> Start(ClipPlan plan, const std::shared_ptr<Clips>& self) {
         std::lock_guard lock(m_);
         Reap();
+        RepairLeftovers(self);
         auto clip = std::make_shared<Clip>(std::move(plan), ++latest_);
         // The thread keeps the clip and this alive for as long as it runs.
         entries_.push_back(Entry{clip, std::thread([clip, self] { clip->Run(*self); })});
@@ -250,6 +257,7 @@ public:
     }
 
     CameraFeeds& Feeds() override { return feeds_; }
+    std::mutex& Lock() { return m_; }
 
 private:
     // Joins the threads of released clips: each has no more to do than return.
@@ -287,6 +295,8 @@ private:
     };
     std::list<Chore> chores_;  // stable, for the threads to find their own
     bool listingAhead_ = false;
+    bool repairing_ = false;
+    QSet<QString> toldLater_;  // leftovers told to stay listed; by the one repairing chore
 
     // Under m_.
     void RunChore(const std::shared_ptr<Clips>& self, std::function<void()> work) {
@@ -308,7 +318,10 @@ CaptureCore::CaptureCore(QString runCamera, SettingsLocation settings, const QSt
       monitor_([clips = clips_](const Camera& gone) { clips->CameraGone(gone); }),
       runCamera_(std::move(runCamera)) {
     Register(this);
-    clips_->RepairLeftovers(clips_);
+    {
+        std::lock_guard lock(clips_->Lock());
+        clips_->RepairLeftovers(clips_);
+    }
     if (const auto test = TestCameraFromName(runCamera_)) SetTestCameraPlugged(*test, true);
 }
 

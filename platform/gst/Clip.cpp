@@ -7,6 +7,7 @@
 
 #include "platform/gst/AviRepair.h"
 #include "platform/gst/CaptureLog.h"
+#include "platform/gst/ClipFolder.h"
 
 namespace camwarden::capgst {
 
@@ -63,6 +64,14 @@ AviRepair RepairInPlace(const ClipFile& file) {
     return RepairAvi(f);
 }
 
+// What a repair passed over, for its log line.
+QString Skipped(const AviRepair& r) {
+    if (r.damaged == 0) return {};
+    return QStringLiteral("; %1 damaged stretches (%2 bytes) passed over")
+        .arg(r.damaged)
+        .arg(r.damagedBytes);
+}
+
 // A clip without a frame plays nothing; its file would only mislead.
 void RemoveFrameless(ClipFile& file) {
     file.Remove();
@@ -93,36 +102,63 @@ long long RoomNeeded(const ClipPlan& plan, const std::optional<DiskUse>& last) {
                     static_cast<long long>(last->bytesPerSecond * seconds * kRoomMargin));
 }
 
-void RepairLeftover(const QString& path) {
-    QString why;
-    const auto file = ClipFile::OpenLeftover(path, &why);
-    if (!file) {
+bool RepairLeftover(const QString& path, bool tell) {
+    const auto leftAlone = [&](const QString& why) {
         qCWarning(lcCapture).noquote()
-            << "Clip" << path << "left unfinished by an earlier run cannot be repaired:" << why;
-        return;
+            << "Clip" << path << "listed as unfinished is left alone:" << why;
+        return true;
+    };
+    const auto later = [&](const QString& why) {
+        if (tell)
+            qCWarning(lcCapture).noquote()
+                << "Clip" << path << "left unfinished by an earlier run cannot be repaired yet:"
+                << why + QStringLiteral("; it stays listed");
+        return false;
+    };
+    // Only what the program itself names so is ever one of its clips.
+    const QFileInfo info(path);
+    if (!info.isAbsolute() || !ClipFolder::IsClipName(info.fileName()))
+        return leftAlone(QStringLiteral("it is not named as the program names its clips"));
+    QString why;
+    ClipFile::Leftover state = ClipFile::Leftover::NotOurs;
+    const auto file = ClipFile::OpenLeftover(path, &state, &why);
+    switch (state) {
+        case ClipFile::Leftover::Open:
+            break;
+        case ClipFile::Leftover::Gone:
+            qCInfo(lcCapture).noquote()
+                << "Clip" << path << "left unfinished by an earlier run is no longer there";
+            return true;
+        case ClipFile::Leftover::Later:
+            return later(why);
+        case ClipFile::Leftover::NotOurs:
+            return leftAlone(why);
     }
     // Made, then the run ended before the camera delivered anything.
     if (file->Size() == 0) {
         RemoveFrameless(*file);
-        return;
+        return true;
     }
     const AviRepair repaired = RepairInPlace(*file);
+    if (!repaired.ok && repaired.retry) return later(repaired.error);
     if (!repaired.ok) {
         qCWarning(lcCapture).noquote() << "Clip" << path << "kept without index:" << repaired.error;
-        return;
+        return true;
     }
     if (repaired.frames == 0) {
         RemoveFrameless(*file);
-        return;
+        return true;
     }
     SyncClip(*file, &why);
     if (repaired.changed)
         qCInfo(lcCapture).noquote()
-            << "Repaired" << path << "after an unfinished run:" << repaired.frames << "frames";
+            << "Repaired" << path << "after an unfinished run:" << repaired.frames
+            << "frames" + Skipped(repaired);
     else
         qCInfo(lcCapture).noquote()
             << "Clip" << path << "of an unfinished run was complete:" << repaired.frames
             << "frames";
+    return true;
 }
 
 Clip::Clip(ClipPlan plan, uint64_t id)
@@ -447,7 +483,7 @@ bool Clip::SettleFile(bool closedProperly) {
         if (repaired.ok) {
             qCInfo(lcCapture).noquote()
                 << "Clip" << plan_.file << "closed with its index:" << repaired.frames
-                << "whole frames kept";
+                << "whole frames kept" + Skipped(repaired);
             frames_ = repaired.frames;
         } else {
             // Players that scan the file still show what it holds.

@@ -63,17 +63,53 @@ std::unique_ptr<ClipFile> ClipFile::Create(const QString& wanted, QString* error
     return nullptr;
 }
 
-std::unique_ptr<ClipFile> ClipFile::OpenLeftover(const QString& path, QString* error) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        if (error) *error = ErrnoText(errno);
+std::unique_ptr<ClipFile> ClipFile::OpenLeftover(const QString& path, Leftover* state,
+                                                 QString* error) {
+    const QByteArray name = QFile::encodeName(path);
+    const auto fail = [&](Leftover what, const QString& why) {
+        *state = what;
+        if (error) *error = why;
         return nullptr;
+    };
+    struct stat st = {};
+    // Looked at before it is opened: opening a device or a FIFO may do something.
+    if (::lstat(name.constData(), &st) != 0) {
+        const int err = errno;
+        struct stat folder = {};
+        const bool folderThere =
+            ::stat(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &folder) == 0 &&
+            S_ISDIR(folder.st_mode);
+        if (err == ENOENT && folderThere) return fail(Leftover::Gone, ErrnoText(err));
+        return fail(err == ENOENT || err == ENOTDIR ? Leftover::Later : Leftover::NotOurs,
+                    folderThere ? ErrnoText(err) : QStringLiteral("its folder is not there"));
+    }
+    const auto notOurs = [&](const struct stat& s) -> QString {
+        if (S_ISLNK(s.st_mode)) return QStringLiteral("it is a link");
+        if (!S_ISREG(s.st_mode)) return QStringLiteral("it is not a plain file");
+        if (s.st_uid != ::geteuid()) return QStringLiteral("it belongs to another user");
+        return {};
+    };
+    if (const QString why = notOurs(st); !why.isEmpty()) return fail(Leftover::NotOurs, why);
+    const int fd =
+        ::open(name.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        return fail(
+            err == ELOOP || err == EACCES || err == EPERM ? Leftover::NotOurs : Leftover::Later,
+            ErrnoText(err));
+    }
+    // The same checks on what was opened: the name may have changed since.
+    if (::fstat(fd, &st) != 0 || !notOurs(st).isEmpty()) {
+        const QString why = notOurs(st);
+        ::close(fd);
+        return fail(Leftover::NotOurs, why.isEmpty() ? ErrnoText(errno) : why);
     }
     if (!Claim(fd)) {
         ::close(fd);
-        if (error) *error = QStringLiteral("another copy of the program is still writing it");
-        return nullptr;
+        return fail(Leftover::Later,
+                    QStringLiteral("another copy of the program is still writing it"));
     }
+    *state = Leftover::Open;
     return std::unique_ptr<ClipFile>(new ClipFile(path, fd));
 }
 

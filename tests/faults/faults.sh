@@ -175,6 +175,28 @@ xvfb() {
   read -r -t 10 display <&5 || fail "Xvfb did not start"
 }
 
+# Where the program notes the clips it records and those left unfinished.
+state=$work/home/.local/state/camwarden
+journal=$state/unfinished-clips.json
+
+# Lists files as the clips a killed run left unfinished.
+list_unfinished() {
+  mkdir -p "$state"
+  python3 -c 'import json, sys; print(json.dumps(sys.argv[2:]))' - "$@" >"$journal"
+}
+
+# Kills the program a few seconds into its first clip; the cut clip in $cut.
+kill_mid_clip() {
+  preset ReturnSecondsRec=8
+  start
+  wait_log 'Clip started' 1 40
+  sleep "${1:-2}"
+  kill -KILL "$pid"
+  wait "$pid" 2>/dev/null || true
+  cut=$(clips_in "$clips")
+  [[ $(wc -l <<<"$cut") == 1 ]] || fail "expected one cut clip: $cut"
+}
+
 case $case_name in
 disk-full)
   # Another program fills the disk while a clip records.
@@ -578,6 +600,72 @@ limit-typing)
     fail "$(grep -c 'Deleted the oldest clip' "$work/log") clips deleted while the limit was typed"
   grep -qx 'Size%20Limit%20GB=20.0' "$work/config/Quillory/Quillory.ini" ||
     fail "the limit typed is not the one stored: $(grep 'Limit%20GB' "$work/config/Quillory/Quillory.ini")"
+  ;;
+leftover-folder-missing)
+  # A clip cut off by a kill, its folder not there at the next start (a USB
+  # disk not yet mounted): it stays listed, and is repaired once it is back.
+  kill_mid_clip
+  written=$(whole_frames "$cut")
+  mv "$clips" "$work/away"
+  start
+  wait_log 'stays listed' 1 20
+  grep -qF "$(basename "$cut")" "$journal" || fail "the clip is no longer listed"
+  mv "$work/away" "$clips"
+  wait_log 'after an unfinished run' 1 30
+  stop
+  kept=$(playable "$cut")
+  (( kept >= written - 1 )) || fail "$written whole frames were written, $kept kept"
+  note "killed clip: $written whole frames written, $kept kept once the folder was back"
+  ;;
+leftover-planted)
+  # A list of unfinished clips that someone else made: an empty file and a
+  # cut AVI of the user's, a FIFO named as a clip, a link named as a clip to
+  # the AVI, and (as root) another user's clip. None is touched, each is
+  # told once. Then the list is a link to the user's notes: the link is
+  # replaced, the notes never written.
+  preset StartStopState=Off
+  other=$work/other
+  mkdir -p "$other"
+  gst-launch-1.0 -q videotestsrc num-buffers=30 ! video/x-raw,width=320,height=240 ! jpegenc \
+    ! avimux ! filesink location="$work/full.avi" >/dev/null || fail "cannot make an AVI"
+  head -c 40000 "$work/full.avi" >"$work/holiday.avi"
+  : >"$other/empty.avi"
+  mkfifo "$other/SS 2026-01-01 00-00-01.avi"
+  ln -s "$work/holiday.avi" "$other/SS 2026-01-01 00-00-02.avi"
+  cp "$work/holiday.avi" "$other/holiday.avi"
+  planted=("$other"/*)
+  if (( EUID == 0 )); then
+    cp "$work/holiday.avi" "$other/SS 2026-01-01 00-00-03.avi"
+    chown 4242:4242 "$other/SS 2026-01-01 00-00-03.avi"
+    planted+=("$other/SS 2026-01-01 00-00-03.avi")
+  fi
+  # What each is, and what each file holds (the FIFO is never read).
+  snapshot() {
+    ls -l --time-style=+ "$other"
+    md5sum "$work/holiday.avi" "$other"/*0[23].avi "$other/holiday.avi" "$other/empty.avi"
+  }
+  before=$(snapshot)
+  list_unfinished "${planted[@]}"
+  start
+  wait_log 'is left alone' "${#planted[@]}" 20
+  sleep 1
+  stop
+  after=$(snapshot)
+  [[ $before == "$after" ]] || fail "a planted file was changed: $(diff <(echo "$before") <(echo "$after"))"
+  for f in "${planted[@]}"; do
+    (( $(grep -cF "$f" "$work/log") == 1 )) || fail "$(basename "$f") is not told once"
+  done
+  note "${#planted[@]} planted entries left alone, each told once"
+
+  echo 'my notes' >"$work/notes"
+  rm -f "$journal"
+  ln -s "$work/notes" "$journal"
+  preset
+  start
+  wait_log 'Clip started' 1 30
+  stop
+  [[ $(cat "$work/notes") == 'my notes' ]] || fail "the notes became: $(cat "$work/notes")"
+  grep -q "unfinished-clips.json was a link" "$work/log" || fail "the link is not told"
   ;;
 *)
   echo "unknown case $case_name"; exit 2 ;;
