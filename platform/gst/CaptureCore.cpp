@@ -14,6 +14,7 @@
 #include "platform/gst/CaptureLog.h"
 #include "platform/gst/ClipFolder.h"
 #include "platform/gst/ClipJournal.h"
+#include "platform/gst/RecordedClips.h"
 
 namespace camwarden::capgst {
 
@@ -77,12 +78,22 @@ public:
         bool released = false;
     };
 
-    explicit Clips(const QString& journalFile)
-        : journal_(journalFile), folder_([](const QString& path) -> std::optional<int64_t> {
-              const QStorageInfo storage(path);
-              if (!storage.isValid() || !storage.isReady()) return std::nullopt;
-              return storage.bytesAvailable();
-          }) {}
+    Clips(const QString& journalFile, const QString& recordFile)
+        : journal_(journalFile),
+          recorded_(recordFile),
+          folder_(
+              [](const QString& path) -> std::optional<int64_t> {
+                  const QStorageInfo storage(path);
+                  if (!storage.isValid() || !storage.isReady()) return std::nullopt;
+                  return storage.bytesAvailable();
+              },
+              &recorded_) {}
+
+    // Forgets, on a thread of its own, the recorded clips whose files are
+    // gone since the last run. Under m_.
+    void TidyRecord(const std::shared_ptr<Clips>& self) {
+        RunChore(self, [self] { self->recorded_.ForgetVanished(); });
+    }
 
     // Repairs, on a thread of its own, the clips an earlier run left
     // unfinished; those that cannot be yet (their folder not there) stay
@@ -209,12 +220,19 @@ public:
             for (const Entry& e : entries_)
                 if (!e.released) inUse << e.clip->File();
         }
+        // The folder as written, for the system to resolve as it does making the file.
+        const qsizetype slash = plan.file.lastIndexOf(QLatin1Char('/'));
+        const QString folder = slash < 0    ? QStringLiteral(".")
+                               : slash == 0 ? QStringLiteral("/")
+                                            : plan.file.left(slash);
         std::lock_guard lock(folderM_);
-        return folder_.MakeRoom(QFileInfo(plan.file).absolutePath(), plan.folderLimitBytes, need,
-                                inUse, why);
+        return folder_.MakeRoom(folder, plan.folderLimitBytes, need, inUse, why);
     }
 
-    void Began(const QString& file) override { journal_.Began(file); }
+    void Began(const QString& file) override {
+        journal_.Began(file);
+        recorded_.Add(ClipFolder::Resolved(file));
+    }
     void Settled(const QString& file) override {
         journal_.Ended(file);
         std::lock_guard lock(folderM_);
@@ -285,9 +303,10 @@ private:
     FailedHandler onFailed_;
     std::optional<DiskUse> lastDiskUse_;
     ClipJournal journal_;
+    RecordedClips recorded_;
     CameraFeeds feeds_;
     std::mutex folderM_;  // held while the folder is listed or cleared out
-    ClipFolder folder_;
+    ClipFolder folder_;   // deletes by recorded_'s order
     // Work beside the clips; each counts as busy until done.
     struct Chore {
         std::thread thread;
@@ -312,15 +331,17 @@ private:
     }
 };
 
-CaptureCore::CaptureCore(QString runCamera, SettingsLocation settings, const QString& journalFile)
+CaptureCore::CaptureCore(QString runCamera, SettingsLocation settings, const QString& journalFile,
+                         const QString& recordFile)
     : settings_(std::move(settings)),
-      clips_(std::make_shared<Clips>(journalFile)),
+      clips_(std::make_shared<Clips>(journalFile, recordFile)),
       monitor_([clips = clips_](const Camera& gone) { clips->CameraGone(gone); }),
       runCamera_(std::move(runCamera)) {
     Register(this);
     {
         std::lock_guard lock(clips_->Lock());
         clips_->RepairLeftovers(clips_);
+        clips_->TidyRecord(clips_);
     }
     if (const auto test = TestCameraFromName(runCamera_)) SetTestCameraPlugged(*test, true);
 }

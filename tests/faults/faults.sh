@@ -48,6 +48,7 @@ preset() {
 
 # Starts the program; what these name is the case's own when set:
 #   platform camera pattern rules  display platform, camera, log form and rules
+#   clock_env                      environment that sets the program's clock (faketime)
 #   home config log                HOME, XDG_CONFIG_HOME and the log file
 #   runtime                        XDG_RUNTIME_DIR, "none" for unset
 #   user                           the user id to run as (its group the same number)
@@ -56,7 +57,8 @@ start() {
   local as=() runtime_env=(XDG_RUNTIME_DIR="${runtime:-$work/runtime}")
   [[ ${runtime:-} != none ]] || runtime_env=(-u XDG_RUNTIME_DIR)
   [[ -z ${user:-} ]] || as=(setpriv --reuid="$user" --regid="$user" --clear-groups)
-  "${as[@]}" env "${runtime_env[@]}" QT_QPA_PLATFORM="${platform:-offscreen}" \
+  "${as[@]}" env "${runtime_env[@]}" ${clock_env[@]+"${clock_env[@]}"} \
+    QT_QPA_PLATFORM="${platform:-offscreen}" \
     XDG_CONFIG_HOME="${config:-$work/config}" HOME="${home:-$work/home}" \
     QT_MESSAGE_PATTERN="${pattern:-$plain}" \
     GST_PLUGIN_PATH="$plugins" QT_LOGGING_RULES="${rules:-}" \
@@ -600,6 +602,30 @@ limit-typing)
     fail "$(grep -c 'Deleted the oldest clip' "$work/log") clips deleted while the limit was typed"
   grep -qx 'Size%20Limit%20GB=20.0' "$work/config/Quillory/Quillory.ini" ||
     fail "the limit typed is not the one stored: $(grep 'Limit%20GB' "$work/config/Quillory/Quillory.ini")"
+  ;;
+clock-back)
+  # The clock is set back 25 years between two runs (a dead clock battery)
+  # with the folder at its limit: what was recorded since goes last.
+  faketime_lib=$(ls /usr/lib/*/faketime/libfaketimeMT.so.1 2>/dev/null | head -1)
+  [[ -n $faketime_lib ]] || skip "no faketime"
+  preset 'Size%20Limit=On' 'Size%20Limit%20GB=0.1'
+  start
+  wait_log 'Clip finished' 2 40
+  stop
+  mapfile -t earlier < <(clips_in "$clips")
+  # Made large, so that the limit is reached within the next run's clips.
+  for f in "${earlier[@]}"; do truncate -s 49000000 "$f"; done
+  clock_env=(LD_PRELOAD="$faketime_lib" FAKETIME=-25y FAKETIME_DONT_FAKE_MONOTONIC=1)
+  year=$(LD_PRELOAD=$faketime_lib FAKETIME=-25y date +%Y)
+  log=$work/log2 start
+  log=$work/log2 wait_log 'Clip finished' 6 90
+  log=$work/log2 stop
+  made=$(grep -c "Clip finished:.*/SS $year-" "$work/log2") || true
+  left=$(clips_in "$clips" | grep -c "/SS $year-") || true
+  (( made >= 6 )) || fail "the clock was not set back: $(grep 'Clip finished' "$work/log2")"
+  (( left == made )) || fail "of $made clips recorded with the clock set back, $left are left"
+  [[ ! -e ${earlier[0]} ]] || fail "the earliest recorded clip is still there"
+  note "$made clips recorded in $year, all kept; deleted: $(grep -o 'Deleted the oldest clip [^(]*' "$work/log2" | sed 's/.*\///' | tr '\n' ' ')"
   ;;
 leftover-folder-missing)
   # A clip cut off by a kill, its folder not there at the next start (a USB
