@@ -643,6 +643,49 @@ leftover-folder-missing)
   (( kept >= written - 1 )) || fail "$written whole frames were written, $kept kept"
   note "killed clip: $written whole frames written, $kept kept once the folder was back"
   ;;
+leftover-damaged)
+  # Clips cut off by a kill, then damaged as a power cut can leave them: a
+  # page in the middle zeroed, the last 8 KiB zeroed. Every whole frame
+  # around the damage is kept.
+  kill_mid_clip 3
+  python3 - "$cut" <<'PY' >"$work/expected"
+import struct, sys
+path = sys.argv[1]
+data = bytearray(open(path, 'rb').read())
+at = data.find(b'LIST', 12)
+while data[at + 8:at + 12] != b'movi':
+    at = data.find(b'LIST', at + 4)
+pos, frames = at + 12, []
+while pos + 8 <= len(data):
+    size = struct.unpack('<I', data[pos + 4:pos + 8])[0]
+    if pos + 8 + size > len(data): break
+    frames.append((pos, pos + 8 + size + (size & 1)))
+    pos += 8 + size + (size & 1)
+def damaged(name, start, end):
+    copy = bytearray(data)
+    copy[start:end] = bytes(end - start)
+    # Only bytes that changed are damage.
+    changed = [i for i in range(start, end) if data[i] != 0]
+    lo, hi = (changed[0], changed[-1] + 1) if changed else (start, start)
+    kept = sum(1 for a, b in frames if b <= lo or a >= hi)
+    out = path[:-4] + name + '.avi'
+    open(out, 'wb').write(copy)
+    print(out + '\t' + str(kept) + '\t' + str(len(frames)))
+header = frames[len(frames) // 2][0]
+damaged(' (8)', header - header % 4096, header - header % 4096 + 4096)
+damaged(' (9)', len(data) - 8192, len(data))
+PY
+  mapfile -t damaged < <(cut -f1 "$work/expected")
+  list_unfinished "$cut" "${damaged[@]}"
+  start
+  wait_log 'after an unfinished run' 3 30
+  stop
+  while IFS=$'\t' read -r f expected before; do
+    kept=$(playable "$f")
+    (( kept == expected )) || fail "$(basename "$f"): $expected whole frames, $kept kept"
+    note "$(basename "$f"): $kept frames kept; $before were whole before the damage, $expected after"
+  done <"$work/expected"
+  ;;
 leftover-planted)
   # A list of unfinished clips that someone else made: an empty file and a
   # cut AVI of the user's, a FIFO named as a clip, a link named as a clip to
