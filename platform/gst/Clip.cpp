@@ -438,7 +438,7 @@ void Clip::Finalize(ClipHost& host) {
     // A file the muxer finished is handed in before the pipeline is taken
     // down, which may hang on a device that does not let go.
     if (!closedProperly) Stop();
-    const bool inPlace = SettleFile(closedProperly);
+    const Kept kept = SettleFile(closedProperly);
     {
         std::lock_guard lock(m_);
         state_ = State::Done;
@@ -459,9 +459,13 @@ void Clip::Finalize(ClipHost& host) {
         qCInfo(lcCapture).noquote() << "Clip finished:" << r.file << "-" << r.frames << "frames,"
                                     << QString::number(r.seconds, 'f', 2) + " s" + firstFrame;
     } else if (r.frames > 0) {
+        // Says where the frames are: a file moved away keeps them there.
         qCWarning(lcCapture).noquote() << "Clip ended by an error:" << r.file << "-" << r.frames
                                        << "frames," << QString::number(r.seconds, 'f', 2)
-                                       << (inPlace ? "s kept;" : "s, none kept;") << r.error;
+                                       << (kept == Kept::InPlace     ? "s kept;"
+                                           : kept == Kept::Elsewhere ? "s kept where the file went;"
+                                                                     : "s, none kept;")
+                                       << r.error;
     }
     NoteFailure(host);
     if (file_) host.Settled(file_->path());
@@ -470,13 +474,18 @@ void Clip::Finalize(ClipHost& host) {
     host.Released(*this);
 }
 
-bool Clip::SettleFile(bool closedProperly) {
-    if (!file_) return false;
+Clip::Kept Clip::SettleFile(bool closedProperly) {
+    if (!file_) return Kept::Nowhere;
     QString why;
+    Kept kept = Kept::InPlace;
     if (!file_->StillInPlace(&why)) {
-        std::lock_guard lock(m_);
-        if (error_.isEmpty()) error_ = why;
-        return false;
+        {
+            std::lock_guard lock(m_);
+            if (error_.isEmpty()) error_ = why;
+        }
+        // Removed, or replaced under its name: nothing of it is ours to keep.
+        if (!file_->Moved()) return Kept::Nowhere;
+        kept = Kept::Elsewhere;
     }
     if (!closedProperly && frames_.load() > 0) {
         const AviRepair repaired = RepairInPlace(*file_);
@@ -503,7 +512,7 @@ bool Clip::SettleFile(bool closedProperly) {
     if (empty && error_.isEmpty()) error_ = QStringLiteral("no frame was recorded");
     if (!unsynced.isEmpty() && error_.isEmpty())
         error_ = QStringLiteral("the clip could not be put on disk: %1").arg(unsynced);
-    return !empty;
+    return empty ? Kept::Nowhere : kept;
 }
 
 GstPadProbeReturn Clip::OnFrame(GstPad*, GstPadProbeInfo*, gpointer self) {

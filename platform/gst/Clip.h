@@ -133,10 +133,13 @@ private:
     // Closes the file and hands in the report; the pipeline is stopped first
     // unless the muxer already finished the file.
     void Finalize(ClipHost& host);
+    // Where the clip's frames are once it is settled.
+    enum class Kept { InPlace, Elsewhere, Nowhere };
     // After the muxer is done or the pipeline stopped: repairs a file that
-    // was not closed properly, notices one that vanished, drops one without
-    // a frame. False when the file is no longer there to keep.
-    bool SettleFile(bool closedProperly);
+    // was not closed properly (also one moved away, through its
+    // descriptor), notices one that is no longer at its path, drops one
+    // without a frame.
+    Kept SettleFile(bool closedProperly);
     void NoteFailure(ClipHost& host);
     void Stop();
     // Takes the pipeline down and closes the file.

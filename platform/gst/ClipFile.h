@@ -33,9 +33,13 @@ public:
     int descriptor() const { return fd_; }
     // Bytes written so far, whatever has happened to the name since.
     long long Size() const;
-    // False when the file was removed or replaced under its name since it
-    // was created; *why then says which.
+    // False when the file is no longer at its path since it was created:
+    // removed, moved away (with its folder or alone) or replaced under its
+    // name; *why then says which.
     bool StillInPlace(QString* why) const;
+    // Not at its path, but not removed either: moved away, with its folder
+    // or alone.
+    bool Moved() const;
     // Deletes the file, but only while its name still means this file.
     void Remove();
     // Puts the file and its folder entry on the disk, so a power cut right

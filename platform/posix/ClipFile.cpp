@@ -138,9 +138,15 @@ long long ClipFile::Size() const {
 bool ClipFile::StillInPlace(QString* why) const {
     struct stat mine = {};
     struct stat named = {};
-    if (::fstat(fd_, &mine) != 0 || mine.st_nlink == 0 ||
-        ::lstat(QFile::encodeName(path_).constData(), &named) != 0) {
+    if (::fstat(fd_, &mine) != 0 || mine.st_nlink == 0) {
         if (why) *why = QStringLiteral("the clip's file was removed while recording");
+        return false;
+    }
+    if (::lstat(QFile::encodeName(path_).constData(), &named) != 0) {
+        if (why)
+            *why = QStringLiteral(
+                "the clip's file is no longer at its path: it was moved away (with its folder "
+                "or alone) while recording");
         return false;
     }
     if (mine.st_dev != named.st_dev || mine.st_ino != named.st_ino) {
@@ -148,6 +154,13 @@ bool ClipFile::StillInPlace(QString* why) const {
         return false;
     }
     return true;
+}
+
+bool ClipFile::Moved() const {
+    struct stat mine = {};
+    struct stat named = {};
+    return ::fstat(fd_, &mine) == 0 && mine.st_nlink > 0 &&
+           ::lstat(QFile::encodeName(path_).constData(), &named) != 0;
 }
 
 void ClipFile::Remove() {

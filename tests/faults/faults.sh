@@ -224,16 +224,23 @@ disk-full)
   playable "$(clips_in "$clips" | tail -1)" >/dev/null
   ;;
 folder-gone)
+  # The folder is moved away in the middle of a clip, later made again.
   preset
   start
   wait_log 'Clip finished' 1 30
+  wait_log 'Clip started' 2 20
+  sleep 1
   mv "$clips" "$work/moved"
   wait_log 'message: Error capturing video.' 1 20
   mkdir "$clips"
   wait_log 'Clip finished' 2 25
   stop
+  grep -q 'Clip ended by an error:.*no longer at its path' "$work/log" ||
+    fail "the log does not say that the clip's file was moved away"
+  ! grep -q 'none kept' "$work/log" || fail "the moved clip is logged as lost"
   playable "$(clips_in "$clips")" >/dev/null
-  playable "$(clips_in "$work/moved")" >/dev/null
+  [[ $(clips_in "$work/moved" | wc -l) == 2 ]] || fail "not both clips went with the folder"
+  while read -r f; do playable "$f" >/dev/null; done < <(clips_in "$work/moved")
   ;;
 folder-readonly)
   on_own_disk "$@"
