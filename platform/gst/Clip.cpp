@@ -18,6 +18,8 @@ namespace {
 
 using std::chrono::steady_clock;
 
+// A thread that wakes this long after it meant to was stopped, not slow.
+constexpr std::chrono::seconds kOversleep{1};
 // Below this a clip is not even started: it could not hold a second of video.
 constexpr long long kRoomFloor = 1024LL * 1024;
 // Clips of one schedule come out alike in size but not exactly.
@@ -287,6 +289,11 @@ bool Clip::Build(ClipHost& host, QString* error) {
     g_object_set(srcCaps, "caps", f.sourceCaps.get(), nullptr);
     const char* media = f.mjpeg ? "image/jpeg" : "video/x-raw";
     g_object_set(rateCaps, "caps", RateCaps(media, f.outputRate).get(), nullptr);
+    // A gap past the stall bound is no camera hiccup but the program stopped
+    // or the machine asleep: filled with copies, it would make the clip
+    // longer than its time.
+    g_object_set(rate, "max-duplication-time",
+                 guint64(std::chrono::nanoseconds(StallBound()).count()), nullptr);
     if (!f.mjpeg) {
         // Without this videoconvert would hand the encoder 4:4:4.
         const GstCapsPtr i420(
@@ -349,12 +356,21 @@ bool Clip::Play(QString* error) {
 
 void Clip::Record(ClipHost& host) {
     const auto stallBound = StallBound();
+    SteadyTime waitedUntil = SteadyTime::max();  // none
     for (;;) {
         enum class Act { None, SendEos, InjectEos, Close } act = Act::None;
         bool noteFailure = false;
         {
             std::unique_lock lock(m_);
             const auto now = steady_clock::now();
+            // A wait that ends long past its time: the program was stopped.
+            // Neither the camera nor the muxer had a chance meanwhile, so
+            // their bounds count from now.
+            if (now - waitedUntil > kOversleep) {
+                lastProgress_ = std::max(lastProgress_, now);
+                if (state_ == State::Finishing) deadline_ = now + kFinishBound;
+            }
+            waitedUntil = SteadyTime::max();
             if (state_ == State::Recording && !errorNeedsEos_ &&
                 now - lastProgress_ >= stallBound) {
                 // Whether the camera went quiet or the folder stopped taking
@@ -391,8 +407,8 @@ void Clip::Record(ClipHost& host) {
                 }
             }
             if (act == Act::None && !noteFailure) {
-                changed_.wait_until(
-                    lock, state_ == State::Finishing ? deadline_ : lastProgress_ + stallBound);
+                waitedUntil = state_ == State::Finishing ? deadline_ : lastProgress_ + stallBound;
+                changed_.wait_until(lock, waitedUntil);
                 continue;
             }
         }

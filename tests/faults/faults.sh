@@ -743,6 +743,28 @@ leftover-planted)
   [[ $(cat "$work/notes") == 'my notes' ]] || fail "the notes became: $(cat "$work/notes")"
   grep -q "unfinished-clips.json was a link" "$work/log" || fail "the link is not told"
   ;;
+stopped)
+  # The program is stopped (SIGSTOP) for 20 s in the middle of a clip, then
+  # continued: the clip, long past its end, ends at once, and the stop is not
+  # taken for a camera that failed.
+  preset
+  start
+  wait_log 'Clip started' 1 40
+  sleep 1
+  kill -STOP "$pid"
+  sleep 20
+  kill -CONT "$pid"
+  continued=$SECONDS
+  wait_log 'Clip finished\|Clip ended' 1 5
+  (( SECONDS - continued <= 3 )) || fail "the clip ended $((SECONDS - continued)) s after the program went on"
+  stop
+  ! grep -q 'clip failed\|Error capturing' "$work/log" || fail "the stop was taken for a failure"
+  f=$(clips_in "$clips" | head -1)
+  playable "$f" >/dev/null
+  d=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$f")
+  python3 -c "import sys; sys.exit(0 if $d <= 11 else 1)" || fail "the clip lasts $d s"
+  note "the stopped clip lasts $d s"
+  ;;
 *)
   echo "unknown case $case_name"; exit 2 ;;
 esac
