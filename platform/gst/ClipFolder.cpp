@@ -112,10 +112,10 @@ void ClipFolder::Relist() {
                                                           : std::optional<uint64_t>(*sequence))] = {
             name, int64_t(bytes)};
         total_ += int64_t(bytes);
-        names.insert(name);
+        if (!sequences.isEmpty()) names.insert(name);
     }
     // A listing cut short by an error is no list of what is gone.
-    if (recorded_ && !ec) recorded_->Listed(folder_, names, before);
+    if (!sequences.isEmpty() && !ec) recorded_->Listed(folder_, names, before);
     qCInfo(lcCapture).noquote() << "The clips in" << folder_ << "take" << Megabytes(total_)
                                 << QStringLiteral("(%1 files)").arg(clips_.size());
 }
