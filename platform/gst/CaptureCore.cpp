@@ -2,7 +2,6 @@
 
 #include "platform/gst/CameraFeed.h"
 
-#include <QFileInfo>
 #include <QSet>
 #include <QStorageInfo>
 #include <algorithm>

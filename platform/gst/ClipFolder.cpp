@@ -1,8 +1,6 @@
 #include "platform/gst/ClipFolder.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSet>
 #include <algorithm>
 
