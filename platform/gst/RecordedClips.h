@@ -17,7 +17,7 @@ namespace camwarden::capgst {
 // the machine's start and no one sets.
 struct Moment {
     qint64 wallMs = 0;       // since 1970 UTC, by the wall clock
-    QString boot;            // the boot the next reading belongs to; empty if unknown
+    QString boot;            // the boot sinceBootMs was read in; empty if unknown
     qint64 sinceBootMs = 0;  // since that boot, a suspend included
     static Moment Now();
 };
@@ -29,7 +29,7 @@ std::optional<std::chrono::milliseconds> TimeBetween(const Moment& then, const M
 
 struct RecordedClip {
     QString file;           // absolute, its folder resolved as the file was made
-    uint64_t sequence = 0;  // one more than the clip recorded before it, in any run
+    uint64_t sequence = 0;  // higher than that of every clip recorded before it, in any run
     Moment started;         // when its file was made
 };
 
