@@ -77,41 +77,60 @@ QString RecordedClips::BesidePath(const QString& settingsFile) {
 }
 
 RecordedClips::RecordedClips(QString path) : path_(std::move(path)) {
-    if (!path_.isEmpty()) Load();
+    if (path_.isEmpty()) {
+        loaded_ = true;
+        return;
+    }
+    loader_ = std::thread([this] { Load(); });
+}
+
+RecordedClips::~RecordedClips() {
+    if (loader_.joinable()) loader_.join();
+}
+
+std::unique_lock<std::mutex> RecordedClips::Loaded() const {
+    std::unique_lock lock(m_);
+    read_.wait(lock, [this] { return loaded_; });
+    return lock;
 }
 
 void RecordedClips::Load() {
     QString why;
     const std::optional<QByteArray> bytes = ReadStateFile(path_, kMaxRecordBytes, &why);
-    if (!bytes) {
+    if (!bytes)
         qCWarning(lcCapture).noquote()
             << "Ignoring" << path_ << ":" << why
             << "- the clips recorded so far count as older than those recorded from now on";
-        return;
-    }
+    // Nothing else touches the record until it is loaded.
+    std::lock_guard lock(m_);
     QHash<QString, QString> boots;  // one copy of each boot's id, shared by its clips
-    for (const QByteArray& line : bytes->split('\n')) {
-        if (line.isEmpty()) continue;
+    const QByteArray all = bytes.value_or(QByteArray());
+    for (qsizetype at = 0, end = 0; at < all.size(); at = end + 1) {
+        end = all.indexOf('\n', at);
+        if (end < 0) end = all.size();
+        if (end == at) continue;
         ++linesInFile_;
         // A line a power cut tore is no clip's.
-        const QJsonObject o = QJsonDocument::fromJson(line).object();
-        const qint64 sequence = o.value(QStringLiteral("seq")).toInteger();
-        const QString file = o.value(QStringLiteral("file")).toString();
+        const QJsonObject o = QJsonDocument::fromJson(all.mid(at, end - at)).object();
+        const qint64 sequence = o.value(QLatin1String("seq")).toInteger();
+        const QString file = o.value(QLatin1String("file")).toString();
         if (sequence <= 0 || !QDir::isAbsolutePath(file)) continue;
-        const QString boot = o.value(QStringLiteral("boot")).toString();
+        const QString boot = o.value(QLatin1String("boot")).toString();
         Entry e{uint64_t(sequence),
-                Moment{o.value(QStringLiteral("wall")).toInteger(), boots.value(boot, boot),
-                       o.value(QStringLiteral("up")).toInteger()}};
+                Moment{o.value(QLatin1String("wall")).toInteger(), boots.value(boot, boot),
+                       o.value(QLatin1String("up")).toInteger()}};
         boots.insert(boot, e.started.boot);
         QHash<QString, Entry>& folder = clips_[FolderOf(file)];
         if (!folder.contains(NameOf(file))) ++count_;
         folder.insert(NameOf(file), e);
         next_ = std::max(next_, e.sequence + 1);
     }
+    loaded_ = true;
+    read_.notify_all();
 }
 
 RecordedClip RecordedClips::Add(const QString& file, const Moment& started) {
-    std::lock_guard lock(m_);
+    const auto lock = Loaded();
     if (count_ >= kMaxClips) {
         // The earliest goes: a folder with this many clips is deleted from
         // by their names' times.
@@ -150,7 +169,7 @@ void RecordedClips::Append(const QString& folder, const QString& name, const Ent
 }
 
 std::optional<RecordedClip> RecordedClips::Find(const QString& file) const {
-    std::lock_guard lock(m_);
+    const auto lock = Loaded();
     const auto folder = clips_.find(FolderOf(file));
     if (folder == clips_.end()) return std::nullopt;
     const auto it = folder->second.constFind(NameOf(file));
@@ -159,7 +178,7 @@ std::optional<RecordedClip> RecordedClips::Find(const QString& file) const {
 }
 
 QHash<QString, uint64_t> RecordedClips::SequencesIn(const QString& folder) const {
-    std::lock_guard lock(m_);
+    const auto lock = Loaded();
     QHash<QString, uint64_t> out;
     const auto it = clips_.find(folder);
     if (it == clips_.end()) return out;
@@ -170,12 +189,12 @@ QHash<QString, uint64_t> RecordedClips::SequencesIn(const QString& folder) const
 }
 
 uint64_t RecordedClips::NextSequence() const {
-    std::lock_guard lock(m_);
+    const auto lock = Loaded();
     return next_;
 }
 
 std::vector<RecordedClip> RecordedClips::All() const {
-    std::lock_guard lock(m_);
+    const auto lock = Loaded();
     std::vector<RecordedClip> all;
     all.reserve(count_);
     for (const auto& [folder, names] : clips_)
@@ -187,7 +206,7 @@ std::vector<RecordedClip> RecordedClips::All() const {
 }
 
 void RecordedClips::Forget(const QString& file) {
-    std::lock_guard lock(m_);
+    const auto lock = Loaded();
     const auto folder = clips_.find(FolderOf(file));
     if (folder == clips_.end() || !folder->second.remove(NameOf(file))) return;
     --count_;
@@ -195,7 +214,7 @@ void RecordedClips::Forget(const QString& file) {
 }
 
 void RecordedClips::Listed(const QString& folder, const QSet<QString>& names, uint64_t before) {
-    std::lock_guard lock(m_);
+    const auto lock = Loaded();
     const auto it = clips_.find(folder);
     if (it == clips_.end()) return;
     // A clip noted since the listing began may not be in it.
@@ -210,7 +229,7 @@ void RecordedClips::Listed(const QString& folder, const QSet<QString>& names, ui
 void RecordedClips::ForgetVanished() {
     std::vector<std::pair<QString, std::vector<std::pair<QString, uint64_t>>>> noted;
     {
-        std::lock_guard lock(m_);
+        const auto lock = Loaded();
         for (const auto& [folder, names] : clips_) {
             auto& entry = noted.emplace_back(folder, std::vector<std::pair<QString, uint64_t>>());
             for (auto it = names.cbegin(); it != names.cend(); ++it)

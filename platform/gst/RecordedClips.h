@@ -4,10 +4,12 @@
 #include <QSet>
 #include <QString>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace camwarden::capgst {
@@ -46,9 +48,13 @@ public:
     // Beside a settings file given by name (a test's, or a portable setup).
     static QString BesidePath(const QString& settingsFile);
 
-    // Reads what earlier runs noted. An empty path keeps the record in
-    // memory only.
+    // Reads what earlier runs noted, on a thread of its own: a record of many
+    // clips takes its time, and the first question waits for it. An empty
+    // path keeps the record in memory only.
     explicit RecordedClips(QString path);
+    ~RecordedClips();
+    RecordedClips(const RecordedClips&) = delete;
+    RecordedClips& operator=(const RecordedClips&) = delete;
 
     // Notes a clip whose file was just made, as the last one recorded.
     RecordedClip Add(const QString& file, const Moment& started = Moment::Now());
@@ -75,6 +81,8 @@ private:
         Moment started;
     };
     void Load();
+    // m_, held once what earlier runs noted is read.
+    std::unique_lock<std::mutex> Loaded() const;
     // These three under m_.
     void Append(const QString& folder, const QString& name, const Entry& e);
     void CompactIfDue();
@@ -82,12 +90,15 @@ private:
 
     const QString path_;
     mutable std::mutex m_;
+    mutable std::condition_variable read_;
+    bool loaded_ = false;
     // Folder, then file name: a folder's clips share their folder's text.
     std::map<QString, QHash<QString, Entry>> clips_;
     uint64_t next_ = 1;
     size_t count_ = 0;
     size_t linesInFile_ = 0;
     bool complained_ = false;
+    std::thread loader_;  // last: it uses all of the above
 };
 
 }  // namespace camwarden::capgst
