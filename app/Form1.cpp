@@ -188,6 +188,8 @@ void Form1::CreateControls() {
     Text2->setRange(kFolderLimitMinGB, kFolderLimitMaxGB);
     Text2->setValue(kFolderLimitDefaultGB);
     Text2->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    // Only the number the user ends with (Enter, or leaving the box) is taken.
+    Text2->setKeyboardTracking(false);
     Text2->setAlignment(Qt::AlignRight);
     Label1 = Make<QLabel>(Frame1, "Label1", "GB", {6960, 735, 585, 285});
     ListView2 = Make<ListView>(this, "ListView2", "", {120, 2295, 7800, 1560});

@@ -147,7 +147,7 @@ private:
     // the installed data folder.
     QString FolderWith(const QString& relative) const;
     void LoadHandCursor(const QString& path);
-    // A limit stored wrong means none, and nothing to tell the user.
+    // A limit stored wrong means none: the box shows it off, the log says why.
     void LoadFolderLimit(const QString& on, const QString& gigabytes);
 
     Platform& platform_;

@@ -27,8 +27,11 @@ public:
 
     // GStreamer must be initialised. A test camera named as the run's camera
     // is plugged in. The clips being recorded are noted in `journalFile`
-    // (none when empty); those an earlier run left there are repaired.
-    CaptureCore(QString runCamera, SettingsLocation settings, const QString& journalFile = {});
+    // (none when empty); those an earlier run left there are repaired. The
+    // order clips are recorded in is kept in `recordFile` (in memory only
+    // when empty).
+    CaptureCore(QString runCamera, SettingsLocation settings, const QString& journalFile = {},
+                const QString& recordFile = {});
     ~CaptureCore();
     CaptureCore(const CaptureCore&) = delete;
     CaptureCore& operator=(const CaptureCore&) = delete;

@@ -1,7 +1,6 @@
 #include "platform/gst/GstCaptureWindow.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <algorithm>
 #include <thread>
 
@@ -108,10 +107,10 @@ void GstCaptureWindow::SetClipLength(int32_t seconds) {
 void GstCaptureWindow::SetFolderLimit(const QString& folder, int64_t bytes) {
     folderLimit_ = std::max<int64_t>(bytes, 0);
     // Each folder once; after that its clips keep the listing up to date.
-    const QString clean = QDir::cleanPath(folder);
-    if (folderLimit_ > 0 && !folder.isEmpty() && clean != listedAhead_) {
-        listedAhead_ = clean;
-        core_->ListFolderAhead(clean);
+    // As written: the system resolves it, as it does a clip's path.
+    if (folderLimit_ > 0 && !folder.isEmpty() && folder != listedAhead_) {
+        listedAhead_ = folder;
+        core_->ListFolderAhead(folder);
     }
 }
 
