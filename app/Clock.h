@@ -1,18 +1,26 @@
 #pragma once
 
+#include "app/Os.h"
+
 #include <QDateTime>
+#include <cstdint>
 
 namespace camwarden {
 
 class Clock {
 public:
     virtual ~Clock() = default;
+    // The wall clock, which anyone may set.
     virtual QDateTime Now() = 0;
+    // Milliseconds by a clock no one sets, which goes on while the program
+    // is stopped or the machine asleep.
+    virtual int64_t SinceBootMs() = 0;
 };
 
 class SystemClock final : public Clock {
 public:
     QDateTime Now() override { return QDateTime::currentDateTime(); }
+    int64_t SinceBootMs() override { return os::SinceBootMs(); }
 };
 
 }  // namespace camwarden

@@ -114,11 +114,15 @@ Form1::Form1(Platform& platform, ProgramState& state, QWidget* parent)
         [this](const QString& file, const QString& why, bool latest) {
             cam_.ClipFailed(*this, file, why, latest);
         });
+    platform_.tray->SetAvailabilityHandler([this](bool available) {
+        if (!available) TrayLost();
+    });
 }
 
 Form1::~Form1() {
     // The capture system and the tray outlive the window.
     platform_.capture->SetClipFailedHandler({});
+    platform_.tray->SetAvailabilityHandler({});
     platform_.tray->SetMenu(nullptr);
 }
 
@@ -184,6 +188,8 @@ void Form1::CreateControls() {
     Text2->setRange(kFolderLimitMinGB, kFolderLimitMaxGB);
     Text2->setValue(kFolderLimitDefaultGB);
     Text2->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    // Only the number the user ends with (Enter, or leaving the box) is taken.
+    Text2->setKeyboardTracking(false);
     Text2->setAlignment(Qt::AlignRight);
     Label1 = Make<QLabel>(Frame1, "Label1", "GB", {6960, 735, 585, 285});
     ListView2 = Make<ListView>(this, "ListView2", "", {120, 2295, 7800, 1560});
@@ -467,6 +473,12 @@ void Form1::RestoreFromTray() {
     activateWindow();
     state_.HiddenInTray = false;
     UpdateTrayMenu();
+}
+
+void Form1::TrayLost() {
+    if (!state_.HiddenInTray || unloaded_) return;
+    qCInfo(lcApp) << "the tray went away; showing the window";
+    ShowAndFocus();
 }
 
 bool Form1::OutOfSight() const {

@@ -117,6 +117,8 @@ public:
     void UpdateTrayMenu();
     // Shows the window and gives it the focus, wherever it was.
     void RestoreFromTray();
+    // The tray went away: a window hidden in it would be out of reach.
+    void TrayLost();
 
     // Brings the window back to the front, e.g. when a second start asks.
     void ShowAndFocus();
@@ -145,7 +147,7 @@ private:
     // the installed data folder.
     QString FolderWith(const QString& relative) const;
     void LoadHandCursor(const QString& path);
-    // A limit stored wrong means none, and nothing to tell the user.
+    // A limit stored wrong means none: the box shows it off, the log says why.
     void LoadFolderLimit(const QString& on, const QString& gigabytes);
 
     Platform& platform_;

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QtGlobal>
+#include <cstdint>
 
 // What the program asks of the operating system; the build links the
 // platform's answer (platform/posix, platform/win).
@@ -34,5 +35,13 @@ InstanceNames DefaultInstanceNames();
 // QLocalSocket's descriptor), lets it take the foreground before asking it
 // to show its window; Windows would otherwise only flash its taskbar button.
 void LetRunningCopyComeForward(qintptr connection);
+
+// Milliseconds since the machine started, a suspend included: a clock that
+// no one sets and that does not stop while the program is stopped.
+int64_t SinceBootMs();
+
+// What tells this boot from every other, as text; empty where the system
+// names none. Boot clock readings compare only within one boot.
+QString BootId();
 
 }  // namespace camwarden::os

@@ -8,6 +8,7 @@ namespace camwarden {
 struct ProgramState {
     int32_t ClipSeconds = 0;      // length of one clip
     int32_t ClipSecondsLeft = 0;  // seconds of the running clip still to record
+    int64_t ClipDueMs = 0;        // when the running clip is due to end, by the boot clock; 0: none
     bool HiddenInTray = false;
 };
 

@@ -32,7 +32,10 @@ std::optional<QString> RawIniText(const QString& file, const QString& section, c
             inSection = line == header;
         } else if (inSection) {
             const qsizetype eq = line.indexOf(QLatin1Char('='));
-            if (eq > 0 && line.left(eq).trimmed() == key) found = line.mid(eq + 1).trimmed();
+            // Keys stand in the file as QSettings writes them: "Size%20Limit".
+            const QString named = QString::fromUtf8(
+                QByteArray::fromPercentEncoding(line.left(eq).trimmed().toUtf8()));
+            if (eq > 0 && named == key) found = line.mid(eq + 1).trimmed();
         }
     }
     return found;

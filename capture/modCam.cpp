@@ -126,6 +126,10 @@ void modCam::ClipFailed(Form1& form, const QString& file, const QString& why, bo
 
 void modCam::RecordClip(Form1& form) {
     form.state().ClipSecondsLeft = form.state().ClipSeconds;
+    // Ticks can be missed (the program stopped, the machine asleep); the
+    // clip's end cannot.
+    form.state().ClipDueMs =
+        form.platform().clock->SinceBootMs() + int64_t(form.state().ClipSeconds) * 1000;
     if (StartCapture(form) != 0) {
         form.dialogs().MsgBox(QStringLiteral("Error capturing video."));
     } else {

@@ -1,14 +1,33 @@
 #include "app/ErrorTrap.h"
 #include "app/Form1.h"
 #include "app/Helpers.h"
+#include "app/Logging.h"
 #include "folder/AddFolder.h"
 
 #include <QCheckBox>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <cmath>
+#include <optional>
 
 namespace camwarden {
+
+namespace {
+
+// A stored "Size Limit GB" as the box shows it; none when it cannot show it
+// as stored.
+std::optional<double> UsableFolderLimitGB(const QString& stored) {
+    bool ok = false;
+    const double gb = stored.toDouble(&ok);
+    if (!ok || !std::isfinite(gb) || gb < kFolderLimitMinGB || gb > kFolderLimitMaxGB)
+        return std::nullopt;
+    // The box shows tenths: a finer limit would be used as another than shown.
+    const double tenths = gb * 10;
+    if (std::abs(tenths - std::round(tenths)) > 1e-6) return std::nullopt;
+    return std::round(tenths) / 10;
+}
+
+}  // namespace
 
 void Form1::Text1_Change() {
     // Every keystroke is stored, as typed: nothing is checked here.
@@ -44,6 +63,8 @@ void Form1::Check9_Click() {
 }
 
 void Form1::Text2_Change() {
+    // Once the number is typed (Enter, or the box losing the focus): the
+    // numbers on the way to it are no limit of the user's.
     if (FormLoading) return;
     Untrapped("Form1.Text2_Change", [&] {
         settings().Write(QStringLiteral("Size Limit GB"), QString::number(Text2->value(), 'f', 1));
@@ -51,11 +72,16 @@ void Form1::Text2_Change() {
 }
 
 void Form1::LoadFolderLimit(const QString& on, const QString& gigabytes) {
-    bool ok = false;
-    const double gb = gigabytes.toDouble(&ok);
-    const bool valid = ok && gb >= kFolderLimitMinGB && gb <= kFolderLimitMaxGB;
-    Text2->setValue(valid ? gb : kFolderLimitDefaultGB);
-    Check9->setChecked(valid && on == QLatin1String("On"));
+    const std::optional<double> gb = UsableFolderLimitGB(gigabytes);
+    if (!gb && (on == QLatin1String("On") || !gigabytes.isEmpty()))
+        qCWarning(lcApp).noquote() << QStringLiteral(
+                                          "The stored folder size limit \"%1\" GB cannot be used "
+                                          "(%2 to %3 GB, in tenths): the limit is off")
+                                          .arg(gigabytes)
+                                          .arg(kFolderLimitMinGB)
+                                          .arg(kFolderLimitMaxGB);
+    Text2->setValue(gb.value_or(kFolderLimitDefaultGB));
+    Check9->setChecked(gb && on == QLatin1String("On"));
 }
 
 int64_t Form1::FolderLimitBytes() const {

@@ -65,7 +65,13 @@ void Form1::Timer1_Timer() {
 void Form1::Timer2_Timer() {
     ErrorTrap trap(dialogs(), QStringLiteral("Form1.Timer2_Timer"));
     trap(100, [&] { Frame4->setTitle(QLatin1String(kStatusRecording)); });
-    trap(102, [&] { state_.ClipSecondsLeft -= 1; });
+    trap(102, [&] {
+        state_.ClipSecondsLeft -= 1;
+        // Past its end (ticks were missed while the program was stopped or
+        // the machine asleep): it ends now, not that many ticks later.
+        if (state_.ClipDueMs > 0 && platform().clock->SinceBootMs() >= state_.ClipDueMs)
+            state_.ClipSecondsLeft = std::min(state_.ClipSecondsLeft, 0);
+    });
     // With the schedule off nothing else moves the bar, so it follows the clip.
     if (trap.If(104, [&] { return Timer1->Interval() == 0; })) {
         trap(106, [&] {

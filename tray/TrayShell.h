@@ -85,6 +85,11 @@ public:
     // The menu the icon offers, as Linux trays expect one; not owned, so
     // its owner takes it off (null) before it goes.
     virtual void SetMenu(QMenu* /*menu*/) {}
+
+    // Called when the notification area goes away, or, after that, comes
+    // back (with the icon in it again). An empty handler stops the calls.
+    using AvailabilityHandler = std::function<void(bool available)>;
+    virtual void SetAvailabilityHandler(AvailabilityHandler handler) = 0;
 };
 
 }  // namespace camwarden

@@ -54,12 +54,20 @@ struct Chunk {
     qint64 End() const { return pos + 8 + qint64(size) + (size & 1); }
 };
 
+// Bytes between two chunks where no whole chunk could be read: zeroed or
+// overwritten by a power cut, or a frame whose data does not hold a JPEG.
+struct Stretch {
+    qint64 pos = 0;
+    qint64 end = 0;
+};
+
 struct Segment {
     qint64 riff = 0;  // its RIFF header
     qint64 movi = 0;  // its movi LIST header
     std::vector<Chunk> frames;
     std::optional<Chunk> ix;    // its standard index
     std::optional<Chunk> idx1;  // the first segment's old-style index
+    std::vector<Stretch> damaged;
 };
 
 struct Layout {
@@ -95,13 +103,14 @@ class Walk {
 public:
     explicit Walk(QFileDevice& f) : f_(f), size_(f.size()) {}
 
-    bool Run(Layout& l) { return Headers(l) && Movie(l) && Indexes(l); }
+    bool Run(Layout& l) { return Headers(l) && Movie(l); }
     QString error;
 
 private:
     struct Head {
         char id[4];
         uint32_t size;
+        bool jpeg;  // its data starts as a JPEG does
     };
 
     bool Fail(const QString& why) {
@@ -118,10 +127,13 @@ private:
     }
 
     bool ReadHead(qint64 pos, Head& h) {
-        char raw[8];
-        if (!Read(pos, raw, 8)) return false;
+        // With the first two bytes of its data, when there: a frame's are a
+        // JPEG's start.
+        char raw[10] = {};
+        if (!Read(pos, raw, std::min<qint64>(10, size_ - pos))) return false;
         std::memcpy(h.id, raw, 4);
         h.size = qFromLittleEndian<uint32_t>(raw + 4);
+        h.jpeg = uchar(raw[8]) == 0xff && uchar(raw[9]) == 0xd8;
         return true;
     }
 
@@ -235,115 +247,182 @@ private:
         });
     }
 
+    bool IsFrame(const Head& h, const Layout& l) const {
+        return (l.tagKnown ? Is(h.id, l.tag.data()) : IsVideoId(h.id)) && h.size >= 4 &&
+               h.size <= kMaxChunk;
+    }
+
+    bool IsIndexOf(const Head& h, const Layout& l) const {
+        return h.id[0] == 'i' && h.id[1] == 'x' && l.tagKnown && h.id[2] == l.tag[0] &&
+               h.id[3] == l.tag[1];
+    }
+
+    // Whether a frame's data ends as a JPEG does (zero bytes after its end
+    // aside): the frame before a damaged stretch may have been cut into.
+    bool EndsWhole(const Chunk& c) {
+        const qint64 n = std::min<qint64>(c.size, 65536);
+        QByteArray tail(n, Qt::Uninitialized);
+        if (!Read(c.pos + 8 + c.size - n, tail.data(), n)) return false;
+        qsizetype end = tail.size();
+        while (end > 0 && tail.at(end - 1) == '\0') --end;
+        return tail.left(end).right(16).contains("\xff\xd9");
+    }
+
+    // The next place from `from` on where the muxer's structure goes on: a
+    // frame that starts as a JPEG, or a segment's start. None till the end.
+    std::optional<qint64> Resync(qint64 from, const Layout& l) {
+        constexpr qint64 kBlock = 65536;
+        constexpr qint64 kOverlap = 12;
+        QByteArray block;
+        for (qint64 at = from + (from & 1); size_ - at >= 10; at += kBlock) {
+            const qint64 n = std::min(kBlock + kOverlap, size_ - at);
+            block.resize(n);
+            if (!Read(at, block.data(), n)) return std::nullopt;
+            for (qint64 i = 0; i + 10 <= n && i < kBlock; i += 2) {
+                const char* p = block.constData() + i;
+                Head h{};
+                std::memcpy(h.id, p, 4);
+                h.size = qFromLittleEndian<uint32_t>(p + 4);
+                h.jpeg = uchar(p[8]) == 0xff && uchar(p[9]) == 0xd8;
+                if ((IsFrame(h, l) && h.jpeg) ||
+                    (Is(h.id, "RIFF") && i + 12 <= n && Is(p + 8, "AVIX")))
+                    return at + i;
+            }
+        }
+        return std::nullopt;
+    }
+
     // The movie lists' own sizes may still be the writer's placeholders: go
-    // by the chunks that are wholly in the file, and stop at the torn one.
+    // by the chunks that are wholly in the file and stop at the torn one. A
+    // stretch where no chunk can be read is passed over to the next frame.
     bool Movie(Layout& l) {
-        l.segments.push_back(Segment{0, l.movi, {}, {}, {}});
+        l.segments.push_back(Segment{0, l.movi, {}, {}, {}, {}});
         qint64 pos = l.movi + 12;
-        bool afterIdx1 = false;
         size_t chunks = 0;
+        bool afterFrame = false;  // pos is where the last frame kept ends
         while (size_ - pos >= 8) {
             Head h{};
             if (!ReadHead(pos, h)) return false;
             if (++chunks > kMaxChunks) return Fail(QStringLiteral("the file has too many chunks"));
             Segment& seg = l.segments.back();
+            const bool first = l.segments.size() == 1;
             if (Is(h.id, "RIFF")) {
-                if (!Closed(seg, l.segments.size() == 1))
+                if (!Closed(seg, first))
                     return Fail(QStringLiteral("a segment ends without its index"));
                 if (size_ - pos < 24) break;
                 char raw[24];
                 if (!Read(pos, raw, 24)) return false;
                 if (!Is(raw + 8, "AVIX") || !Is(raw + 12, "LIST") || !Is(raw + 20, "movi"))
                     return Fail(QStringLiteral("a segment the muxer does not write"));
-                l.segments.push_back(Segment{pos, pos + 12, {}, {}, {}});
-                afterIdx1 = false;
+                l.segments.push_back(Segment{pos, pos + 12, {}, {}, {}, {}});
+                afterFrame = false;
                 pos += 24;
                 continue;
             }
-            if (afterIdx1) return Fail(QStringLiteral("the file goes on after its index"));
-            if (h.size > kMaxChunk)
-                return Fail(QStringLiteral("a chunk is larger than any the muxer writes"));
+            // After the index that ends the file comes nothing the muxer
+            // wrote: a repair cut off before it cut the file left it.
+            if (seg.idx1 || (!first && seg.ix)) break;
             // A chunk whose data is all there is whole, even if its pad byte is not.
             const bool whole = qint64(h.size) <= size_ - pos - 8;
             const Chunk c{pos, h.size};
-            if (Is(h.id, "idx1")) {
-                if (l.segments.size() > 1)
-                    return Fail(QStringLiteral("an old-style index after the first segment"));
+            bool taken = false;
+            if (Is(h.id, "idx1") && first && whole) {
+                taken = OldIndexAgrees(seg, c, l);
+                if (taken) seg.idx1 = c;
+            } else if (IsIndexOf(h, l) && !seg.ix && whole) {
+                taken = StandardIndexAgrees(seg, c, l);
+                if (taken) seg.ix = c;
+            } else if (Is(h.id, "JUNK") && !seg.ix) {
                 if (!whole) break;
-                seg.idx1 = c;
-                afterIdx1 = true;
-            } else if (seg.ix) {
-                return Fail(QStringLiteral("a segment goes on after its index"));
-            } else if (IsVideoId(h.id)) {
+                taken = true;
+            } else if (IsFrame(h, l) && h.jpeg && !seg.ix) {
                 if (!l.tagKnown) {
                     std::memcpy(l.tag.data(), h.id, 4);
                     l.tagKnown = true;
                 }
-                if (!Is(h.id, l.tag.data()))
-                    return Fail(QStringLiteral("the file has more than one stream"));
-                if (!whole) break;
-                seg.frames.push_back(c);
-                l.largestFrame = std::max(l.largestFrame, h.size);
-            } else if (h.id[0] == 'i' && h.id[1] == 'x' && l.tagKnown && h.id[2] == l.tag[0] &&
-                       h.id[3] == l.tag[1]) {
-                if (!whole) break;
-                seg.ix = c;
-            } else if (Is(h.id, "JUNK")) {
-                if (!whole) break;
-            } else {
-                return Fail(QStringLiteral("a chunk the muxer does not write"));
+                if (whole) {
+                    seg.frames.push_back(c);
+                    l.largestFrame = std::max(l.largestFrame, h.size);
+                    afterFrame = true;
+                    pos = c.End();
+                    continue;
+                }
+                // Torn by the file's end, unless the muxer's chunks go on
+                // inside it: then its size is damaged.
+                const std::optional<qint64> next = Resync(pos + 8, l);
+                if (!error.isEmpty()) return false;
+                if (!next) break;
+                seg.damaged.push_back({pos, *next});
+                afterFrame = false;
+                pos = *next;
+                continue;
             }
-            pos = c.End();
+            if (!error.isEmpty()) return false;
+            if (taken) {
+                afterFrame = false;
+                pos = c.End();
+                continue;
+            }
+            // Nothing the muxer writes whole is here. After a segment's
+            // index nothing more of it can follow: the file ends there.
+            if (seg.ix) break;
+            // A frame running into it may have been cut into, or its size
+            // damaged.
+            qint64 from = pos;
+            if (afterFrame && !EndsWhole(seg.frames.back())) {
+                from = seg.frames.back().pos;
+                seg.frames.pop_back();
+            }
+            if (!error.isEmpty()) return false;
+            const std::optional<qint64> next = Resync(from + 2, l);
+            if (!error.isEmpty()) return false;
+            afterFrame = false;
+            if (!next) {
+                pos = from;
+                break;
+            }
+            seg.damaged.push_back({from, *next});
+            pos = *next;
         }
         l.wholeEnd = pos;
         return true;
     }
 
-    // Indexes the muxer finished must agree with the frames; one that does
-    // not means the file is not what the walk takes it for.
-    bool Indexes(const Layout& l) {
-        for (const Segment& s : l.segments) {
-            if (s.ix && !StandardIndexAgrees(s, l)) return false;
-            if (s.idx1 && !OldIndexAgrees(s, l)) return false;
-        }
-        return true;
-    }
-
-    bool StandardIndexAgrees(const Segment& s, const Layout& l) {
-        const QString wrong = QStringLiteral("a segment's index does not match its frames");
+    // An index the muxer finished lists the frames before it; one that does
+    // not was damaged, or written partly by a repair cut off.
+    bool StandardIndexAgrees(const Segment& s, const Chunk& ix, const Layout& l) {
         const qint64 n = qint64(s.frames.size());
-        if (qint64(s.ix->size) != kIxHead + 8 * n) return Fail(wrong);
-        QByteArray raw(s.ix->size, Qt::Uninitialized);
-        if (!Read(s.ix->pos + 8, raw.data(), raw.size())) return false;
+        if (qint64(ix.size) != kIxHead + 8 * n) return false;
+        QByteArray raw(ix.size, Qt::Uninitialized);
+        if (!Read(ix.pos + 8, raw.data(), raw.size())) return false;
         const char* p = raw.constData();
         if (qFromLittleEndian<uint16_t>(p) != 2 || p[2] != 0 || p[3] != 1 ||
             qFromLittleEndian<uint32_t>(p + 4) != n || !Is(p + 8, l.tag.data()))
-            return Fail(wrong);
+            return false;
         const auto base = qFromLittleEndian<quint64>(p + 12);
-        if (base > quint64(size_)) return Fail(wrong);
+        if (base > quint64(size_)) return false;
         for (qint64 i = 0; i < n; ++i) {
             const char* e = p + kIxHead + 8 * i;
             const Chunk& c = s.frames[size_t(i)];
             if (base + qFromLittleEndian<uint32_t>(e) != quint64(c.pos + 8) ||
                 (qFromLittleEndian<uint32_t>(e + 4) & 0x7fffffffu) != c.size)
-                return Fail(wrong);
+                return false;
         }
         return true;
     }
 
     // The muxer's entries count from the file's start.
-    bool OldIndexAgrees(const Segment& s, const Layout& l) {
-        const QString wrong = QStringLiteral("the index does not match the frames");
+    bool OldIndexAgrees(const Segment& s, const Chunk& idx1, const Layout& l) {
         const qint64 n = qint64(s.frames.size());
-        if (qint64(s.idx1->size) != 16 * n) return Fail(wrong);
-        QByteArray raw(s.idx1->size, Qt::Uninitialized);
-        if (!Read(s.idx1->pos + 8, raw.data(), raw.size())) return false;
+        if (qint64(idx1.size) != 16 * n) return false;
+        QByteArray raw(idx1.size, Qt::Uninitialized);
+        if (!Read(idx1.pos + 8, raw.data(), raw.size())) return false;
         for (qint64 i = 0; i < n; ++i) {
             const char* e = raw.constData() + 16 * i;
             const Chunk& c = s.frames[size_t(i)];
             if (!Is(e, l.tag.data()) || qFromLittleEndian<uint32_t>(e + 8) != c.pos ||
                 qFromLittleEndian<uint32_t>(e + 12) != c.size)
-                return Fail(wrong);
+                return false;
         }
         return true;
     }
@@ -364,6 +443,8 @@ struct Plan {
     qint64 end = 0;  // the file's new length
     std::vector<Patch> patches;
     uint64_t frames = 0;
+    uint64_t damaged = 0;
+    uint64_t damagedBytes = 0;
 };
 
 QByteArray U32(uint32_t v) {
@@ -440,11 +521,12 @@ std::optional<Plan> MakePlan(const Layout& l, qint64 fileSize, size_t keep, QStr
         qint64 end = 0;
         bool indexed = s.ix.has_value();
         Chunk ix = s.ix.value_or(Chunk{});
+        qint64 at = 0;
         if (!tail) {
             moviEnd = first ? s.idx1->pos : s.ix->End();
             end = first ? s.idx1->End() : moviEnd;
         } else {
-            qint64 at = l.wholeEnd;
+            at = l.wholeEnd;
             if (keep < s.frames.size()) {
                 at = keep ? s.frames[keep - 1].End() : s.movi + 12;
                 indexed = false;
@@ -472,6 +554,14 @@ std::optional<Plan> MakePlan(const Layout& l, qint64 fileSize, size_t keep, QStr
         }
         if (end - s.riff - 8 > kU32Max)
             return fail(QStringLiteral("a segment is too large for its header"));
+        // A damaged stretch that stays becomes JUNK, which every reader passes over.
+        for (const Stretch& d : s.damaged) {
+            if (tail && d.end > at) continue;
+            ++plan.damaged;
+            plan.damagedBytes += uint64_t(d.end - d.pos);
+            if (d.end - d.pos >= 8)
+                plan.patches.push_back({d.pos, "JUNK" + U32(uint32_t(d.end - d.pos - 8))});
+        }
         if (indexed) super.push_back({ix.pos, uint32_t(8 + ix.size), uint32_t(frames)});
         if (first) firstFrames = frames;
         plan.frames += frames;
@@ -564,6 +654,8 @@ AviRepair RepairAvi(QFileDevice& file) {
     if (plan->tail.isEmpty() && plan->end == size && pending.empty()) {
         r.ok = true;
         r.frames = plan->frames;
+        r.damaged = plan->damaged;
+        r.damagedBytes = plan->damagedBytes;
         return r;
     }
     if (!f.isWritable()) {
@@ -579,7 +671,7 @@ AviRepair RepairAvi(QFileDevice& file) {
         const char* t = plan->tail.constData();
         if (WriteAt(f, plan->tailPos + inside, t + inside, plan->tail.size() - inside)) {
             if (!WriteAt(f, plan->tailPos, t, inside)) {
-                r.changed = true;
+                r.changed = r.retry = true;
                 r.error = f.errorString();
                 return r;
             }
@@ -587,11 +679,12 @@ AviRepair RepairAvi(QFileDevice& file) {
         }
         const QString why = f.errorString();
         if (f.size() != size && !f.resize(size)) {
-            r.changed = true;
+            r.changed = r.retry = true;
             r.error = f.errorString();
             return r;
         }
         if (keep == 0) {
+            r.retry = true;
             r.error = QStringLiteral("no room for the index: %1").arg(why);
             return r;
         }
@@ -602,18 +695,22 @@ AviRepair RepairAvi(QFileDevice& file) {
     }
     r.changed = true;
     if (!f.resize(plan->end)) {
+        r.retry = true;
         r.error = f.errorString();
         return r;
     }
     // These overwrite bytes already on disk, so they need no new room.
     for (const Patch* p : pending) {
         if (!WriteAt(f, p->pos, p->bytes.constData(), p->bytes.size())) {
+            r.retry = true;
             r.error = f.errorString();
             return r;
         }
     }
     r.ok = true;
     r.frames = plan->frames;
+    r.damaged = plan->damaged;
+    r.damagedBytes = plan->damagedBytes;
     return r;
 }
 

@@ -22,17 +22,20 @@ bool CameraFeed::Wanted(const Camera& camera) {
 }
 
 struct CameraFeeds::State {
+    explicit State(std::chrono::milliseconds idleFor) : idle(idleFor) {}
+    const std::chrono::milliseconds idle;
     std::mutex m;
     std::condition_variable changed;
     std::shared_ptr<CameraFeed> feed;
-    steady_clock::time_point lastUse;
+    steady_clock::time_point lastUse;  // the last clip that ended well, or the opening
     bool stop = false;
     bool closeNow = false;  // quitting: no grace for the next clip
+    bool release = false;   // turned off: closed once free, until a clip opens one again
 
-    void Touch() {
+    void Changed(bool used) {
         {
             std::lock_guard lock(m);
-            lastUse = steady_clock::now();
+            if (used) lastUse = steady_clock::now();
         }
         changed.notify_all();
     }
@@ -40,19 +43,24 @@ struct CameraFeeds::State {
     void CloseWhenIdle() {
         std::unique_lock lock(m);
         while (!stop) {
-            const auto due =
-                closeNow ? steady_clock::now() : lastUse + std::chrono::seconds(kIdleSeconds);
+            if (!feed) {
+                changed.wait(lock);
+                continue;
+            }
             // Only this holds it: no clip is recording from it.
-            if (feed && feed.use_count() == 1 && steady_clock::now() >= due) {
-                std::shared_ptr<CameraFeed> idle;
-                idle.swap(feed);
+            const bool free = feed.use_count() == 1;
+            const auto due = closeNow || release ? steady_clock::now() : lastUse + idle;
+            if (feed->broken_ || (free && steady_clock::now() >= due)) {
+                std::shared_ptr<CameraFeed> done;
+                done.swap(feed);
                 lock.unlock();
-                idle.reset();  // may wait on the camera: not under the lock
+                done->Shut();  // may wait on the camera: not under the lock
+                done.reset();
                 lock.lock();
                 changed.notify_all();
                 continue;
             }
-            if (feed) {
+            if (free) {
                 changed.wait_until(lock, due);
             } else {
                 changed.wait(lock);
@@ -61,7 +69,7 @@ struct CameraFeeds::State {
     }
 };
 
-CameraFeeds::CameraFeeds() : state_(std::make_shared<State>()) {
+CameraFeeds::CameraFeeds(std::chrono::milliseconds idle) : state_(std::make_shared<State>(idle)) {
     closer_ = std::thread([state = state_.get()] { state->CloseWhenIdle(); });
 }
 
@@ -83,29 +91,75 @@ bool CameraFeeds::Close(std::chrono::milliseconds bound) {
     return state_->changed.wait_for(lock, bound, [&] { return !state_->feed; });
 }
 
-std::shared_ptr<CameraFeed> CameraFeeds::Open(const Camera& camera, const GstCaps* caps,
-                                              const QMap<QString, int>& controls, QString* error) {
-    std::shared_ptr<CameraFeed> old;  // closed once its last clip lets go, outside the lock
-    std::lock_guard lock(state_->m);
-    state_->lastUse = steady_clock::now();
-    std::shared_ptr<CameraFeed>& open = state_->feed;
-    if (!open || open->broken_ || !open->Matches(camera, caps)) {
-        std::shared_ptr<CameraFeed> feed(
-            new CameraFeed(camera, GstCapsPtr(gst_caps_copy(caps)), [weak = std::weak_ptr(state_)] {
-                if (const auto state = weak.lock()) state->Touch();
-            }));
-        if (!feed->Start(controls, error)) feed.reset();
-        old = std::exchange(open, feed);
+void CameraFeeds::Release() {
+    {
+        std::lock_guard lock(state_->m);
+        state_->release = true;
     }
     state_->changed.notify_all();
-    return open;
 }
 
-CameraFeed::CameraFeed(Camera camera, GstCapsPtr caps, std::function<void()> released)
-    : camera_(std::move(camera)), caps_(std::move(caps)), released_(std::move(released)) {}
+void CameraFeeds::Gone(const Camera& camera) {
+    std::shared_ptr<CameraFeed> feed;
+    {
+        std::lock_guard lock(state_->m);
+        feed = state_->feed;
+    }
+    if (feed && (feed->camera_.device == camera.device || feed->camera_ == camera))
+        feed->Break(QStringLiteral("the camera is gone"));
+}
+
+void CameraFeeds::CloseAllNow(const QString& why) {
+    std::shared_ptr<CameraFeed> feed;
+    {
+        std::lock_guard lock(state_->m);
+        feed = std::move(state_->feed);
+    }
+    state_->changed.notify_all();
+    if (!feed) return;
+    feed->Break(why);
+    feed->Shut();
+}
+
+std::shared_ptr<CameraFeed> CameraFeeds::Open(const Camera& camera, const GstCaps* caps,
+                                              const QMap<QString, int>& controls, QString* error) {
+    {
+        std::lock_guard lock(state_->m);
+        state_->release = false;
+        const std::shared_ptr<CameraFeed>& open = state_->feed;
+        if (open && !open->broken_ && open->Matches(camera, caps)) return open;
+    }
+    // Opening may take its time, and the camera may report a failure meanwhile.
+    std::shared_ptr<CameraFeed> feed(new CameraFeed(camera, GstCapsPtr(gst_caps_copy(caps)),
+                                                    [weak = std::weak_ptr(state_)](bool used) {
+                                                        if (const auto state = weak.lock())
+                                                            state->Changed(used);
+                                                    }));
+    if (!feed->Start(controls, error)) feed.reset();
+    std::shared_ptr<CameraFeed> old;  // closed once its last clip lets go, outside the lock
+    {
+        std::lock_guard lock(state_->m);
+        state_->lastUse = steady_clock::now();
+        old = std::exchange(state_->feed, feed);
+    }
+    state_->changed.notify_all();
+    return feed;
+}
+
+CameraFeed::CameraFeed(Camera camera, GstCapsPtr caps, std::function<void(bool used)> changed)
+    : camera_(std::move(camera)),
+      caps_(std::move(caps)),
+      lastFrame_(Clock::now().time_since_epoch().count()),
+      changed_(std::move(changed)) {}
 
 CameraFeed::~CameraFeed() {
-    if (!pipeline_) return;
+    Shut();
+}
+
+void CameraFeed::Shut() {
+    std::lock_guard lock(shutM_);
+    if (shut_ || !pipeline_) return;
+    shut_ = true;
     gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
     const GstBusPtr bus(gst_element_get_bus(pipeline_.get()));
     gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
@@ -113,7 +167,9 @@ CameraFeed::~CameraFeed() {
 }
 
 bool CameraFeed::Matches(const Camera& camera, const GstCaps* caps) const {
-    return camera_ == camera && gst_caps_is_equal(caps_.get(), caps);
+    // The same camera found again after it went is a new device to connect to.
+    return camera_ == camera && camera_.device == camera.device &&
+           gst_caps_is_equal(caps_.get(), caps);
 }
 
 bool CameraFeed::Start(const QMap<QString, int>& controls, QString* error) {
@@ -166,17 +222,41 @@ GstElementPtr CameraFeed::MakeSource() const {
     return src;
 }
 
-void CameraFeed::Attach(GstElement* source) {
+void CameraFeed::Attach(GstElement* source, LostHandler lost) {
     std::lock_guard lock(m_);
     target_ = RefObject(source);
+    lost_ = std::move(lost);
 }
 
-void CameraFeed::Detach(GstElement* source) {
+void CameraFeed::LetGo(std::shared_ptr<CameraFeed> feed, GstElement* source, bool endedWell) {
+    if (!feed) return;
+    std::function<void(bool)> changed;
     {
-        std::lock_guard lock(m_);
-        if (target_.get() == source) target_.reset();
+        std::lock_guard lock(feed->m_);
+        if (feed->target_.get() == source) {
+            feed->target_.reset();
+            feed->lost_ = nullptr;
+        }
+        changed = feed->changed_;
     }
-    released_();
+    // Let go before the keeper looks whether anyone still holds it.
+    feed.reset();
+    if (changed) changed(endedWell);
+}
+
+bool CameraFeed::SilentFor(std::chrono::milliseconds bound) const {
+    return Clock::now() - Clock::time_point(Clock::duration(lastFrame_.load())) >= bound;
+}
+
+void CameraFeed::Break(const QString& why) {
+    if (broken_.exchange(true)) return;
+    qCInfo(lcCapture).noquote() << "Camera" << camera_.name << "connection dropped:" << why;
+    {
+        // Under the lock: the clip lets go of the feed under it before it goes.
+        std::lock_guard lock(m_);
+        if (lost_) lost_(why);
+    }
+    if (changed_) changed_(false);
 }
 
 GstFlowReturn CameraFeed::OnSample(GstElement* sink, gpointer self) {
@@ -184,6 +264,7 @@ GstFlowReturn CameraFeed::OnSample(GstElement* sink, gpointer self) {
     GstSample* sample = nullptr;
     g_signal_emit_by_name(sink, "pull-sample", &sample);
     if (!sample) return GST_FLOW_OK;
+    feed->lastFrame_ = Clock::now().time_since_epoch().count();
     // The camera's own time means nothing to the clip: its source stamps it.
     const GstBufferPtr frame(gst_buffer_copy(gst_sample_get_buffer(sample)));
     gst_sample_unref(sample);
@@ -206,14 +287,11 @@ GstBusSyncReply CameraFeed::OnBusMessage(GstBus*, GstMessage* msg, gpointer self
         GError* raw = nullptr;
         gst_message_parse_error(msg, &raw, nullptr);
         const GErrorPtr err(raw);
-        qCWarning(lcCapture).noquote() << "Camera" << feed->camera_.name
-                                       << "failed:" << (err ? err->message : "unknown error");
-        feed->broken_ = true;
+        feed->Break(QStringLiteral("the camera failed: %1")
+                        .arg(QString::fromUtf8(err ? err->message : "unknown error")));
     } else if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_EOS) {
-        feed->broken_ = true;
+        feed->Break(QStringLiteral("the camera stopped sending"));
     }
-    // A clip that stops getting frames reports it; the next clip opens the
-    // camera anew.
     return GST_BUS_DROP;
 }
 

@@ -2,7 +2,7 @@
 
 #include "platform/gst/CameraFeed.h"
 
-#include <QFileInfo>
+#include <QSet>
 #include <QStorageInfo>
 #include <algorithm>
 #include <condition_variable>
@@ -13,6 +13,7 @@
 #include "platform/gst/CaptureLog.h"
 #include "platform/gst/ClipFolder.h"
 #include "platform/gst/ClipJournal.h"
+#include "platform/gst/RecordedClips.h"
 
 namespace camwarden::capgst {
 
@@ -76,24 +77,39 @@ public:
         bool released = false;
     };
 
-    explicit Clips(const QString& journalFile)
-        : journal_(journalFile), folder_([](const QString& path) -> std::optional<int64_t> {
-              const QStorageInfo storage(path);
-              if (!storage.isValid() || !storage.isReady()) return std::nullopt;
-              return storage.bytesAvailable();
-          }) {}
+    Clips(const QString& journalFile, const QString& recordFile)
+        : journal_(journalFile),
+          recorded_(recordFile),
+          folder_(
+              [](const QString& path) -> std::optional<int64_t> {
+                  const QStorageInfo storage(path);
+                  if (!storage.isValid() || !storage.isReady()) return std::nullopt;
+                  return storage.bytesAvailable();
+              },
+              &recorded_) {}
+
+    // Forgets, on a thread of its own, the recorded clips whose files are
+    // gone since the last run. Under m_.
+    void TidyRecord(const std::shared_ptr<Clips>& self) {
+        RunChore(self, [self] { self->recorded_.ForgetVanished(); });
+    }
 
     // Repairs, on a thread of its own, the clips an earlier run left
-    // unfinished.
+    // unfinished; those that cannot be yet (their folder not there) stay
+    // listed, and are tried again as each clip starts. Under m_.
     void RepairLeftovers(const std::shared_ptr<Clips>& self) {
-        const QStringList files = journal_.Leftovers();
-        if (files.isEmpty()) return;
-        std::lock_guard lock(m_);
-        RunChore(self, [self, files] {
-            for (const QString& file : files) {
-                RepairLeftover(file);
-                self->journal_.Ended(file);
+        if (repairing_ || !journal_.HasLeftovers()) return;
+        repairing_ = true;
+        RunChore(self, [self] {
+            for (const QString& file : self->journal_.Leftovers()) {
+                if (RepairLeftover(file, !self->toldLater_.contains(file))) {
+                    self->journal_.Ended(file);
+                } else {
+                    self->toldLater_.insert(file);
+                }
             }
+            std::lock_guard lock(self->m_);
+            self->repairing_ = false;
         });
     }
 
@@ -116,6 +132,7 @@ public:
     std::shared_ptr<Clip> Start(ClipPlan plan, const std::shared_ptr<Clips>& self) {
         std::lock_guard lock(m_);
         Reap();
+        RepairLeftovers(self);
         auto clip = std::make_shared<Clip>(std::move(plan), ++latest_);
         // The thread keeps the clip and this alive for as long as it runs.
         entries_.push_back(Entry{clip, std::thread([clip, self] { clip->Run(*self); })});
@@ -174,11 +191,14 @@ public:
     }
 
     void CameraGone(const Camera& camera) {
-        std::lock_guard lock(m_);
-        for (const Entry& e : entries_) {
-            if (!e.released && e.clip->camera() == camera)
-                e.clip->Fail(QStringLiteral("the camera is gone"));
+        {
+            std::lock_guard lock(m_);
+            for (const Entry& e : entries_) {
+                if (!e.released && e.clip->camera() == camera)
+                    e.clip->Fail(QStringLiteral("the camera is gone"));
+            }
         }
+        feeds_.Gone(camera);
     }
 
     void SetFinished(FinishedHandler h) {
@@ -202,12 +222,19 @@ public:
             for (const Entry& e : entries_)
                 if (!e.released) inUse << e.clip->File();
         }
+        // The folder as written, for the system to resolve as it does making the file.
+        const qsizetype slash = plan.file.lastIndexOf(QLatin1Char('/'));
+        const QString folder = slash < 0    ? QStringLiteral(".")
+                               : slash == 0 ? QStringLiteral("/")
+                                            : plan.file.left(slash);
         std::lock_guard lock(folderM_);
-        return folder_.MakeRoom(QFileInfo(plan.file).absolutePath(), plan.folderLimitBytes, need,
-                                inUse, why);
+        return folder_.MakeRoom(folder, plan.folderLimitBytes, need, inUse, why);
     }
 
-    void Began(const QString& file) override { journal_.Began(file); }
+    void Began(const QString& file) override {
+        journal_.Began(file);
+        recorded_.Add(ClipFolder::Resolved(file));
+    }
     void Settled(const QString& file) override {
         journal_.Ended(file);
         std::lock_guard lock(folderM_);
@@ -250,6 +277,9 @@ public:
     }
 
     CameraFeeds& Feeds() override { return feeds_; }
+    void CloseFeeds(const QString& why) { feeds_.CloseAllNow(why); }
+    void ReleaseFeeds() { feeds_.Release(); }
+    std::mutex& Lock() { return m_; }
 
 private:
     // Joins the threads of released clips: each has no more to do than return.
@@ -277,9 +307,10 @@ private:
     FailedHandler onFailed_;
     std::optional<DiskUse> lastDiskUse_;
     ClipJournal journal_;
+    RecordedClips recorded_;
     CameraFeeds feeds_;
     std::mutex folderM_;  // held while the folder is listed or cleared out
-    ClipFolder folder_;
+    ClipFolder folder_;   // deletes by recorded_'s order
     // Work beside the clips; each counts as busy until done.
     struct Chore {
         std::thread thread;
@@ -287,6 +318,8 @@ private:
     };
     std::list<Chore> chores_;  // stable, for the threads to find their own
     bool listingAhead_ = false;
+    bool repairing_ = false;
+    QSet<QString> toldLater_;  // leftovers told to stay listed; by the one repairing chore
 
     // Under m_.
     void RunChore(const std::shared_ptr<Clips>& self, std::function<void()> work) {
@@ -302,13 +335,19 @@ private:
     }
 };
 
-CaptureCore::CaptureCore(QString runCamera, SettingsLocation settings, const QString& journalFile)
+CaptureCore::CaptureCore(QString runCamera, SettingsLocation settings, const QString& journalFile,
+                         const QString& recordFile)
     : settings_(std::move(settings)),
-      clips_(std::make_shared<Clips>(journalFile)),
-      monitor_([clips = clips_](const Camera& gone) { clips->CameraGone(gone); }),
+      clips_(std::make_shared<Clips>(journalFile, recordFile)),
+      monitor_([clips = clips_](const Camera& gone) { clips->CameraGone(gone); },
+               [clips = clips_] { clips->CloseFeeds(QStringLiteral("PipeWire went away")); }),
       runCamera_(std::move(runCamera)) {
     Register(this);
-    clips_->RepairLeftovers(clips_);
+    {
+        std::lock_guard lock(clips_->Lock());
+        clips_->RepairLeftovers(clips_);
+        clips_->TidyRecord(clips_);
+    }
     if (const auto test = TestCameraFromName(runCamera_)) SetTestCameraPlugged(*test, true);
 }
 
@@ -349,6 +388,10 @@ std::shared_ptr<Clip> CaptureCore::StartClip(ClipPlan plan) {
         if (shutDown_) return nullptr;
     }
     return clips_->Start(std::move(plan), clips_);
+}
+
+void CaptureCore::ReleaseCameras() {
+    clips_->ReleaseFeeds();
 }
 
 void CaptureCore::ListFolderAhead(const QString& folder) {

@@ -27,8 +27,11 @@ public:
 
     // GStreamer must be initialised. A test camera named as the run's camera
     // is plugged in. The clips being recorded are noted in `journalFile`
-    // (none when empty); those an earlier run left there are repaired.
-    CaptureCore(QString runCamera, SettingsLocation settings, const QString& journalFile = {});
+    // (none when empty); those an earlier run left there are repaired. The
+    // order clips are recorded in is kept in `recordFile` (in memory only
+    // when empty).
+    CaptureCore(QString runCamera, SettingsLocation settings, const QString& journalFile = {},
+                const QString& recordFile = {});
     ~CaptureCore();
     CaptureCore(const CaptureCore&) = delete;
     CaptureCore& operator=(const CaptureCore&) = delete;
@@ -45,6 +48,9 @@ public:
     // Starts the clip on its own thread and returns at once; null after
     // shutdown. A clip that cannot start ends as a failure.
     std::shared_ptr<Clip> StartClip(ClipPlan plan);
+    // The connections kept open for the clips to come are closed as soon as
+    // no clip holds them (the camera was turned off).
+    void ReleaseCameras();
     // Lists, on a thread of its own, a folder whose clips are kept within
     // a size limit, ahead of its next clip.
     void ListFolderAhead(const QString& folder);

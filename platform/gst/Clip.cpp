@@ -7,6 +7,7 @@
 
 #include "platform/gst/AviRepair.h"
 #include "platform/gst/CaptureLog.h"
+#include "platform/gst/ClipFolder.h"
 
 namespace camwarden::capgst {
 
@@ -17,6 +18,8 @@ namespace {
 
 using std::chrono::steady_clock;
 
+// A thread that wakes this long after it meant to was stopped, not slow.
+constexpr std::chrono::seconds kOversleep{1};
 // Below this a clip is not even started: it could not hold a second of video.
 constexpr long long kRoomFloor = 1024LL * 1024;
 // Clips of one schedule come out alike in size but not exactly.
@@ -63,6 +66,14 @@ AviRepair RepairInPlace(const ClipFile& file) {
     return RepairAvi(f);
 }
 
+// What a repair passed over, for its log line.
+QString Skipped(const AviRepair& r) {
+    if (r.damaged == 0) return {};
+    return QStringLiteral("; %1 damaged stretches (%2 bytes) passed over")
+        .arg(r.damaged)
+        .arg(r.damagedBytes);
+}
+
 // A clip without a frame plays nothing; its file would only mislead.
 void RemoveFrameless(ClipFile& file) {
     file.Remove();
@@ -93,36 +104,63 @@ long long RoomNeeded(const ClipPlan& plan, const std::optional<DiskUse>& last) {
                     static_cast<long long>(last->bytesPerSecond * seconds * kRoomMargin));
 }
 
-void RepairLeftover(const QString& path) {
-    QString why;
-    const auto file = ClipFile::OpenLeftover(path, &why);
-    if (!file) {
+bool RepairLeftover(const QString& path, bool tell) {
+    const auto leftAlone = [&](const QString& why) {
         qCWarning(lcCapture).noquote()
-            << "Clip" << path << "left unfinished by an earlier run cannot be repaired:" << why;
-        return;
+            << "Clip" << path << "listed as unfinished is left alone:" << why;
+        return true;
+    };
+    const auto later = [&](const QString& why) {
+        if (tell)
+            qCWarning(lcCapture).noquote()
+                << "Clip" << path << "left unfinished by an earlier run cannot be repaired yet:"
+                << why + QStringLiteral("; it stays listed");
+        return false;
+    };
+    // Only what the program itself names so is ever one of its clips.
+    const QFileInfo info(path);
+    if (!info.isAbsolute() || !ClipFolder::IsClipName(info.fileName()))
+        return leftAlone(QStringLiteral("it is not named as the program names its clips"));
+    QString why;
+    ClipFile::Leftover state = ClipFile::Leftover::NotOurs;
+    const auto file = ClipFile::OpenLeftover(path, &state, &why);
+    switch (state) {
+        case ClipFile::Leftover::Open:
+            break;
+        case ClipFile::Leftover::Gone:
+            qCInfo(lcCapture).noquote()
+                << "Clip" << path << "left unfinished by an earlier run is no longer there";
+            return true;
+        case ClipFile::Leftover::Later:
+            return later(why);
+        case ClipFile::Leftover::NotOurs:
+            return leftAlone(why);
     }
     // Made, then the run ended before the camera delivered anything.
     if (file->Size() == 0) {
         RemoveFrameless(*file);
-        return;
+        return true;
     }
     const AviRepair repaired = RepairInPlace(*file);
+    if (!repaired.ok && repaired.retry) return later(repaired.error);
     if (!repaired.ok) {
         qCWarning(lcCapture).noquote() << "Clip" << path << "kept without index:" << repaired.error;
-        return;
+        return true;
     }
     if (repaired.frames == 0) {
         RemoveFrameless(*file);
-        return;
+        return true;
     }
     SyncClip(*file, &why);
     if (repaired.changed)
         qCInfo(lcCapture).noquote()
-            << "Repaired" << path << "after an unfinished run:" << repaired.frames << "frames";
+            << "Repaired" << path << "after an unfinished run:" << repaired.frames
+            << "frames" + Skipped(repaired);
     else
         qCInfo(lcCapture).noquote()
             << "Clip" << path << "of an unfinished run was complete:" << repaired.frames
             << "frames";
+    return true;
 }
 
 Clip::Clip(ClipPlan plan, uint64_t id)
@@ -134,8 +172,12 @@ Clip::~Clip() {
 
 void Clip::Release() {
     if (feed_) {
-        feed_->Detach(source_);
-        feed_.reset();
+        bool endedWell = false;
+        {
+            std::lock_guard lock(m_);
+            endedWell = error_.isEmpty();
+        }
+        CameraFeed::LetGo(std::move(feed_), source_, endedWell);
     }
     if (pipeline_) {
         Stop();
@@ -251,6 +293,11 @@ bool Clip::Build(ClipHost& host, QString* error) {
     g_object_set(srcCaps, "caps", f.sourceCaps.get(), nullptr);
     const char* media = f.mjpeg ? "image/jpeg" : "video/x-raw";
     g_object_set(rateCaps, "caps", RateCaps(media, f.outputRate).get(), nullptr);
+    // A gap past the stall bound is no camera hiccup but the program stopped
+    // or the machine asleep: filled with copies, it would make the clip
+    // longer than its time.
+    g_object_set(rate, "max-duplication-time",
+                 guint64(std::chrono::nanoseconds(StallBound()).count()), nullptr);
     if (!f.mjpeg) {
         // Without this videoconvert would hand the encoder 4:4:4.
         const GstCapsPtr i420(
@@ -277,9 +324,12 @@ bool Clip::Build(ClipHost& host, QString* error) {
     const GstBusPtr bus(gst_element_get_bus(pipeline_.get()));
     gst_bus_set_sync_handler(bus.get(), &Clip::OnBusMessage, this, nullptr);
 
-    if (plan_.timeLimitSeconds > 0) {
-        limitFrames_ =
-            gst_util_uint64_scale(plan_.timeLimitSeconds, f.outputRate.num, f.outputRate.den);
+    // Never longer than meant: stopped on time, a clip whose camera delivers
+    // from its first moment would give its last fraction of a frame a whole
+    // frame (76 for 5 s at 15 fps).
+    const uint32_t limit = plan_.timeLimitSeconds > 0 ? plan_.timeLimitSeconds : plan_.meantSeconds;
+    if (limit > 0) {
+        limitFrames_ = gst_util_uint64_scale(limit, f.outputRate.num, f.outputRate.den);
         if (limitFrames_ == 0) limitFrames_ = 1;
     }
     return true;
@@ -293,7 +343,7 @@ bool Clip::Play(QString* error) {
     // holds this for half a minute); only this clip waits for it.
     const bool started =
         gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
-    if (started && feed_) feed_->Attach(source_);
+    if (started && feed_) feed_->Attach(source_, [this](const QString& why) { Fail(why); });
     std::lock_guard lock(m_);
     if (!started) {
         *error = error_.isEmpty() ? QStringLiteral("the pipeline did not start") : error_;
@@ -313,12 +363,22 @@ bool Clip::Play(QString* error) {
 
 void Clip::Record(ClipHost& host) {
     const auto stallBound = StallBound();
+    SteadyTime waitedUntil = SteadyTime::max();  // none
     for (;;) {
         enum class Act { None, SendEos, InjectEos, Close } act = Act::None;
         bool noteFailure = false;
+        bool feedSilent = false;
         {
             std::unique_lock lock(m_);
             const auto now = steady_clock::now();
+            // A wait that ends long past its time: the program was stopped.
+            // Neither the camera nor the muxer had a chance meanwhile, so
+            // their bounds count from now.
+            if (now - waitedUntil > kOversleep) {
+                lastProgress_ = std::max(lastProgress_, now);
+                if (state_ == State::Finishing) deadline_ = now + kFinishBound;
+            }
+            waitedUntil = SteadyTime::max();
             if (state_ == State::Recording && !errorNeedsEos_ &&
                 now - lastProgress_ >= stallBound) {
                 // Whether the camera went quiet or the folder stopped taking
@@ -330,6 +390,7 @@ void Clip::Record(ClipHost& host) {
                                  : QStringLiteral("the camera delivered no frame within %1 s")
                                        .arg(Seconds(stallBound));
                 errorNeedsEos_ = true;
+                feedSilent = feed_ && feed_->SilentFor(stallBound);
             }
             if (!error_.isEmpty() && !failureNoted_) noteFailure = true;
             if (eos_ || sinkFailed_) {
@@ -355,11 +416,13 @@ void Clip::Record(ClipHost& host) {
                 }
             }
             if (act == Act::None && !noteFailure) {
-                changed_.wait_until(
-                    lock, state_ == State::Finishing ? deadline_ : lastProgress_ + stallBound);
+                waitedUntil = state_ == State::Finishing ? deadline_ : lastProgress_ + stallBound;
+                changed_.wait_until(lock, waitedUntil);
                 continue;
             }
         }
+        // A kept connection that delivers nothing is not kept for the next clip.
+        if (feedSilent) feed_->Break(QStringLiteral("no frame for %1 s").arg(Seconds(stallBound)));
         if (noteFailure) NoteFailure(host);
         switch (act) {
             case Act::SendEos:
@@ -402,7 +465,7 @@ void Clip::Finalize(ClipHost& host) {
     // A file the muxer finished is handed in before the pipeline is taken
     // down, which may hang on a device that does not let go.
     if (!closedProperly) Stop();
-    const bool inPlace = SettleFile(closedProperly);
+    const Kept kept = SettleFile(closedProperly);
     {
         std::lock_guard lock(m_);
         state_ = State::Done;
@@ -423,9 +486,13 @@ void Clip::Finalize(ClipHost& host) {
         qCInfo(lcCapture).noquote() << "Clip finished:" << r.file << "-" << r.frames << "frames,"
                                     << QString::number(r.seconds, 'f', 2) + " s" + firstFrame;
     } else if (r.frames > 0) {
+        // Says where the frames are: a file moved away keeps them there.
         qCWarning(lcCapture).noquote() << "Clip ended by an error:" << r.file << "-" << r.frames
                                        << "frames," << QString::number(r.seconds, 'f', 2)
-                                       << (inPlace ? "s kept;" : "s, none kept;") << r.error;
+                                       << (kept == Kept::InPlace     ? "s kept;"
+                                           : kept == Kept::Elsewhere ? "s kept where the file went;"
+                                                                     : "s, none kept;")
+                                       << r.error;
     }
     NoteFailure(host);
     if (file_) host.Settled(file_->path());
@@ -434,20 +501,25 @@ void Clip::Finalize(ClipHost& host) {
     host.Released(*this);
 }
 
-bool Clip::SettleFile(bool closedProperly) {
-    if (!file_) return false;
+Clip::Kept Clip::SettleFile(bool closedProperly) {
+    if (!file_) return Kept::Nowhere;
     QString why;
+    Kept kept = Kept::InPlace;
     if (!file_->StillInPlace(&why)) {
-        std::lock_guard lock(m_);
-        if (error_.isEmpty()) error_ = why;
-        return false;
+        {
+            std::lock_guard lock(m_);
+            if (error_.isEmpty()) error_ = why;
+        }
+        // Removed, or replaced under its name: nothing of it is ours to keep.
+        if (!file_->Moved()) return Kept::Nowhere;
+        kept = Kept::Elsewhere;
     }
     if (!closedProperly && frames_.load() > 0) {
         const AviRepair repaired = RepairInPlace(*file_);
         if (repaired.ok) {
             qCInfo(lcCapture).noquote()
                 << "Clip" << plan_.file << "closed with its index:" << repaired.frames
-                << "whole frames kept";
+                << "whole frames kept" + Skipped(repaired);
             frames_ = repaired.frames;
         } else {
             // Players that scan the file still show what it holds.
@@ -467,7 +539,7 @@ bool Clip::SettleFile(bool closedProperly) {
     if (empty && error_.isEmpty()) error_ = QStringLiteral("no frame was recorded");
     if (!unsynced.isEmpty() && error_.isEmpty())
         error_ = QStringLiteral("the clip could not be put on disk: %1").arg(unsynced);
-    return !empty;
+    return empty ? Kept::Nowhere : kept;
 }
 
 GstPadProbeReturn Clip::OnFrame(GstPad*, GstPadProbeInfo*, gpointer self) {

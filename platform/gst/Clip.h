@@ -25,7 +25,7 @@ struct ClipPlan {
     DriverSettings settings;
     QString file;                   // the name asked for; a taken name gets a number
     uint32_t timeLimitSeconds = 0;  // 0: until stopped
-    uint32_t meantSeconds = 0;      // how long the program means it to last; 0: not said
+    uint32_t meantSeconds = 0;      // how long the program means it to last, at most; 0: not said
     int64_t folderLimitBytes = 0;   // what the folder's clips may take; 0: no limit
 };
 
@@ -57,8 +57,11 @@ class Clip;
 long long RoomNeeded(const ClipPlan& plan, const std::optional<DiskUse>& last);
 
 // Repairs a clip an earlier run left unfinished (killed, crashed, power cut)
-// and says what became of it. On the caller's thread; it may block on the folder.
-void RepairLeftover(const QString& file);
+// and says what became of it; anything at `file` that is not a clip of the
+// user's is left alone. False while it is to be tried again later (its
+// folder not there, no room for its index); then it is told only when
+// `tell`. On the caller's thread; it may block on the folder.
+bool RepairLeftover(const QString& file, bool tell);
 
 // What a clip's thread asks of, and tells, the capture system. Called on
 // that thread; it may outlive the system when the clip was abandoned.
@@ -130,10 +133,13 @@ private:
     // Closes the file and hands in the report; the pipeline is stopped first
     // unless the muxer already finished the file.
     void Finalize(ClipHost& host);
+    // Where the clip's frames are once it is settled.
+    enum class Kept { InPlace, Elsewhere, Nowhere };
     // After the muxer is done or the pipeline stopped: repairs a file that
-    // was not closed properly, notices one that vanished, drops one without
-    // a frame. False when the file is no longer there to keep.
-    bool SettleFile(bool closedProperly);
+    // was not closed properly (also one moved away, through its
+    // descriptor), notices one that is no longer at its path, drops one
+    // without a frame.
+    Kept SettleFile(bool closedProperly);
     void NoteFailure(ClipHost& host);
     void Stop();
     // Takes the pipeline down and closes the file.

@@ -14,10 +14,17 @@ public:
     // " (3)" ... before ".avi". Null when nothing could be created; *error
     // says why.
     static std::unique_ptr<ClipFile> Create(const QString& wanted, QString* error);
-    // An existing clip left unfinished by an earlier run, for repairing. Null
-    // when it is not there, or while a running copy still writes into it;
-    // *error says which.
-    static std::unique_ptr<ClipFile> OpenLeftover(const QString& path, QString* error);
+    // What became of opening a clip left unfinished by an earlier run.
+    enum class Leftover {
+        Open,     // a plain file of the user's, for repairing
+        Gone,     // its folder is there and it is not
+        Later,    // its folder is not there (yet), or a running copy still writes into it
+        NotOurs,  // a link, a FIFO, a device, a folder, another user's file
+    };
+    // A clip left unfinished by an earlier run, for repairing; nothing else is
+    // ever opened. Null unless *state is Open; *error then says why.
+    static std::unique_ptr<ClipFile> OpenLeftover(const QString& path, Leftover* state,
+                                                  QString* error);
     ~ClipFile();
     ClipFile(const ClipFile&) = delete;
     ClipFile& operator=(const ClipFile&) = delete;
@@ -26,9 +33,13 @@ public:
     int descriptor() const { return fd_; }
     // Bytes written so far, whatever has happened to the name since.
     long long Size() const;
-    // False when the file was removed or replaced under its name since it
-    // was created; *why then says which.
+    // False when the file is no longer at its path since it was created:
+    // removed, moved away (with its folder or alone) or replaced under its
+    // name; *why then says which.
     bool StillInPlace(QString* why) const;
+    // Not at its path, but not removed either: moved away, with its folder
+    // or alone.
+    bool Moved() const;
     // Deletes the file, but only while its name still means this file.
     void Remove();
     // Puts the file and its folder entry on the disk, so a power cut right

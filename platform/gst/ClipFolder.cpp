@@ -1,11 +1,11 @@
 #include "platform/gst/ClipFolder.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
+#include <QSet>
 #include <algorithm>
 
 #include "platform/gst/CaptureLog.h"
+#include "platform/gst/RecordedClips.h"
 
 namespace camwarden::capgst {
 namespace fs = std::filesystem;
@@ -28,15 +28,36 @@ QString NameOf(const fs::path& p) {
     return QFile::decodeName(QByteArray::fromStdString(p.filename().string()));
 }
 
+QString FileIn(const QString& folder, const QString& name) {
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
 QString Megabytes(int64_t bytes) {
     return QString::number(double(bytes) / 1e6, 'f', 1) + QStringLiteral(" MB");
 }
 
 }  // namespace
 
-ClipFolder::ClipFolder(FreeSpace freeSpace) : freeSpace_(std::move(freeSpace)) {}
+ClipFolder::ClipFolder(FreeSpace freeSpace, RecordedClips* recorded)
+    : freeSpace_(std::move(freeSpace)), recorded_(recorded) {}
 
-std::optional<ClipFolder::Key> ClipFolder::KeyOf(const QString& name) {
+QString ClipFolder::Resolved(const QString& file) {
+    const qsizetype slash = file.lastIndexOf(QLatin1Char('/'));
+    std::error_code ec;
+    const fs::path folder = fs::canonical(
+        slash < 0 ? fs::path(".") : PathOf(slash == 0 ? QStringLiteral("/") : file.left(slash)),
+        ec);
+    if (ec) return file;
+    return QFile::decodeName(
+        QByteArray::fromStdString((folder / PathOf(file.mid(slash + 1))).string()));
+}
+
+ClipFolder::Key ClipFolder::OrderOf(const NameKey& name, std::optional<uint64_t> sequence) {
+    if (sequence) return {true, *sequence, QString(), 0};
+    return {false, 0, name.first, name.second};
+}
+
+std::optional<ClipFolder::NameKey> ClipFolder::KeyOf(const QString& name) {
     // "SS " stamp [" (" n ")"] ".avi"
     constexpr qsizetype kStart = 3;
     if (!name.startsWith(QLatin1String("SS ")) || !name.endsWith(QLatin1String(".avi")))
@@ -48,13 +69,13 @@ std::optional<ClipFolder::Key> ClipFolder::KeyOf(const QString& name) {
         !Digits(stamp, 14, 2) || !at(16, '-') || !Digits(stamp, 17, 2))
         return std::nullopt;
     const QString rest = name.mid(kStart + kStampLength, name.size() - kStart - kStampLength - 4);
-    if (rest.isEmpty()) return Key{stamp, 1};
+    if (rest.isEmpty()) return NameKey{stamp, 1};
     // A taken name's number, as the clip file gives it: " (2)" and up.
     if (rest.size() < 4 || rest.size() > 8 || !rest.startsWith(QLatin1String(" (")) ||
         !rest.endsWith(QLatin1Char(')')) || !Digits(rest, 2, rest.size() - 3) ||
         rest.at(2) == QLatin1Char('0'))
         return std::nullopt;
-    return Key{stamp, rest.mid(2, rest.size() - 3).toInt()};
+    return NameKey{stamp, rest.mid(2, rest.size() - 3).toInt()};
 }
 
 bool ClipFolder::IsClipName(const QString& name) {
@@ -69,6 +90,10 @@ void ClipFolder::Relist() {
     // Taken before listing: a change made meanwhile shows as one next time.
     stamp_ = fs::last_write_time(path_, ec);
     if (ec) stamp_.reset();
+    const uint64_t before = recorded_ ? recorded_->NextSequence() : 0;
+    const QHash<QString, uint64_t> sequences =
+        recorded_ ? recorded_->SequencesIn(folder_) : QHash<QString, uint64_t>();
+    QSet<QString> names;
     for (fs::directory_iterator it(path_, fs::directory_options::skip_permission_denied, ec), end;
          !ec && it != end; it.increment(ec)) {
         const QString name = NameOf(it->path());
@@ -80,9 +105,15 @@ void ClipFolder::Relist() {
             ec.clear();
             continue;
         }
-        clips_[*key] = {name, int64_t(bytes)};
+        const auto sequence = sequences.constFind(name);
+        clips_[OrderOf(*key, sequence == sequences.cend() ? std::nullopt
+                                                          : std::optional<uint64_t>(*sequence))] = {
+            name, int64_t(bytes)};
         total_ += int64_t(bytes);
+        if (!sequences.isEmpty()) names.insert(name);
     }
+    // A listing cut short by an error is no list of what is gone.
+    if (!sequences.isEmpty() && !ec) recorded_->Listed(folder_, names, before);
     qCInfo(lcCapture).noquote() << "The clips in" << folder_ << "take" << Megabytes(total_)
                                 << QStringLiteral("(%1 files)").arg(clips_.size());
 }
@@ -98,24 +129,40 @@ bool ClipFolder::ChangedUnderUs() const {
     return !stamp_ || fs::last_write_time(path_, ec) != *stamp_ || ec;
 }
 
-void ClipFolder::Prepare(const QString& folder) {
-    const QString clean = QDir::cleanPath(folder);
-    if (clean != folder_) {
-        folder_ = clean;
-        path_ = PathOf(clean);
+bool ClipFolder::Prepare(const QString& folder) {
+    // Resolved as the system resolves a clip's path when it makes the file:
+    // "<link>/../clips" is where the link points, not "clips" beside it.
+    std::error_code ec;
+    const fs::path resolved =
+        fs::canonical(PathOf(folder.isEmpty() ? QStringLiteral(".") : folder), ec);
+    if (ec || !fs::is_directory(resolved, ec)) {
+        folder_.clear();
+        path_.clear();
+        clips_.clear();
+        total_ = 0;
+        stamp_.reset();
+        return false;
+    }
+    const QString name = QFile::decodeName(QByteArray::fromStdString(resolved.string()));
+    if (name != folder_) {
+        folder_ = name;
+        path_ = resolved;
         stamp_.reset();
     }
     if (ChangedUnderUs()) Relist();
+    return true;
 }
 
 bool ClipFolder::MakeRoom(const QString& folder, int64_t limit, int64_t need,
                           const QStringList& inUse, QString* why) {
-    Prepare(folder);
+    // A folder that is not there has nothing to delete; making the clip's
+    // file will say why it fails.
+    if (!Prepare(folder)) return true;
 
     QStringList busy;
-    for (const QString& f : inUse) busy << QDir::cleanPath(f);
+    for (const QString& f : inUse) busy << Resolved(f);
     const auto deletable = [&](const QString& name) {
-        return !busy.contains(folder_ + QLatin1Char('/') + name);
+        return !busy.contains(FileIn(folder_, name));
     };
     // How many of the oldest clips must go for the limit alone, and for the
     // limit and the disk together. A disk filled by other files is not made
@@ -154,15 +201,15 @@ bool ClipFolder::MakeRoom(const QString& folder, int64_t limit, int64_t need,
         // Checked again right before: only a clip file of ours is ever removed.
         const bool ours = fs::symlink_status(p, ec).type() == fs::file_type::regular;
         if (ours && !fs::remove(p, ec)) {
-            qCWarning(lcCapture).noquote()
-                << "Cannot delete the old clip" << folder_ + QLatin1Char('/') + name << ":"
-                << QString::fromStdString(ec.message());
+            qCWarning(lcCapture).noquote() << "Cannot delete the old clip" << FileIn(folder_, name)
+                                           << ":" << QString::fromStdString(ec.message());
             ++it;
             continue;
         }
+        if (recorded_) recorded_->Forget(FileIn(folder_, name));
         if (ours)
             qCInfo(lcCapture).noquote()
-                << "Deleted the oldest clip" << folder_ + QLatin1Char('/') + name
+                << "Deleted the oldest clip" << FileIn(folder_, name)
                 << (deleted <= forLimit
                         ? QStringLiteral("(%1) to keep the folder within %2")
                               .arg(Megabytes(bytes), Megabytes(limit))
@@ -183,15 +230,20 @@ bool ClipFolder::MakeRoom(const QString& folder, int64_t limit, int64_t need,
 }
 
 void ClipFolder::Settled(const QString& file) {
-    const QFileInfo info(file);
-    if (!stamp_ || QDir::cleanPath(info.absolutePath()) != folder_) return;
-    const auto key = KeyOf(info.fileName());
+    const QString resolved = Resolved(file);
+    const qsizetype slash = resolved.lastIndexOf(QLatin1Char('/'));
+    if (!stamp_ || (slash > 0 ? resolved.left(slash) : QStringLiteral("/")) != folder_) return;
+    const QString name = resolved.mid(slash + 1);
+    const auto key = KeyOf(name);
     std::error_code ec;
-    const fs::path p = PathOf(file);
+    const fs::path p = PathOf(resolved);
     if (key && fs::symlink_status(p, ec).type() == fs::file_type::regular) {
         const auto bytes = int64_t(fs::file_size(p, ec));
         if (!ec) {
-            const auto [it, added] = clips_.try_emplace(*key, info.fileName(), bytes);
+            std::optional<uint64_t> sequence;
+            if (recorded_)
+                if (const auto r = recorded_->Find(resolved)) sequence = r->sequence;
+            const auto [it, added] = clips_.try_emplace(OrderOf(*key, sequence), name, bytes);
             if (!added) total_ -= it->second.second;
             it->second.second = bytes;
             total_ += bytes;

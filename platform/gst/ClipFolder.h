@@ -7,20 +7,28 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <tuple>
 #include <utility>
 
 namespace camwarden::capgst {
 
+class RecordedClips;
+
 // The program's own clips in one folder and the bytes they take, listed once
 // and then kept up to date, so that the oldest can go when the folder would
 // grow past its limit. Only regular files directly in the folder whose names
-// are clip names count; nothing else there is ever touched. Not thread-safe.
+// are clip names count; nothing else there is ever touched. The folder is
+// the one the system resolves its path to, as when a clip's file is made.
+// Not thread-safe.
 class ClipFolder {
 public:
     // What the disk has free, asked only when the folder's room is in question.
     using FreeSpace = std::function<std::optional<int64_t>(const QString& folder)>;
 
-    explicit ClipFolder(FreeSpace freeSpace);
+    // Oldest first: the clips that `recorded` has no record of, by the time
+    // in their names, then the recorded ones in the order they were
+    // recorded, whatever the clock said. Without a record, by names alone.
+    explicit ClipFolder(FreeSpace freeSpace, RecordedClips* recorded = nullptr);
 
     // "SS yyyy-mm-dd hh-mm-ss.avi", or with " (n)" before ".avi".
     static bool IsClipName(const QString& name);
@@ -31,10 +39,15 @@ public:
     // is logged. False when the disk cannot be given the room; *why says so.
     bool MakeRoom(const QString& folder, int64_t limit, int64_t need, const QStringList& inUse,
                   QString* why);
-    // Lists the folder unless it is the one listed and has not changed since.
-    void Prepare(const QString& folder);
+    // Lists the folder unless it is the one listed and has not changed
+    // since; false when it is not there.
+    bool Prepare(const QString& folder);
     // A clip of ours was finished in the folder (or kept as it is).
     void Settled(const QString& file);
+
+    // The path with its folder resolved by the system (links, "..") as it
+    // would be to make the file; as given when the folder is not there.
+    static QString Resolved(const QString& file);
 
     // What is known now, for tests and the bench.
     int64_t ListedBytes() const { return total_; }
@@ -42,9 +55,12 @@ public:
     int Listings() const { return listings_; }
 
 private:
-    // Oldest first: the stamp in the name, then the number a taken name got.
-    using Key = std::pair<QString, int>;
-    static std::optional<Key> KeyOf(const QString& name);
+    // The stamp in the name, then the number a taken name got.
+    using NameKey = std::pair<QString, int>;
+    static std::optional<NameKey> KeyOf(const QString& name);
+    // Whether recorded, in which order; for the rest their names' key.
+    using Key = std::tuple<bool, uint64_t, QString, int>;
+    static Key OrderOf(const NameKey& name, std::optional<uint64_t> sequence);
 
     void Relist();
     // Notes the folder as it stands after a change of our own.
@@ -52,6 +68,7 @@ private:
     bool ChangedUnderUs() const;
 
     FreeSpace freeSpace_;
+    RecordedClips* recorded_;
     QString folder_;
     std::filesystem::path path_;
     std::map<Key, std::pair<QString, int64_t>> clips_;  // name and bytes

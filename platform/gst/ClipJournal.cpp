@@ -1,14 +1,13 @@
 #include "platform/gst/ClipJournal.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 
 #include "app/Os.h"
 #include "platform/gst/CaptureLog.h"
+#include "platform/gst/StateFile.h"
 
 namespace camwarden::capgst {
 namespace {
@@ -28,14 +27,14 @@ QString ClipJournal::BesidePath(const QString& settingsFile) {
 
 ClipJournal::ClipJournal(QString path) : path_(std::move(path)) {
     if (path_.isEmpty()) return;
-    QFile f(path_);
-    if (!f.open(QIODevice::ReadOnly)) return;  // nothing left over
-    if (f.size() > kMaxJournalBytes) {
-        qCWarning(lcCapture).noquote() << "Ignoring" << path_ << ": too large for a list of clips";
+    QString why;
+    const std::optional<QByteArray> bytes = ReadStateFile(path_, kMaxJournalBytes, &why);
+    if (!bytes) {
+        qCWarning(lcCapture).noquote() << "Ignoring" << path_ << ":" << why;
         return;
     }
     // Only names of files: whatever else is in there was not written by us.
-    for (const auto& v : QJsonDocument::fromJson(f.readAll()).array()) {
+    for (const auto& v : QJsonDocument::fromJson(*bytes).array()) {
         const QString file = v.toString();
         if (QFileInfo(file).isAbsolute() && !listed_.contains(file)) listed_ << file;
     }
@@ -61,21 +60,28 @@ void ClipJournal::Ended(const QString& file) {
     Store();
 }
 
+bool ClipJournal::HasLeftovers() const {
+    std::lock_guard lock(m_);
+    return !leftovers_.isEmpty();
+}
+
 void ClipJournal::Store() {
     if (listed_.isEmpty()) {
-        QFile::remove(path_);
+        RemoveStateFile(path_);
         return;
     }
-    QDir().mkpath(QFileInfo(path_).absolutePath());
-    // Written aside and renamed over, synced: a power cut leaves either list whole.
-    QSaveFile f(path_);
-    const bool stored = f.open(QIODevice::WriteOnly) &&
-                        f.write(QJsonDocument(QJsonArray::fromStringList(listed_)).toJson()) >= 0 &&
-                        f.commit();
+    // A power cut leaves either list whole.
+    QString why;
+    QString replaced;
+    const bool stored = ReplaceStateFile(
+        path_, QJsonDocument(QJsonArray::fromStringList(listed_)).toJson(), &why, &replaced);
+    if (!replaced.isEmpty())
+        qCWarning(lcCapture).noquote()
+            << path_ << "was" << replaced + QStringLiteral(": replaced by the list itself");
     if (!stored && !complained_) {
         complained_ = true;
         qCWarning(lcCapture).noquote()
-            << "Cannot note the clips being recorded in" << path_ << ":" << f.errorString()
+            << "Cannot note the clips being recorded in" << path_ << ":" << why
             << "- a clip cut off by a crash will not be repaired at the next start";
     }
     if (stored) complained_ = false;

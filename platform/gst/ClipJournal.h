@@ -8,7 +8,8 @@ namespace camwarden::capgst {
 
 // The clips being recorded, noted on disk while they are, so that a run
 // which ends without finishing them (a kill, a crash, a power cut) leaves
-// them listed for the next run to repair. Safe from any thread.
+// them listed for the next run to repair. The list is never read or written
+// through a link. Safe from any thread.
 class ClipJournal {
 public:
     // In the program's state folder ($XDG_STATE_HOME/camwarden/ on Linux,
@@ -21,8 +22,10 @@ public:
     // Reads what an earlier run left listed. An empty path notes nothing.
     explicit ClipJournal(QString path);
 
-    // What an earlier run left listed; they stay listed until Ended.
+    // What an earlier run left listed; they stay listed until Ended, in the
+    // list on disk too.
     QStringList Leftovers() const;
+    bool HasLeftovers() const;
     // Both return once the list is on disk.
     void Began(const QString& file);
     void Ended(const QString& file);

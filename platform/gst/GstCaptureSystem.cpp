@@ -9,6 +9,7 @@
 #include "platform/gst/ClipJournal.h"
 #include "platform/gst/GstCaptureWindow.h"
 #include "platform/gst/GstPtr.h"
+#include "platform/gst/RecordedClips.h"
 
 namespace camwarden {
 
@@ -36,10 +37,11 @@ std::shared_ptr<CaptureCore> MakeCore(const QString& camera, const QString& sett
     // The core watches the cameras from the start.
     InitGStreamer();
     if (settingsFile.isEmpty())
-        return std::make_shared<CaptureCore>(camera, SettingsLocation(),
-                                             ClipJournal::DefaultPath());
+        return std::make_shared<CaptureCore>(camera, SettingsLocation(), ClipJournal::DefaultPath(),
+                                             RecordedClips::DefaultPath());
     return std::make_shared<CaptureCore>(camera, SettingsLocation(settingsFile),
-                                         ClipJournal::BesidePath(settingsFile));
+                                         ClipJournal::BesidePath(settingsFile),
+                                         RecordedClips::BesidePath(settingsFile));
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "platform/gst/GstCaptureWindow.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <algorithm>
 #include <thread>
 
@@ -41,7 +40,9 @@ bool GstCaptureWindow::Refresh() {
         offered_.reset();
         return false;
     }
-    if (camera_ && *camera_ == *now && offered_) return true;
+    // A camera that went and came back is the same camera but a new device
+    // to open, whose formats may have changed.
+    if (camera_ && *camera_ == *now && camera_->device == now->device && offered_) return true;
     GstCapsPtr offered = CameraCaps(*now);
     if (!offered) {
         qCWarning(lcCapture).noquote() << "Camera" << now->name << "offers no video format";
@@ -49,7 +50,8 @@ bool GstCaptureWindow::Refresh() {
         offered_.reset();
         return false;
     }
-    if (connected_) qCInfo(lcCapture).noquote() << "Recording from" << now->name << "from now on";
+    if (connected_ && !(camera_ && *camera_ == *now))
+        qCInfo(lcCapture).noquote() << "Recording from" << now->name << "from now on";
     camera_ = now;
     offered_ = std::move(offered);
     return true;
@@ -69,6 +71,7 @@ bool GstCaptureWindow::DriverConnect(int driverIndex) {
 
 bool GstCaptureWindow::DriverDisconnect() {
     EndClip();
+    core_->ReleaseCameras();
     const bool was = connected_;
     connected_ = false;
     camera_.reset();
@@ -104,10 +107,10 @@ void GstCaptureWindow::SetClipLength(int32_t seconds) {
 void GstCaptureWindow::SetFolderLimit(const QString& folder, int64_t bytes) {
     folderLimit_ = std::max<int64_t>(bytes, 0);
     // Each folder once; after that its clips keep the listing up to date.
-    const QString clean = QDir::cleanPath(folder);
-    if (folderLimit_ > 0 && !folder.isEmpty() && clean != listedAhead_) {
-        listedAhead_ = clean;
-        core_->ListFolderAhead(clean);
+    // As written: the system resolves it, as it does a clip's path.
+    if (folderLimit_ > 0 && !folder.isEmpty() && folder != listedAhead_) {
+        listedAhead_ = folder;
+        core_->ListFolderAhead(folder);
     }
 }
 
@@ -229,6 +232,7 @@ bool GstCaptureWindow::DlgVideoCompression() {
 
 void GstCaptureWindow::Close() {
     EndClip();
+    core_->ReleaseCameras();
     connected_ = false;
     camera_.reset();
     offered_.reset();

@@ -63,17 +63,53 @@ std::unique_ptr<ClipFile> ClipFile::Create(const QString& wanted, QString* error
     return nullptr;
 }
 
-std::unique_ptr<ClipFile> ClipFile::OpenLeftover(const QString& path, QString* error) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        if (error) *error = ErrnoText(errno);
+std::unique_ptr<ClipFile> ClipFile::OpenLeftover(const QString& path, Leftover* state,
+                                                 QString* error) {
+    const QByteArray name = QFile::encodeName(path);
+    const auto fail = [&](Leftover what, const QString& why) {
+        *state = what;
+        if (error) *error = why;
         return nullptr;
+    };
+    struct stat st = {};
+    // Looked at before it is opened: opening a device or a FIFO may do something.
+    if (::lstat(name.constData(), &st) != 0) {
+        const int err = errno;
+        struct stat folder = {};
+        const bool folderThere =
+            ::stat(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &folder) == 0 &&
+            S_ISDIR(folder.st_mode);
+        if (err == ENOENT && folderThere) return fail(Leftover::Gone, ErrnoText(err));
+        return fail(err == ENOENT || err == ENOTDIR ? Leftover::Later : Leftover::NotOurs,
+                    folderThere ? ErrnoText(err) : QStringLiteral("its folder is not there"));
+    }
+    const auto notOurs = [&](const struct stat& s) -> QString {
+        if (S_ISLNK(s.st_mode)) return QStringLiteral("it is a link");
+        if (!S_ISREG(s.st_mode)) return QStringLiteral("it is not a plain file");
+        if (s.st_uid != ::geteuid()) return QStringLiteral("it belongs to another user");
+        return {};
+    };
+    if (const QString why = notOurs(st); !why.isEmpty()) return fail(Leftover::NotOurs, why);
+    const int fd =
+        ::open(name.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        return fail(
+            err == ELOOP || err == EACCES || err == EPERM ? Leftover::NotOurs : Leftover::Later,
+            ErrnoText(err));
+    }
+    // The same checks on what was opened: the name may have changed since.
+    if (::fstat(fd, &st) != 0 || !notOurs(st).isEmpty()) {
+        const QString why = notOurs(st);
+        ::close(fd);
+        return fail(Leftover::NotOurs, why.isEmpty() ? ErrnoText(errno) : why);
     }
     if (!Claim(fd)) {
         ::close(fd);
-        if (error) *error = QStringLiteral("another copy of the program is still writing it");
-        return nullptr;
+        return fail(Leftover::Later,
+                    QStringLiteral("another copy of the program is still writing it"));
     }
+    *state = Leftover::Open;
     return std::unique_ptr<ClipFile>(new ClipFile(path, fd));
 }
 
@@ -102,9 +138,15 @@ long long ClipFile::Size() const {
 bool ClipFile::StillInPlace(QString* why) const {
     struct stat mine = {};
     struct stat named = {};
-    if (::fstat(fd_, &mine) != 0 || mine.st_nlink == 0 ||
-        ::lstat(QFile::encodeName(path_).constData(), &named) != 0) {
+    if (::fstat(fd_, &mine) != 0 || mine.st_nlink == 0) {
         if (why) *why = QStringLiteral("the clip's file was removed while recording");
+        return false;
+    }
+    if (::lstat(QFile::encodeName(path_).constData(), &named) != 0) {
+        if (why)
+            *why = QStringLiteral(
+                "the clip's file is no longer at its path: it was moved away (with its folder "
+                "or alone) while recording");
         return false;
     }
     if (mine.st_dev != named.st_dev || mine.st_ino != named.st_ino) {
@@ -112,6 +154,13 @@ bool ClipFile::StillInPlace(QString* why) const {
         return false;
     }
     return true;
+}
+
+bool ClipFile::Moved() const {
+    struct stat mine = {};
+    struct stat named = {};
+    return ::fstat(fd_, &mine) == 0 && mine.st_nlink > 0 &&
+           ::lstat(QFile::encodeName(path_).constData(), &named) != 0;
 }
 
 void ClipFile::Remove() {

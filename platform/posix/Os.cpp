@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
+#include <ctime>
 
 namespace camwarden::os {
 
@@ -45,5 +47,19 @@ InstanceNames DefaultInstanceNames() {
 }
 
 void LetRunningCopyComeForward(qintptr /*connection*/) {}
+
+int64_t SinceBootMs() {
+    timespec t = {};
+#ifdef CLOCK_BOOTTIME
+    if (clock_gettime(CLOCK_BOOTTIME, &t) != 0)
+#endif
+        clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1'000'000;
+}
+
+QString BootId() {
+    QFile id(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+    return id.open(QIODevice::ReadOnly) ? QString::fromLatin1(id.readAll().trimmed()) : QString();
+}
 
 }  // namespace camwarden::os

@@ -24,15 +24,28 @@ QtTrayShell::QtTrayShell(QObject* parent) : QObject(parent) {
     connect(&balloonTimeout_, &QTimer::timeout, this,
             [this] { Notify(TrayNotification::BalloonTimeout); });
     host_ = SessionStatusNotifierTrays();
-    if (host_)
+    if (host_) {
         connect(host_.get(), &StatusNotifierTrays::Appeared, this, &QtTrayShell::OnTrayAppeared);
+        connect(host_.get(), &StatusNotifierTrays::Vanished, this, [this] {
+            if (notifications_) SetTrayPresent(false);
+        });
+    }
     const bool hosted = host_ && host_->PresentNow();
     // Elsewhere Qt watches for an XEmbed tray by itself.
     if (hosted || !OnWayland()) MakeIcon(hosted);
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        // Qt's X11 support says when the tray's window changes only through
+        // its native interface, by name, as Qt's own tray icon hears it;
+        // that interface is a QObject.
+        QObject* native = reinterpret_cast<QObject*>(QGuiApplication::platformNativeInterface());
+        connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), this,
+                SLOT(OnXEmbedTrayChanged()), Qt::QueuedConnection);
+    }
 }
 
 QtTrayShell::~QtTrayShell() {
     receiver_ = {};
+    availability_ = {};
     if (icon_) icon_->hide();
 }
 
@@ -67,6 +80,23 @@ void QtTrayShell::OnTrayAppeared(const QString& watcher) {
         icon_->show();
     }
     registeredWith_ = watcher;
+    if (notifications_) SetTrayPresent(true);
+}
+
+void QtTrayShell::OnXEmbedTrayChanged() {
+    // Qt puts its icon into a new tray by itself.
+    if (icon_ && !notifications_) SetTrayPresent(QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+void QtTrayShell::SetTrayPresent(bool present) {
+    if (trayGone_ == !present) return;
+    trayGone_ = !present;
+    qCInfo(lcTray) << (present ? "the tray is back" : "the tray went away");
+    if (availability_) availability_(present);
+}
+
+void QtTrayShell::SetAvailabilityHandler(AvailabilityHandler handler) {
+    availability_ = std::move(handler);
 }
 
 bool QtTrayShell::NotifyIcon(NotifyIconMessage message, const NotifyIconData& data) {
@@ -165,7 +195,7 @@ QtTrayShell::Receiver QtTrayShell::SetReceiver(Receiver receiver) {
 
 bool QtTrayShell::IsSystemTrayAvailable() const {
     // Asking Qt before a tray exists would settle its choice for good.
-    return icon_ && QSystemTrayIcon::isSystemTrayAvailable();
+    return icon_ && !trayGone_ && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void QtTrayShell::OnActivated(QSystemTrayIcon::ActivationReason reason) {

@@ -37,6 +37,7 @@ public:
     Receiver SetReceiver(Receiver receiver) override;
     bool IsSystemTrayAvailable() const override;
     void SetMenu(QMenu* menu) override;
+    void SetAvailabilityHandler(AvailabilityHandler handler) override;
 
     // For checks that want to look at what is really on screen; null until
     // a tray has been there to take the icon.
@@ -53,6 +54,10 @@ private:
     // The shell ended the balloon before its time: the wait ends with it.
     void BalloonEnded(std::uint32_t lParam);
     void ShowIfReady();
+    // Tells the window when the tray goes, and when it is back.
+    void SetTrayPresent(bool present);
+    // XEmbed's tray (X11) changed its window: it went, or one came.
+    Q_SLOT void OnXEmbedTrayChanged();
 
     std::unique_ptr<QSystemTrayIcon> icon_;
     std::unique_ptr<StatusNotifierTrays> host_;    // null where there are none
@@ -63,6 +68,8 @@ private:
     QPointer<QMenu> menu_;
     QTimer balloonTimeout_;
     Receiver receiver_;
+    AvailabilityHandler availability_;
+    bool trayGone_ = false;  // the tray that had the icon went away, none came since
     bool added_ = false;
     std::uint32_t callbackMessage_ = 0;
     std::uint32_t id_ = 0;

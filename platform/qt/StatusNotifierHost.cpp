@@ -36,11 +36,17 @@ StatusNotifierHost::StatusNotifierHost(QDBusConnection bus, QObject* parent)
     auto* services =
         new QDBusServiceWatcher(kWatcher, bus_, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(services, &QDBusServiceWatcher::serviceOwnerChanged, this,
-            [this](const QString&, const QString&, const QString& owner) {
-                if (!owner.isEmpty()) AskWhetherHosted(owner);
+            [this](const QString&, const QString& before, const QString& owner) {
+                if (!owner.isEmpty()) {
+                    AskWhetherHosted(owner);
+                } else if (!before.isEmpty()) {
+                    Q_EMIT Vanished();
+                }
             });
     bus_.connect(kWatcher, kWatcherPath, kWatcher, QStringLiteral("StatusNotifierHostRegistered"),
                  this, SLOT(OnHostRegistered(QDBusMessage)));
+    bus_.connect(kWatcher, kWatcherPath, kWatcher, QStringLiteral("StatusNotifierHostUnregistered"),
+                 this, SLOT(OnHostUnregistered()));
 }
 
 bool StatusNotifierHost::PresentNow() const {
@@ -67,6 +73,16 @@ void StatusNotifierHost::AskWhetherHosted(const QString& watcher) {
 
 void StatusNotifierHost::OnHostRegistered(const QDBusMessage& signal) {
     Q_EMIT Appeared(signal.service());
+}
+
+void StatusNotifierHost::OnHostUnregistered() {
+    // Another host may still be there.
+    auto* call = new QDBusPendingCallWatcher(bus_.asyncCall(HostedQuestion()), this);
+    connect(call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        const QDBusPendingReply<QDBusVariant> reply = *w;
+        if (reply.isError() || !reply.value().variant().toBool()) Q_EMIT Vanished();
+    });
 }
 
 }  // namespace camwarden

@@ -22,6 +22,7 @@ public:
 
 private Q_SLOTS:
     void OnHostRegistered(const QDBusMessage& signal);
+    void OnHostUnregistered();
 
 private:
     void AskWhetherHosted(const QString& watcher);

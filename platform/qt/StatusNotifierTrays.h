@@ -43,6 +43,8 @@ Q_SIGNALS:
     // A tray appeared; `watcher` names it, so a restarted tray can be told
     // from one that merely gained a host.
     void Appeared(const QString& watcher);
+    // The tray went: its watcher left the bus, or its last host did.
+    void Vanished();
 };
 
 // The session's StatusNotifier trays; null where the platform has none

@@ -84,4 +84,22 @@ void LetRunningCopyComeForward(qintptr connection) {
     if (GetNamedPipeServerProcessId(pipe, &server)) AllowSetForegroundWindow(server);
 }
 
+int64_t SinceBootMs() {
+    // Counts on through sleep and hibernation, unlike the unbiased clocks.
+    return static_cast<int64_t>(GetTickCount64());
+}
+
+QString BootId() {
+    // Windows counts its boots here (Windows 8 and later); without it the
+    // boot clock is never compared across a restart by mistake.
+    DWORD count = 0;
+    DWORD size = sizeof count;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE,
+                     L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Memory "
+                     L"Management\\PrefetchParameters",
+                     L"BootId", RRF_RT_REG_DWORD, nullptr, &count, &size) != ERROR_SUCCESS)
+        return {};
+    return QString::number(count);
+}
+
 }  // namespace camwarden::os

@@ -143,10 +143,13 @@ TEST_F(SettingsStoreTest, HandEditedTextIsReadAsTheTextThatIsThere) {
 TEST_F(SettingsStoreTest, HandTypedValuesStayAsTypedWhenTheFileIsWritten) {
     QDir().mkpath(home_.filePath("Quillory"));
     WriteBytes(IniPath(),
-               "[Camwarden]\nReturnSecondsRec=1,800\nOftenIndex=@Variant(\\0\\0\\0\\x7f)\n");
+               "[Camwarden]\nReturnSecondsRec=1,800\nOftenIndex=@Variant(\\0\\0\\0\\x7f)\n"
+               "Size%20Limit%20GB=1,5\n");
     QSettingsStore().Write(QStringLiteral("Path"), QStringLiteral("/srv/clips/"));
     QSettingsStore next;
     EXPECT_EQ(next.Read(QStringLiteral("ReturnSecondsRec"), QString()), QStringLiteral("1,800"))
+        << Bytes(IniPath()).toStdString();
+    EXPECT_EQ(next.Read(QStringLiteral("Size Limit GB"), QString()), QStringLiteral("1,5"))
         << Bytes(IniPath()).toStdString();
     EXPECT_EQ(next.Read(QStringLiteral("OftenIndex"), QString()),
               QStringLiteral("@Variant(\\0\\0\\0\\x7f)"))

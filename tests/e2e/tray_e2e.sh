@@ -58,6 +58,7 @@ exec 3>&-
 trayer --edge top --align right --widthtype pixel --width 160 --heighttype pixel --height 28 \
   --SetDockType true --transparent false --tint 0xc0c0c0 > "$out/trayer.log" 2>&1 &
 pids+=($!)
+tray_pid=$!
 wait_for 10 xdotool search --name '^panel$' > /dev/null || fail "trayer did not start"
 
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/run"
@@ -150,6 +151,15 @@ else
   sleep 0.5
   import -window root "$out/after-click.png"
   kill -0 "$program_pid" 2> /dev/null || fail "$program exited"
+
+  # Hidden again through the icon's menu, then the tray dies: the window shows.
+  main_window_hidden() { ! main_window_viewable; }
+  xdotool mousemove "$ix" "$iy" click 3
+  sleep 0.5
+  xdotool key Down Return
+  wait_for 5 main_window_hidden || fail "Hide to tray in the icon's menu did not hide the window"
+  kill "$tray_pid"
+  wait_for 5 main_window_viewable || fail "the window stayed hidden when the tray went"
 fi
 echo "screenshots in $out:"
 ls "$out"/*.png

@@ -48,6 +48,7 @@ preset() {
 
 # Starts the program; what these name is the case's own when set:
 #   platform camera pattern rules  display platform, camera, log form and rules
+#   clock_env                      environment that sets the program's clock (faketime)
 #   home config log                HOME, XDG_CONFIG_HOME and the log file
 #   runtime                        XDG_RUNTIME_DIR, "none" for unset
 #   user                           the user id to run as (its group the same number)
@@ -56,7 +57,8 @@ start() {
   local as=() runtime_env=(XDG_RUNTIME_DIR="${runtime:-$work/runtime}")
   [[ ${runtime:-} != none ]] || runtime_env=(-u XDG_RUNTIME_DIR)
   [[ -z ${user:-} ]] || as=(setpriv --reuid="$user" --regid="$user" --clear-groups)
-  "${as[@]}" env "${runtime_env[@]}" QT_QPA_PLATFORM="${platform:-offscreen}" \
+  "${as[@]}" env "${runtime_env[@]}" ${clock_env[@]+"${clock_env[@]}"} \
+    QT_QPA_PLATFORM="${platform:-offscreen}" \
     XDG_CONFIG_HOME="${config:-$work/config}" HOME="${home:-$work/home}" \
     QT_MESSAGE_PATTERN="${pattern:-$plain}" \
     GST_PLUGIN_PATH="$plugins" QT_LOGGING_RULES="${rules:-}" \
@@ -165,6 +167,38 @@ clip_bytes() {
   find "$1" -maxdepth 1 -type f -name 'SS *.avi' -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }'
 }
 
+# A display of the case's own; its number in $display.
+xvfb() {
+  command -v Xvfb >/dev/null || skip "no Xvfb"
+  exec 5<> <(:)
+  Xvfb -displayfd 5 -nolisten tcp -screen 0 800x600x24 >/dev/null 2>&1 &
+  xpid=$!
+  pids+=("$xpid")
+  read -r -t 10 display <&5 || fail "Xvfb did not start"
+}
+
+# Where the program notes the clips it records and those left unfinished.
+state=$work/home/.local/state/camwarden
+journal=$state/unfinished-clips.json
+
+# Lists files as the clips a killed run left unfinished.
+list_unfinished() {
+  mkdir -p "$state"
+  python3 -c 'import json, sys; print(json.dumps(sys.argv[2:]))' - "$@" >"$journal"
+}
+
+# Kills the program a few seconds into its first clip; the cut clip in $cut.
+kill_mid_clip() {
+  preset ReturnSecondsRec=8
+  start
+  wait_log 'Clip started' 1 40
+  sleep "${1:-2}"
+  kill -KILL "$pid"
+  wait "$pid" 2>/dev/null || true
+  cut=$(clips_in "$clips")
+  [[ $(wc -l <<<"$cut") == 1 ]] || fail "expected one cut clip: $cut"
+}
+
 case $case_name in
 disk-full)
   # Another program fills the disk while a clip records.
@@ -190,16 +224,23 @@ disk-full)
   playable "$(clips_in "$clips" | tail -1)" >/dev/null
   ;;
 folder-gone)
+  # The folder is moved away in the middle of a clip, later made again.
   preset
   start
   wait_log 'Clip finished' 1 30
+  wait_log 'Clip started' 2 20
+  sleep 1
   mv "$clips" "$work/moved"
   wait_log 'message: Error capturing video.' 1 20
   mkdir "$clips"
   wait_log 'Clip finished' 2 25
   stop
+  grep -q 'Clip ended by an error:.*no longer at its path' "$work/log" ||
+    fail "the log does not say that the clip's file was moved away"
+  ! grep -q 'none kept' "$work/log" || fail "the moved clip is logged as lost"
   playable "$(clips_in "$clips")" >/dev/null
-  playable "$(clips_in "$work/moved")" >/dev/null
+  [[ $(clips_in "$work/moved" | wc -l) == 2 ]] || fail "not both clips went with the folder"
+  while read -r f; do playable "$f" >/dev/null; done < <(clips_in "$work/moved")
   ;;
 folder-readonly)
   on_own_disk "$@"
@@ -277,12 +318,7 @@ folder-limit)
   note "$(grep -c 'Deleted the oldest clip' "$work/log") old clips deleted, $(grep -c 'Clip finished' "$work/log") recorded"
   ;;
 display-gone)
-  command -v Xvfb >/dev/null || skip "no Xvfb"
-  exec 5<> <(:)
-  Xvfb -displayfd 5 -nolisten tcp -screen 0 800x600x24 >/dev/null 2>&1 &
-  xpid=$!
-  pids+=("$xpid")
-  read -r -t 10 display <&5 || fail "Xvfb did not start"
+  xvfb
   preset
   platform=xcb DISPLAY=:$display start
   wait_log 'Clip started' 1 40
@@ -548,6 +584,186 @@ two-users)
   playable "$(clips_in "$work/clips" | head -1)" >/dev/null
   playable "$(clips_in "$mine/clips" | head -1)" >/dev/null
   note "both users recorded; a second copy ended, saying why"
+  ;;
+limit-typing)
+  # The user types a new limit, 20 GB, over the 10 GB shown, and pauses after
+  # the "2" while a clip starts: only the number typed to its end counts.
+  command -v xdotool >/dev/null || skip "no xdotool"
+  preset 'Size%20Limit=On' 'Size%20Limit%20GB=10'
+  for ((i = 0; i < 30; i++)); do  # 3 GB of old clips that take no room
+    truncate -s 100M "$clips/SS 2020-01-01 00-00-$(printf %02d "$i").avi"
+  done
+  xvfb
+  platform=xcb DISPLAY=:$display start
+  wait_log '^camwarden.app: ready' 1 20
+  export DISPLAY=:$display
+  win=$(xdotool search --sync --onlyvisible --name '^Camwarden$' | head -1)
+  # Into the limit's box (Text2), its text selected, as a user would.
+  xdotool mousemove --window "$win" 425 126 click 1 sleep 0.3 key ctrl+a type 2
+  wait_log 'Clip started' 1 30
+  xdotool type 0
+  xdotool key Return
+  wait_log 'Clip started' 2 20
+  stop
+  ! grep -q 'Deleted the oldest clip' "$work/log" ||
+    fail "$(grep -c 'Deleted the oldest clip' "$work/log") clips deleted while the limit was typed"
+  grep -qx 'Size%20Limit%20GB=20.0' "$work/config/Quillory/Quillory.ini" ||
+    fail "the limit typed is not the one stored: $(grep 'Limit%20GB' "$work/config/Quillory/Quillory.ini")"
+  ;;
+clock-back)
+  # The clock is set back 25 years between two runs (a dead clock battery)
+  # with the folder at its limit: what was recorded since goes last.
+  faketime_lib=$(ls /usr/lib/*/faketime/libfaketimeMT.so.1 2>/dev/null | head -1)
+  [[ -n $faketime_lib ]] || skip "no faketime"
+  preset 'Size%20Limit=On' 'Size%20Limit%20GB=0.1'
+  start
+  wait_log 'Clip finished' 2 40
+  stop
+  mapfile -t earlier < <(clips_in "$clips")
+  # Made large, so that the limit is reached within the next run's clips.
+  for f in "${earlier[@]}"; do truncate -s 49000000 "$f"; done
+  clock_env=(LD_PRELOAD="$faketime_lib" FAKETIME=-25y FAKETIME_DONT_FAKE_MONOTONIC=1)
+  year=$(LD_PRELOAD=$faketime_lib FAKETIME=-25y date +%Y)
+  log=$work/log2 start
+  log=$work/log2 wait_log 'Clip finished' 6 90
+  log=$work/log2 stop
+  made=$(grep -c "Clip finished:.*/SS $year-" "$work/log2") || true
+  left=$(clips_in "$clips" | grep -c "/SS $year-") || true
+  (( made >= 6 )) || fail "the clock was not set back: $(grep 'Clip finished' "$work/log2")"
+  (( left == made )) || fail "of $made clips recorded with the clock set back, $left are left"
+  [[ ! -e ${earlier[0]} ]] || fail "the earliest recorded clip is still there"
+  note "$made clips recorded in $year, all kept; deleted: $(grep -o 'Deleted the oldest clip [^(]*' "$work/log2" | sed 's/.*\///' | tr '\n' ' ')"
+  ;;
+leftover-folder-missing)
+  # A clip cut off by a kill, its folder not there at the next start (a USB
+  # disk not yet mounted): it stays listed, and is repaired once it is back.
+  kill_mid_clip
+  written=$(whole_frames "$cut")
+  mv "$clips" "$work/away"
+  start
+  wait_log 'stays listed' 1 20
+  grep -qF "$(basename "$cut")" "$journal" || fail "the clip is no longer listed"
+  mv "$work/away" "$clips"
+  wait_log 'after an unfinished run' 1 30
+  stop
+  kept=$(playable "$cut")
+  (( kept >= written - 1 )) || fail "$written whole frames were written, $kept kept"
+  note "killed clip: $written whole frames written, $kept kept once the folder was back"
+  ;;
+leftover-damaged)
+  # Clips cut off by a kill, then damaged as a power cut can leave them: a
+  # page in the middle zeroed, the last 8 KiB zeroed. Every whole frame
+  # around the damage is kept.
+  kill_mid_clip 3
+  python3 - "$cut" <<'PY' >"$work/expected"
+import struct, sys
+path = sys.argv[1]
+data = bytearray(open(path, 'rb').read())
+at = data.find(b'LIST', 12)
+while data[at + 8:at + 12] != b'movi':
+    at = data.find(b'LIST', at + 4)
+pos, frames = at + 12, []
+while pos + 8 <= len(data):
+    size = struct.unpack('<I', data[pos + 4:pos + 8])[0]
+    if pos + 8 + size > len(data): break
+    frames.append((pos, pos + 8 + size + (size & 1)))
+    pos += 8 + size + (size & 1)
+def damaged(name, start, end):
+    copy = bytearray(data)
+    copy[start:end] = bytes(end - start)
+    # Only bytes that changed are damage.
+    changed = [i for i in range(start, end) if data[i] != 0]
+    lo, hi = (changed[0], changed[-1] + 1) if changed else (start, start)
+    kept = sum(1 for a, b in frames if b <= lo or a >= hi)
+    out = path[:-4] + name + '.avi'
+    open(out, 'wb').write(copy)
+    print(out + '\t' + str(kept) + '\t' + str(len(frames)))
+header = frames[len(frames) // 2][0]
+damaged(' (8)', header - header % 4096, header - header % 4096 + 4096)
+damaged(' (9)', len(data) - 8192, len(data))
+PY
+  mapfile -t damaged < <(cut -f1 "$work/expected")
+  list_unfinished "$cut" "${damaged[@]}"
+  start
+  wait_log 'after an unfinished run' 3 30
+  stop
+  while IFS=$'\t' read -r f expected before; do
+    kept=$(playable "$f")
+    (( kept == expected )) || fail "$(basename "$f"): $expected whole frames, $kept kept"
+    note "$(basename "$f"): $kept frames kept; $before were whole before the damage, $expected after"
+  done <"$work/expected"
+  ;;
+leftover-planted)
+  # A list of unfinished clips that someone else made: an empty file and a
+  # cut AVI of the user's, a FIFO named as a clip, a link named as a clip to
+  # the AVI, and (as root) another user's clip. None is touched, each is
+  # told once. Then the list is a link to the user's notes: the link is
+  # replaced, the notes never written.
+  preset StartStopState=Off
+  other=$work/other
+  mkdir -p "$other"
+  gst-launch-1.0 -q videotestsrc num-buffers=30 ! video/x-raw,width=320,height=240 ! jpegenc \
+    ! avimux ! filesink location="$work/full.avi" >/dev/null || fail "cannot make an AVI"
+  head -c 40000 "$work/full.avi" >"$work/holiday.avi"
+  : >"$other/empty.avi"
+  mkfifo "$other/SS 2026-01-01 00-00-01.avi"
+  ln -s "$work/holiday.avi" "$other/SS 2026-01-01 00-00-02.avi"
+  cp "$work/holiday.avi" "$other/holiday.avi"
+  planted=("$other"/*)
+  if (( EUID == 0 )); then
+    cp "$work/holiday.avi" "$other/SS 2026-01-01 00-00-03.avi"
+    chown 4242:4242 "$other/SS 2026-01-01 00-00-03.avi"
+    planted+=("$other/SS 2026-01-01 00-00-03.avi")
+  fi
+  # What each is, and what each file holds (the FIFO is never read).
+  snapshot() {
+    ls -l --time-style=+ "$other"
+    md5sum "$work/holiday.avi" "$other"/*0[23].avi "$other/holiday.avi" "$other/empty.avi"
+  }
+  before=$(snapshot)
+  list_unfinished "${planted[@]}"
+  start
+  wait_log 'is left alone' "${#planted[@]}" 20
+  sleep 1
+  stop
+  after=$(snapshot)
+  [[ $before == "$after" ]] || fail "a planted file was changed: $(diff <(echo "$before") <(echo "$after"))"
+  for f in "${planted[@]}"; do
+    (( $(grep -cF "$f" "$work/log") == 1 )) || fail "$(basename "$f") is not told once"
+  done
+  note "${#planted[@]} planted entries left alone, each told once"
+
+  echo 'my notes' >"$work/notes"
+  rm -f "$journal"
+  ln -s "$work/notes" "$journal"
+  preset
+  start
+  wait_log 'Clip started' 1 30
+  stop
+  [[ $(cat "$work/notes") == 'my notes' ]] || fail "the notes became: $(cat "$work/notes")"
+  grep -q "unfinished-clips.json was a link" "$work/log" || fail "the link is not told"
+  ;;
+stopped)
+  # The program is stopped (SIGSTOP) for 20 s in the middle of a clip, then
+  # continued: the clip, long past its end, ends at once, and the stop is not
+  # taken for a camera that failed.
+  preset
+  start
+  wait_log 'Clip started' 1 40
+  sleep 1
+  kill -STOP "$pid"
+  sleep 20
+  kill -CONT "$pid"
+  continued=$SECONDS
+  wait_log 'Clip finished\|Clip ended' 1 5
+  (( SECONDS - continued <= 3 )) || fail "the clip ended $((SECONDS - continued)) s after the program went on"
+  stop
+  ! grep -q 'clip failed\|Error capturing' "$work/log" || fail "the stop was taken for a failure"
+  f=$(clips_in "$clips" | head -1)
+  playable "$f" >/dev/null
+  d=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$f")
+  python3 -c "import sys; sys.exit(0 if $d <= 11 else 1)" || fail "the clip lasts $d s"
+  note "the stopped clip lasts $d s"
   ;;
 *)
   echo "unknown case $case_name"; exit 2 ;;

@@ -59,8 +59,15 @@ TEST_F(FolderBox, FocusSelectsTheWholeText) {
     EXPECT_EQ(f.Text1->selectedText(), f.Text1->text());
 }
 
+// Warnings logged while a test runs.
+QStringList& Logged() {
+    static QStringList logged;
+    return logged;
+}
+
 // The size limit is stored the moment it is changed, restored at the next
-// start, and reaches each clip; a bad stored value means no limit, silently.
+// start, and reaches each clip; a stored value the box cannot show as it is
+// means no limit, and the log says so once.
 TEST_F(FolderBox, TheSizeLimitIsStoredRestoredAndHandedToEachClip) {
     Form1& f = Load();
     EXPECT_FALSE(f.Check9->isChecked());
@@ -76,10 +83,15 @@ TEST_F(FolderBox, TheSizeLimitIsStoredRestoredAndHandedToEachClip) {
 
     for (const auto& [gb, on, limit] : {std::tuple{"0.5", "On", 500'000'000LL},
                                         {"100000", "On", 100'000'000'000'000LL},
+                                        {"1e1", "On", 10'000'000'000LL},
                                         {"1,5", "On", 0LL},
                                         {"0.05", "On", 0LL},
+                                        {"0.15", "On", 0LL},
                                         {"100001", "On", 0LL},
+                                        {"1e309", "On", 0LL},
+                                        {"-5", "On", 0LL},
                                         {"nan", "On", 0LL},
+                                        {"inf", "On", 0LL},
                                         {"", "On", 0LL},
                                         {"5", "on", 0LL},
                                         {"5", "Off", 0LL}}) {
@@ -87,11 +99,41 @@ TEST_F(FolderBox, TheSizeLimitIsStoredRestoredAndHandedToEachClip) {
         settings->Preset("Size Limit GB", gb);
         settings->Preset("Size Limit", on);
         settings->writes.clear();
+        Logged().clear();
+        const QtMessageHandler before = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext&, const QString& text) {
+                if (type == QtWarningMsg) Logged() << text;
+            });
         Form1& again = Load();
+        qInstallMessageHandler(before);
         EXPECT_EQ(again.FolderLimitBytes(), limit) << gb << " " << on;
+        EXPECT_EQ(again.Check9->isChecked(), limit > 0) << gb << " " << on;
+        const bool unusable = limit == 0 && QLatin1String(on) == QLatin1String("On");
+        EXPECT_EQ(Logged().filter(QStringLiteral("limit \"%1\" GB cannot be used").arg(gb)).size(),
+                  unusable ? 1 : 0)
+            << gb << " " << on << ": " << Logged().join('|').toStdString();
         EXPECT_TRUE(dialogs->shown.empty());
         EXPECT_FALSE(settings->writes.contains(QStringLiteral("Size Limit=Off")));
     }
+}
+
+// A limit being typed is no limit yet: only the number the user ends with
+// (Enter, or leaving the box) is stored and used.
+TEST_F(FolderBox, ALimitIsTakenOnceTyped) {
+    settings->Preset("Size Limit", "On");
+    settings->Preset("Size Limit GB", "10");
+    Form1& f = Load();
+    f.show();
+    f.Text2->setFocus();
+    f.Text2->selectAll();
+    settings->writes.clear();
+    QTest::keyClicks(f.Text2, "2");
+    EXPECT_EQ(f.FolderLimitBytes(), 10'000'000'000LL);
+    QTest::keyClicks(f.Text2, "0");
+    EXPECT_TRUE(settings->writes.isEmpty());
+    QTest::keyClick(f.Text2, Qt::Key_Return);
+    EXPECT_EQ(settings->writes, QStringList{"Size Limit GB=20.0"});
+    EXPECT_EQ(f.FolderLimitBytes(), 20'000'000'000LL);
 }
 
 }  // namespace

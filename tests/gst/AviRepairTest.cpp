@@ -131,20 +131,37 @@ TEST_F(AviRepairTest, ACrashImageIsFinishedAsTheMuxerWouldHaveFinishedIt) {
     EXPECT_EQ(ReadAll(path_), finished_);
 }
 
-// A disk with no room left past the file's end.
+// What a repair wrote: bytes at a place, or the file's new length.
+struct Change {
+    qint64 pos = 0;
+    QByteArray bytes;
+    qint64 resizeTo = -1;
+};
+
+// A disk with no room left past the file's end; it notes every change made.
 class FullDisk : public QFile {
 public:
-    explicit FullDisk(const QString& path) : QFile(path), end_(QFileInfo(path).size()) {}
+    explicit FullDisk(const QString& path, std::vector<Change>* changes = nullptr)
+        : QFile(path), end_(QFileInfo(path).size()), changes_(changes) {}
+
+    bool resize(qint64 size) override {
+        if (changes_) changes_->push_back({0, {}, size});
+        return QFile::resize(size);
+    }
 
 protected:
     qint64 writeData(const char* data, qint64 len) override {
-        if (pos() + len <= end_) return QFile::writeData(data, len);
-        setErrorString(QStringLiteral("No space left on device"));
-        return -1;
+        if (pos() + len > end_) {
+            setErrorString(QStringLiteral("No space left on device"));
+            return -1;
+        }
+        if (changes_) changes_->push_back({pos(), QByteArray(data, len)});
+        return QFile::writeData(data, len);
     }
 
 private:
     qint64 end_;
+    std::vector<Change>* changes_;
 };
 
 TEST_F(AviRepairTest, WithoutRoomForTheIndexFramesAreGivenUpFromTheEndUntilItFits) {
@@ -167,6 +184,92 @@ TEST_F(AviRepairTest, WithoutRoomForTheIndexFramesAreGivenUpFromTheEndUntilItFit
     const AviRepair none = Repair(FullDisk(path_));
     EXPECT_FALSE(none.ok || none.changed);
     EXPECT_EQ(ReadAll(path_), headerOnly);
+}
+
+// A repair on a full disk cut off at any moment, between two of its writes
+// or halfway through one (a kill, a power cut): the next repair, with room
+// now, finishes it with every frame the first would have kept, or more.
+TEST_F(AviRepairTest, ARepairCutOffAtAnyMomentIsFinishedByTheNext) {
+    const std::vector<qsizetype> chunks = Chunks(crashed_);
+    const QByteArray cut = crashed_.left(chunks[19] + 100);
+    ASSERT_TRUE(WriteAll(path_, cut));
+    std::vector<Change> changes;
+    const AviRepair whole = Repair(FullDisk(path_, &changes));
+    ASSERT_TRUE(whole.ok) << whole.error.toStdString();
+    ASSERT_GE(changes.size(), 3u);
+    for (size_t n = 0; n < changes.size(); ++n) {
+        for (const bool halfway : {false, true}) {
+            SCOPED_TRACE(QStringLiteral("cut off at change %1%2")
+                             .arg(n)
+                             .arg(halfway ? ", halfway" : "")
+                             .toStdString());
+            if (halfway && changes[n].resizeTo >= 0) continue;
+            QByteArray image = cut;
+            for (size_t i = 0; i <= n; ++i) {
+                const Change& c = changes[i];
+                if (i == n && !halfway) break;
+                if (c.resizeTo >= 0) {
+                    image.resize(c.resizeTo, '\0');
+                    continue;
+                }
+                const QByteArray bytes = i == n ? c.bytes.left(c.bytes.size() / 2) : c.bytes;
+                if (image.size() < c.pos + bytes.size()) image.resize(c.pos + bytes.size(), '\0');
+                image.replace(c.pos, bytes.size(), bytes);
+            }
+            ASSERT_TRUE(WriteAll(path_, image));
+            const AviRepair next = Repair(path_);
+            ASSERT_TRUE(next.ok) << next.error.toStdString();
+            EXPECT_GE(next.frames, whole.frames);
+            const testing::AviInfo info = testing::ProbeAvi(path_);
+            EXPECT_EQ(info.decodedFrames, int(next.frames));
+            EXPECT_EQ(info.headerFrames, int(next.frames));
+            EXPECT_EQ(info.errors, "");
+        }
+    }
+}
+
+// Every frame of a file, in every segment: where its chunk starts and where
+// its data ends.
+std::vector<std::pair<qsizetype, qsizetype>> Frames(const QByteArray& avi) {
+    std::vector<std::pair<qsizetype, qsizetype>> out;
+    for (qsizetype at = avi.indexOf("movi") + 4; at + 8 <= avi.size();) {
+        if (avi.mid(at, 4) == "RIFF") {
+            at += 24;
+            continue;
+        }
+        const uint32_t size = U32At(avi, at + 4);
+        if (avi.mid(at, 3) == "00d") out.emplace_back(at, at + 8 + size);
+        at += 8 + size + (size & 1);
+    }
+    return out;
+}
+
+// What a power cut leaves, a page zeroed in the middle, the last 8 KiB
+// zeroed: the stretch is passed over and every whole frame around it kept,
+// as a count that knows where the frames were says, and the file plays.
+TEST_F(AviRepairTest, AZeroedStretchIsPassedOverAndEveryWholeFrameKept) {
+    const auto frames = Frames(crashed_);
+    ASSERT_EQ(frames.size(), 20u);
+    const qsizetype header = frames[10].first;
+    for (const auto& [from, to] : {std::pair{header - header % 4096, header - header % 4096 + 4096},
+                                   std::pair{crashed_.size() - 8192, crashed_.size()}}) {
+        QByteArray damaged = crashed_;
+        damaged.replace(from, to - from, QByteArray(to - from, '\0'));
+        const auto kept = std::count_if(frames.begin(), frames.end(), [&](const auto& f) {
+            return f.second <= from || f.first >= to;
+        });
+        ASSERT_TRUE(WriteAll(path_, damaged));
+        const AviRepair r = Repair(path_);
+        ASSERT_TRUE(r.ok) << r.error.toStdString();
+        EXPECT_EQ(r.frames, uint64_t(kept)) << from;
+        const testing::AviInfo info = testing::ProbeAvi(path_);
+        EXPECT_EQ(info.decodedFrames, kept);
+        EXPECT_EQ(info.headerFrames, kept);
+        EXPECT_EQ(info.errors, "");
+        EXPECT_EQ(testing::ReadAviWithGStreamer(path_).buffers, kept);
+        const AviRepair again = Repair(path_);
+        EXPECT_TRUE(again.ok && !again.changed && again.frames == r.frames);
+    }
 }
 
 // Damage where the muxer's structure lies: chunk ids and sizes, lists inside
@@ -208,6 +311,25 @@ public:
         return b;
     }
 
+    // What a power cut leaves from `from` on: a stretch zeroed (a page, or
+    // any length), the file cut short, or both.
+    QByteArray ZeroOrCut(QByteArray b, qsizetype from) {
+        const qsizetype span = b.size() - from;
+        const qsizetype what = Pick(3);
+        if (what != 1) {
+            qsizetype at = from + Pick(span);
+            qsizetype length = 1 + Pick(8192);
+            if (Pick(2)) {
+                at = std::max(from, at - at % 4096);
+                length = 4096;
+            }
+            length = std::min(length, b.size() - at);
+            b.replace(at, length, QByteArray(length, '\0'));
+        }
+        if (what != 0) b.truncate(from + Pick(span + 1));
+        return b;
+    }
+
 private:
     qsizetype Pick(qsizetype n) { return n > 0 ? qsizetype(rng_() % uint64_t(n)) : 0; }
     qsizetype Mark() { return marks_[size_t(Pick(qsizetype(marks_.size())))]; }
@@ -228,6 +350,9 @@ private:
 };
 
 // A bounded run here; bench/avi_fuzz_bench.sh runs it for as long as asked.
+// Every other file is zeroed or cut where a power cut can (in the segment
+// the muxer was writing): then the frames kept are checked against a count
+// that knows where the frames were and which bytes changed.
 TEST_F(AviRepairTest, DamagedFilesNeverCrashGrowOrChangeWhenNotUnderstood) {
     // Two segments, as the muxer writes past 1 GiB, open and then finished.
     const QByteArray twoOpen = TwoSegments(crashed_, 7);
@@ -247,17 +372,49 @@ TEST_F(AviRepairTest, DamagedFilesNeverCrashGrowOrChangeWhenNotUnderstood) {
     mutators.reserve(samples.size());
     for (const QByteArray& s : samples) mutators.emplace_back(s, seed);
     std::array<long long, 3> outcomes{};  // repaired, already whole, left as it was
+    std::array<long long, 4> frames{};    // zeroed or cut: files, kept, whole, at most
     QElapsedTimer clock;
     clock.start();
     long long run = 0;
     for (; run < runs && !HasFailure(); ++run) {
         SCOPED_TRACE(QStringLiteral("seed %1, run %2").arg(seed).arg(run).toStdString());
-        const size_t which = size_t(run) % samples.size();
-        const QByteArray damaged = mutators[which].Damage(samples[which]);
+        const size_t which = size_t(run / 2) % samples.size();
+        const QByteArray& sample = samples[which];
+        const auto sampleFrames = Frames(sample);
+        const qsizetype lastSegment = sample.lastIndexOf("RIFF");
+        const auto writing = std::find_if(sampleFrames.begin(), sampleFrames.end(),
+                                          [&](const auto& f) { return f.first > lastSegment; });
+        const bool powerCut = run % 2 == 1;
+        const QByteArray damaged = powerCut ? mutators[which].ZeroOrCut(sample, writing->first)
+                                            : mutators[which].Damage(sample);
         ASSERT_TRUE(WriteAll(path_, damaged));
         const AviRepair r = Repair(path_);
         const QByteArray after = ReadAll(path_);
         ++outcomes[r.ok ? (r.changed ? 0 : 1) : 2];
+        if (powerCut) {
+            qsizetype lo = damaged.size();
+            qsizetype hi = 0;
+            for (qsizetype i = writing->first; i < damaged.size(); ++i)
+                if (damaged.at(i) != sample.at(i)) {
+                    lo = std::min(lo, i);
+                    hi = i + 1;
+                }
+            // Whole and not changed: kept. Header or JPEG start changed: not.
+            long long whole = 0;
+            long long most = 0;
+            for (const auto& [at, end] : sampleFrames) {
+                if (end > damaged.size()) continue;
+                whole += end <= lo || at >= hi;
+                most += at + 10 <= lo || at >= hi;
+            }
+            EXPECT_TRUE(r.ok) << r.error.toStdString();
+            EXPECT_GE(r.frames, uint64_t(whole));
+            EXPECT_LE(r.frames, uint64_t(most));
+            frames[0] += 1;
+            frames[1] += qint64(r.frames);
+            frames[2] += whole;
+            frames[3] += most;
+        }
         if (!r.ok || !r.changed) {
             EXPECT_FALSE(r.changed) << r.error.toStdString();
             EXPECT_EQ(after, damaged);
@@ -271,8 +428,10 @@ TEST_F(AviRepairTest, DamagedFilesNeverCrashGrowOrChangeWhenNotUnderstood) {
     }
     std::printf(
         "%lld damaged files in %lld ms: %lld repaired, %lld already whole, %lld left as "
-        "they were\n",
-        run, clock.elapsed(), outcomes[0], outcomes[1], outcomes[2]);
+        "they were; %lld zeroed or cut: %lld frames kept, %lld whole by an independent count, "
+        "%lld at most\n",
+        run, clock.elapsed(), outcomes[0], outcomes[1], outcomes[2], frames[0], frames[1],
+        frames[2], frames[3]);
 }
 
 // Past 1 GiB the muxer goes on in a second RIFF segment: every whole frame of

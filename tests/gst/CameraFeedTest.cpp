@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+#include <QThread>
+#include <atomic>
 #include <vector>
 
 #include "platform/gst/CameraFeed.h"
@@ -67,15 +70,15 @@ GstCapsPtr Caps(int width) {
 
 // Runs a clip-like pipeline on the feed until it has `count` frames, and
 // returns their times.
-std::vector<GstClockTime> Record(CameraFeed& feed, int count) {
+std::vector<GstClockTime> Record(std::shared_ptr<CameraFeed> feed, int count) {
     const GstElementPtr pipeline = SinkElement(gst_pipeline_new("clip"));
-    GstElementPtr src = feed.MakeSource();
+    GstElementPtr src = feed->MakeSource();
     GstElement* sink = gst_element_factory_make("appsink", nullptr);
     g_object_set(sink, "sync", FALSE, nullptr);
     gst_bin_add_many(GST_BIN(pipeline.get()), src.get(), sink, nullptr);
     EXPECT_TRUE(gst_element_link(src.get(), sink));
     gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
-    feed.Attach(src.get());
+    feed->Attach(src.get(), {});
     std::vector<GstClockTime> times;
     for (int i = 0; i < count; ++i) {
         GstSample* sample = nullptr;
@@ -84,7 +87,7 @@ std::vector<GstClockTime> Record(CameraFeed& feed, int count) {
         times.push_back(GST_BUFFER_PTS(gst_sample_get_buffer(sample)));
         gst_sample_unref(sample);
     }
-    feed.Detach(src.get());
+    CameraFeed::LetGo(std::move(feed), src.get(), true);
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
     return times;
 }
@@ -102,7 +105,7 @@ TEST(CameraFeed, EachClipGetsFramesTimedFromItsOwnStart) {
     EXPECT_EQ(feeds.Open(camera, caps.get(), {}, &why), feed);
 
     for (int clip = 0; clip < 2; ++clip) {
-        const auto times = Record(*feed, 10);
+        const auto times = Record(feed, 10);
         ASSERT_EQ(times.size(), 10u) << "clip " << clip;
         EXPECT_LT(times.front(), GST_SECOND / 2) << "clip " << clip;
         for (size_t i = 1; i < times.size(); ++i) EXPECT_GT(times[i], times[i - 1]);
@@ -114,7 +117,67 @@ TEST(CameraFeed, EachClipGetsFramesTimedFromItsOwnStart) {
     const auto other = feeds.Open(camera, wider.get(), {}, &why);
     ASSERT_TRUE(other);
     EXPECT_NE(other, feed);
-    EXPECT_EQ(Record(*other, 3).size(), 3u);
+    EXPECT_EQ(Record(other, 3).size(), 3u);
+}
+
+// Whether the keeper lets go of the feed within `bound`.
+bool ClosedWithin(const std::weak_ptr<CameraFeed>& feed, int bound) {
+    QElapsedTimer t;
+    t.start();
+    while (!feed.expired() && t.elapsed() < bound) QThread::msleep(20);
+    return feed.expired();
+}
+
+// A clip that fails leaves the connection's idle time where the last good
+// clip left it; a good one starts it again.
+TEST(CameraFeed, OnlyAClipThatEndedWellKeepsTheConnectionOpen) {
+    ASSERT_TRUE(InitGStreamer());
+    const Camera camera = FarClockCamera();
+    const GstCapsPtr caps = Caps(160);
+    QString why;
+    CameraFeeds feeds(std::chrono::seconds(2));
+    auto feed = feeds.Open(camera, caps.get(), {}, &why);
+    ASSERT_TRUE(feed) << why.toStdString();
+    const std::weak_ptr<CameraFeed> watched = feed;
+    ASSERT_EQ(Record(std::move(feed), 3).size(), 3u);  // ended well: open for 2 s more
+    EXPECT_FALSE(ClosedWithin(watched, 1200));
+
+    feed = feeds.Open(camera, caps.get(), {}, &why);
+    ASSERT_EQ(feed, watched.lock());
+    const GstElementPtr src = feed->MakeSource();
+    CameraFeed::LetGo(std::move(feed), src.get(), false);
+    // Due 2 s after the good clip, not after this one.
+    EXPECT_TRUE(ClosedWithin(watched, 2500));
+}
+
+// Turned off, or its camera gone, the connection closes at once; the next
+// clip opens a new one.
+TEST(CameraFeed, ClosedAtOnceWhenTurnedOffOrItsCameraGoes) {
+    ASSERT_TRUE(InitGStreamer());
+    const Camera camera = FarClockCamera();
+    const GstCapsPtr caps = Caps(160);
+    QString why;
+    CameraFeeds feeds;
+    auto feed = feeds.Open(camera, caps.get(), {}, &why);
+    ASSERT_TRUE(feed) << why.toStdString();
+    std::weak_ptr<CameraFeed> watched = feed;
+    ASSERT_EQ(Record(std::move(feed), 3).size(), 3u);
+    feeds.Release();
+    EXPECT_TRUE(ClosedWithin(watched, 1000));
+
+    feed = feeds.Open(camera, caps.get(), {}, &why);
+    ASSERT_TRUE(feed) << why.toStdString();
+    watched = feed;
+    QString lost;
+    const GstElementPtr src = feed->MakeSource();
+    feed->Attach(src.get(), [&](const QString& w) { lost = w; });
+    feeds.Gone(camera);
+    EXPECT_EQ(lost, QStringLiteral("the camera is gone"));
+    const auto next = feeds.Open(camera, caps.get(), {}, &why);
+    ASSERT_TRUE(next);
+    EXPECT_NE(next, feed);
+    CameraFeed::LetGo(std::move(feed), src.get(), false);
+    EXPECT_TRUE(ClosedWithin(watched, 1000));
 }
 
 }  // namespace

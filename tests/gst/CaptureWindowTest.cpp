@@ -2,10 +2,14 @@
 #include <gtest/gtest.h>
 #include <QtEndian>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSet>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -709,8 +713,10 @@ TEST_F(TestCameraCapture, ACutOffFileIsRepairedToItsWholeFrames) {
 }
 
 // A clip is listed while it records; a run killed mid-clip leaves it listed,
-// and the next run repairs exactly what is listed: a crash image of a clip
-// comes out playable, a file that is no AVI stays as it was, byte for byte.
+// and the next run repairs what is listed and is one of its clips: a crash
+// image comes out playable, a file that is no AVI stays as it was, byte for
+// byte, and whatever is not a plain file of the user's named as a clip is
+// left alone. A clip whose folder is not there stays listed.
 TEST_F(TestCameraCapture, ClipsLeftUnfinishedAreRepairedByTheNextRun) {
     const QString journal = File("unfinished-clips.json");
     auto w = Connected("test");
@@ -731,27 +737,46 @@ TEST_F(TestCameraCapture, ClipsLeftUnfinishedAreRepairedByTheNextRun) {
         f.write(bytes);
     };
     const QByteArray notAvi(4096, 'x');
-    write(File("crash.avi"), image);
-    write(File("broken.avi"), notAvi);
+    const QString crash = File("SS 2026-01-05 09-00-00.avi");
+    const QString broken = File("SS 2026-01-05 09-00-01.avi");
+    const QString empty = File("SS 2026-01-05 09-00-02.avi");
+    const QString fifo = File("SS 2026-01-05 09-00-03.avi");
+    const QString link = File("SS 2026-01-05 09-00-04.avi");
+    const QString others = File("SS 2026-01-05 09-00-05.avi");
+    const QString notNamed = File("holiday.avi");
+    const QString away = File("away/SS 2026-01-05 09-00-06.avi");
+    write(crash, image);
+    write(broken, notAvi);
     write(File("other.avi"), image);  // not listed: never touched
-    write(File("empty.avi"), {});     // a camera that never delivered, then a crash
-    write(journal,
-          QStringLiteral(R"(["%1", "%2", "%3", "%4", "relative.avi", 7])")
-              .arg(File("crash.avi"), File("broken.avi"), File("gone.avi"), File("empty.avi"))
-              .toUtf8());
+    write(empty, {});                 // a camera that never delivered, then a crash
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(File("other.avi"), link));
+    write(others, image);
+    // As root the file is made another user's; otherwise it is one already.
+    const bool othersIsOthers = ::chown(QFile::encodeName(others).constData(), 4242, 4242) == 0;
+    write(notNamed, image);
+    QStringList planted = {crash,    broken, File("SS 2026-01-05 09-00-07.avi"), empty, fifo, link,
+                           notNamed, away};
+    if (othersIsOthers) planted << others;
+    write(journal, QJsonDocument(QJsonArray::fromStringList(planted)).toJson());
     w.reset();
     system_.reset();
     MakeSystem("test");
     ASSERT_TRUE(system_->WaitUntilIdle(10s));
 
-    const AviInfo info = ProbeAvi(File("crash.avi"));
+    const AviInfo info = ProbeAvi(crash);
     ExpectFinishedMjpegAvi(info);
     // About a second of 15 fps had reached the disk.
     EXPECT_GE(info.decodedFrames, 5);
-    EXPECT_EQ(ReadAll(File("broken.avi")), notAvi);
+    EXPECT_EQ(ReadAll(broken), notAvi);
     EXPECT_EQ(ReadAll(File("other.avi")), image);
-    EXPECT_FALSE(QFile::exists(File("empty.avi")));
-    EXPECT_FALSE(QFile::exists(journal));
+    EXPECT_FALSE(QFile::exists(empty));
+    EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(ReadAll(others), image);
+    EXPECT_EQ(ReadAll(notNamed), image);
+    EXPECT_EQ(QJsonDocument::fromJson(ReadAll(journal)).array(),
+              QJsonArray::fromStringList({away}));
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include "platform/gst/ClipFolder.h"
+#include "platform/gst/RecordedClips.h"
 
 namespace camwarden::capgst {
 namespace {
@@ -114,6 +116,93 @@ TEST_F(ClipFolderTest, TheFolderIsListedAgainOnlyWhenChangedUnderTheProgram) {
     QTemporaryDir other;
     ASSERT_TRUE(folder_.MakeRoom(other.path(), 1000, 10, {}, &why));
     EXPECT_EQ(folder_.ListedBytes(), 0);
+}
+
+// Recorded longest ago goes first, as the program recorded them across a
+// restart and a clock set back 25 years; clips it has no record of go before
+// any it has, by their names.
+TEST_F(ClipFolderTest, TheClipsRecordedLongestAgoGoFirstWhateverTheClockSays) {
+    const QString record = Path("record/recorded-clips.jsonl");
+    const QStringList recorded = {"SS 2026-12-08 10-00-00.avi", "SS 2026-12-08 10-00-10.avi",
+                                  "SS 2001-12-08 10-00-20.avi", "SS 2001-12-08 10-00-30.avi"};
+    {
+        RecordedClips earlier(record);
+        for (const QString& name : recorded) {
+            Write(name, 100);
+            earlier.Add(ClipFolder::Resolved(Path(name)));
+        }
+    }
+    Write("SS 2030-01-01 00-00-00.avi", 100);  // recorded without a record
+    // A power cut tore the record's last line.
+    QFile torn(record);
+    ASSERT_TRUE(torn.open(QIODevice::Append));
+    torn.write(R"({"seq":99,"file":")");
+    torn.close();
+
+    RecordedClips after(record);
+    ClipFolder folder([](const QString&) { return std::nullopt; }, &after);
+    QString why;
+    ASSERT_TRUE(folder.MakeRoom(dir_.path(), 350, 100, {}, &why));
+    EXPECT_EQ(Left(),
+              Sorted({"SS 2001-12-08 10-00-20.avi", "SS 2001-12-08 10-00-30.avi", "record"}));
+    const std::vector<RecordedClip> kept = after.All();
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].file, ClipFolder::Resolved(Path(recorded[2])));
+    EXPECT_LT(kept[0].sequence, kept[1].sequence);
+    // The next is recorded after them, whatever its name says.
+    EXPECT_GT(after.Add(ClipFolder::Resolved(Path("SS 1999-01-01 00-00-00.avi"))).sequence,
+              kept[1].sequence);
+}
+
+// The folder is the one the system resolves a clip's path to: with a link
+// and ".." in the folder's text, the clips go where the link points, and
+// that folder is the one kept within the limit.
+TEST_F(ClipFolderTest, TheFolderIsTheOneTheSystemResolvesThePathTo) {
+    ASSERT_TRUE(QDir(dir_.path()).mkpath("real/sub") && QDir(dir_.path()).mkpath("real/clips") &&
+                QDir(dir_.path()).mkpath("a/clips"));
+    ASSERT_TRUE(QFile::link(Path("real/sub"), Path("a/link")));
+    Write("real/clips/SS 2026-01-05 09-00-00.avi", 100);
+    Write("real/clips/SS 2026-01-05 09-00-10.avi", 100);
+    Write("a/clips/SS 2026-01-05 08-00-00.avi", 100);  // not where the clips go
+    QString why;
+    ASSERT_TRUE(folder_.MakeRoom(Path("a/link/../clips"), 150, 10, {}, &why));
+    EXPECT_FALSE(QFile::exists(Path("real/clips/SS 2026-01-05 09-00-00.avi")));
+    EXPECT_TRUE(QFile::exists(Path("real/clips/SS 2026-01-05 09-00-10.avi")));
+    EXPECT_TRUE(QFile::exists(Path("a/clips/SS 2026-01-05 08-00-00.avi")));
+}
+
+// The record forgets clips whose files are gone, stays within twice what it
+// holds, and is never written through a link put at its name.
+TEST_F(ClipFolderTest, TheRecordStaysBoundedAndIsNeverWrittenThroughALink) {
+    const QString record = Path("recorded-clips.jsonl");
+    Write("notes.txt", 9);
+    ASSERT_TRUE(QFile::link(Path("notes.txt"), record));
+    RecordedClips clips(record);
+    for (int i = 2; i < 1200; ++i) {
+        const QString name = QStringLiteral("SS 2026-01-05 09-00-00 (%1).avi").arg(i);
+        clips.Add(Path(name));
+        if (i < 1190) clips.Forget(Path(name));
+    }
+    EXPECT_EQ(QFile(Path("notes.txt")).size(), 9);
+    EXPECT_FALSE(QFileInfo(record).isSymLink());
+    QFile f(record);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_LE(f.readAll().count('\n'), 2 * 10 + 1024 + 1);
+    // After a restart, what was forgotten since the record was last rewritten goes again.
+    Write("SS 2026-01-05 09-00-00 (1195).avi", 100);
+    RecordedClips again(record);
+    again.ForgetVanished();
+    ASSERT_EQ(again.All().size(), 1u);
+    EXPECT_EQ(again.All()[0].file, Path("SS 2026-01-05 09-00-00 (1195).avi"));
+}
+
+// Time between two moments: by the boot clock within one boot, whatever the
+// wall clock did; across boots by the wall clock, unknown if it went back.
+TEST(Moments, AreComparedByTheClockNoOneSets) {
+    const Moment then{2'000'000'000'000, "a", 1'000};
+    EXPECT_EQ(TimeBetween(then, {1'000'000'000'000, "a", 61'000}), std::chrono::minutes(1));
+    EXPECT_EQ(TimeBetween(then, {2'000'000'060'000, "b", 5}), std::chrono::minutes(1));
+    EXPECT_EQ(TimeBetween(then, {1'000'000'000'000, "b", 5}), std::nullopt);
 }
 
 }  // namespace

@@ -187,6 +187,18 @@ TEST_F(Scheduler, TestClipDuringAScheduledClipCutsItToFiveSeconds) {
     EXPECT_EQ(Count("Stop"), 1);
 }
 
+// Ticks missed while the program was stopped or the machine asleep do not
+// stretch a clip: past its end, it ends at the next tick.
+TEST_F(Scheduler, AClipPastItsEndWhileTicksWereMissedEndsAtTheNextTick) {
+    Form1& f = Ready(1, 1);  // every 10 s, 5 s long
+    for (int s = 0; s < 11; ++s) Second();
+    ASSERT_TRUE(f.Timer2->Enabled());
+    clock->sinceBootMs += 60'000;
+    Second();
+    EXPECT_EQ(Count("Stop"), 1);
+    EXPECT_FALSE(f.Timer2->Enabled());
+}
+
 TEST_F(Scheduler, FailedTestClipStillRestoresTheLength) {
     Form1& f = Ready(2, 3);
     capture->refuse << "Sequence";

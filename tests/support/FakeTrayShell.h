@@ -52,6 +52,14 @@ public:
     }
 
     bool IsSystemTrayAvailable() const override { return trayAvailable; }
+    void SetAvailabilityHandler(AvailabilityHandler handler) override {
+        availability_ = std::move(handler);
+    }
+    // The tray goes away or comes back.
+    void SetTrayAvailable(bool available) {
+        trayAvailable = available;
+        if (availability_) availability_(available);
+    }
     void SetMenu(QMenu* m) override { menu = m; }
     QMenu* menu = nullptr;
 
@@ -106,6 +114,7 @@ private:
     }
 
     Receiver receiver_;
+    AvailabilityHandler availability_;
     bool added_ = false;
     NotifyIconData current_;
     std::uint32_t callbackMessage_ = TrayCallbackMessage;

@@ -106,7 +106,9 @@ public:
 class FixedClock final : public Clock {
 public:
     QDateTime Now() override { return now; }
+    int64_t SinceBootMs() override { return sinceBootMs; }
     QDateTime now{QDate(2022, 1, 5), QTime(9, 3, 7)};
+    int64_t sinceBootMs = 1'000'000;
 };
 
 // Makes no folder: says whether one was asked for.

@@ -117,6 +117,26 @@ TEST_F(FormTray, WithoutATrayTheWindowJustMinimises) {
     EXPECT_EQ(Balloons(*tray), 0);
 }
 
+// Hidden with no tray left to come back through, the window shows; then,
+// trayless, it minimises like any window until the tray is back.
+TEST_F(FormTray, TheWindowShowsWhenTheTrayGoesWhileItIsHidden) {
+    Form1& f = Load();
+    f.ShowAfterLoad();
+    tray->SetTrayAvailable(false);
+    EXPECT_TRUE(f.isVisible()) << "a shown window stays as it is";
+    tray->SetTrayAvailable(true);
+    f.TrayShowOrHide->trigger();
+    ASSERT_TRUE(state.HiddenInTray);
+
+    tray->SetTrayAvailable(false);
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_FALSE(state.HiddenInTray);
+    EXPECT_EQ(f.TrayShowOrHide->text(), QStringLiteral("Hide to tray"));
+    f.setWindowState(Qt::WindowMinimized);
+    f.Form_Resize();
+    EXPECT_FALSE(state.HiddenInTray);
+}
+
 TEST_F(FormTray, StartInTrayStartsHiddenWithTheNotice) {
     settings->Preset("Minimized", "On");
     Form1& f = Load();

@@ -16,9 +16,11 @@
 #include "app/SingleInstance.h"
 #include "platform/gst/Clip.h"
 #include "platform/gst/ClipFile.h"
+#include "platform/gst/StateFile.h"
 #include "platform/gst/GstCaptureSystem.h"
 #include "platform/win/LogFile.h"
 #include "platform/win/SessionEnd.h"
+#include "platform/win/WinText.h"
 #include "platform/win/WinRegistry.h"
 #include "startup/RegStuff.h"
 #include "startup/mStartUp.h"
@@ -164,7 +166,9 @@ TEST(WinClipFile, ExclusiveSharedForReadingAndClaimedWhileOpen) {
     ASSERT_TRUE(reader.open(QIODevice::ReadOnly)) << "a player may read a clip being recorded";
     EXPECT_EQ(reader.readAll(), QByteArray("RIFF"));
     reader.close();
-    EXPECT_FALSE(capgst::ClipFile::OpenLeftover(wanted, &error));
+    capgst::ClipFile::Leftover state{};
+    EXPECT_FALSE(capgst::ClipFile::OpenLeftover(wanted, &state, &error));
+    EXPECT_EQ(state, capgst::ClipFile::Leftover::Later);
     EXPECT_EQ(error, QStringLiteral("another copy of the program is still writing it"));
     EXPECT_TRUE(first->StillInPlace(&why));
 
@@ -175,9 +179,52 @@ TEST(WinClipFile, ExclusiveSharedForReadingAndClaimedWhileOpen) {
 
     const QString kept = first->path();
     first.reset();
-    const auto leftover = capgst::ClipFile::OpenLeftover(kept, &error);
+    const auto leftover = capgst::ClipFile::OpenLeftover(kept, &state, &error);
     ASSERT_TRUE(leftover) << qPrintable(error);
+    EXPECT_EQ(state, capgst::ClipFile::Leftover::Open);
     EXPECT_EQ(leftover->Size(), 4);
+}
+
+// A clip listed as unfinished is opened for repair only when it is a plain
+// file of the user's; one whose folder is away (a disk not yet there) waits,
+// one whose folder is there without it is gone. The program's state files
+// are never written through a link planted at their names.
+TEST(WinClipFile, OnlyThePlainFilesOfTheUserAreRepairedAndStateFilesNeverFollowALink) {
+    using Leftover = capgst::ClipFile::Leftover;
+    QTemporaryDir dir;
+    const auto state = [](const QString& path) {
+        Leftover s{};
+        QString error;
+        capgst::ClipFile::OpenLeftover(path, &s, &error);
+        return s;
+    };
+    EXPECT_EQ(state(dir.filePath(QStringLiteral("away/SS 2024-01-02 03-04-05.avi"))),
+              Leftover::Later);
+    EXPECT_EQ(state(dir.filePath(QStringLiteral("SS 2024-01-02 03-04-05.avi"))), Leftover::Gone);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("SS 2024-01-02 03-04-06.avi")));
+    EXPECT_EQ(state(dir.filePath(QStringLiteral("SS 2024-01-02 03-04-06.avi"))),
+              Leftover::NotOurs);
+
+    const QString notes = dir.filePath(QStringLiteral("notes.txt"));
+    const QString list = dir.filePath(QStringLiteral("unfinished-clips.json"));
+    {
+        QFile f(notes);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("my notes\n");
+    }
+    if (!CreateSymbolicLinkW(win::Native(list).c_str(), win::Native(notes).c_str(), 0x2))
+        GTEST_SKIP() << "this system makes no file links for an ordinary user";
+    EXPECT_EQ(state(list), Leftover::NotOurs);
+    QString why;
+    EXPECT_FALSE(capgst::ReadStateFile(list, 1024, &why));
+    EXPECT_FALSE(capgst::AppendStateFile(list, "[]", &why));
+    QString replaced;
+    ASSERT_TRUE(capgst::ReplaceStateFile(list, "[]", &why, &replaced)) << qPrintable(why);
+    EXPECT_EQ(replaced, QStringLiteral("a link"));
+    QFile f(notes);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("my notes\n"));
+    EXPECT_EQ(capgst::ReadStateFile(list, 1024, &why), QByteArray("[]"));
 }
 
 TEST(WinClipFile, AFolderThatIsNotThereSaysWhy) {

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QHash>
+#include <QSet>
+#include <QString>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace camwarden::capgst {
+
+// A moment as the machine tells it: by the wall clock, which anyone may set
+// (a dead clock battery, a bad time server), and by the clock that runs from
+// the machine's start and no one sets.
+struct Moment {
+    qint64 wallMs = 0;       // since 1970 UTC, by the wall clock
+    QString boot;            // the boot sinceBootMs was read in; empty if unknown
+    qint64 sinceBootMs = 0;  // since that boot, a suspend included
+    static Moment Now();
+};
+
+// How long before `now` the moment `then` was: by the boot clock when both
+// are of one boot, else by the wall clock; none when the wall clock puts
+// `then` after `now` (it was set back between them).
+std::optional<std::chrono::milliseconds> TimeBetween(const Moment& then, const Moment& now);
+
+struct RecordedClip {
+    QString file;           // absolute, its folder resolved as the file was made
+    uint64_t sequence = 0;  // higher than that of every clip recorded before it, in any run
+    Moment started;         // when its file was made
+};
+
+// The clips the program recorded, in the order it recorded them, kept in a
+// file across runs: whatever the clock did between two clips, the later
+// one has the higher sequence. Kept bounded: clips whose files are gone are
+// forgotten. The file (JSON lines, one clip to a line) is added to a line at
+// a time and rewritten whole by rename now and then, never through a link.
+// Safe from any thread.
+class RecordedClips {
+public:
+    // In the program's state folder, beside the list of unfinished clips.
+    static QString DefaultPath();
+    // Beside a settings file given by name (a test's, or a portable setup).
+    static QString BesidePath(const QString& settingsFile);
+
+    // Reads what earlier runs noted, on a thread of its own: a record of many
+    // clips takes its time, and the first question waits for it. An empty
+    // path keeps the record in memory only.
+    explicit RecordedClips(QString path);
+    ~RecordedClips();
+    RecordedClips(const RecordedClips&) = delete;
+    RecordedClips& operator=(const RecordedClips&) = delete;
+
+    // Notes a clip whose file was just made, as the last one recorded.
+    RecordedClip Add(const QString& file, const Moment& started = Moment::Now());
+    std::optional<RecordedClip> Find(const QString& file) const;
+    // Every clip noted, oldest first.
+    std::vector<RecordedClip> All() const;
+    // The sequences of the clips noted in `folder`, by file name.
+    QHash<QString, uint64_t> SequencesIn(const QString& folder) const;
+    // The sequence the next clip noted will get.
+    uint64_t NextSequence() const;
+
+    // The clip's file is gone (it was deleted to make room).
+    void Forget(const QString& file);
+    // `names` are every clip file in `folder` as listed from when the next
+    // sequence was `before`: the others noted there before then are gone.
+    void Listed(const QString& folder, const QSet<QString>& names, uint64_t before);
+    // Forgets every clip whose folder is there and file is not. It may block
+    // on a folder, so never on the UI thread.
+    void ForgetVanished();
+
+private:
+    struct Entry {
+        uint64_t sequence = 0;
+        Moment started;
+    };
+    void Load();
+    // m_, held once what earlier runs noted is read.
+    std::unique_lock<std::mutex> Loaded() const;
+    // These three under m_.
+    void Append(const QString& folder, const QString& name, const Entry& e);
+    void CompactIfDue();
+    void Compact();
+
+    const QString path_;
+    mutable std::mutex m_;
+    mutable std::condition_variable read_;
+    bool loaded_ = false;
+    // Folder, then file name: a folder's clips share their folder's text.
+    std::map<QString, QHash<QString, Entry>> clips_;
+    uint64_t next_ = 1;
+    size_t count_ = 0;
+    size_t linesInFile_ = 0;
+    bool complained_ = false;
+    std::thread loader_;  // last: it uses all of the above
+};
+
+}  // namespace camwarden::capgst
