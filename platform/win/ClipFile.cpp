@@ -145,7 +145,8 @@ std::unique_ptr<ClipFile> ClipFile::OpenLeftover(const QString& path, Leftover* 
         return fail(missing ? Leftover::Later : Leftover::NotOurs,
                     folderThere ? ErrorText(err) : QStringLiteral("its folder is not there"));
     }
-    if (const QString why = NotOurs(attributes); !why.isEmpty()) return fail(Leftover::NotOurs, why);
+    if (const QString why = NotOurs(attributes); !why.isEmpty())
+        return fail(Leftover::NotOurs, why);
     HANDLE file = CreateFileW(Native(path).c_str(), kAccess, kShared, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

@@ -30,9 +30,8 @@ QString NotPlainWhy(DWORD attributes) {
 // *why (and the error left in GetLastError) otherwise. The name is opened
 // as itself, never as what a link there points to.
 HANDLE OpenPlain(const std::wstring& name, DWORD access, DWORD disposition, QString* why) {
-    const HANDLE file =
-        CreateFileW(name.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const HANDLE file = CreateFileW(name.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD err = GetLastError();
         if (why) *why = win::ErrorText(err);
@@ -80,8 +79,8 @@ std::optional<QByteArray> ReadStateFile(const QString& path, qint64 maxBytes, QS
     }
     QByteArray bytes(static_cast<qsizetype>(size.QuadPart), Qt::Uninitialized);
     DWORD read = 0;
-    const bool ok = bytes.isEmpty() || ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
-                                                &read, nullptr);
+    const bool ok = bytes.isEmpty() ||
+                    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
     if (!ok && why) *why = win::ErrorText(GetLastError());
     CloseHandle(file);
     if (!ok) return std::nullopt;
