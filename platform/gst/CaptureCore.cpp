@@ -13,6 +13,7 @@
 #include "platform/gst/CaptureLog.h"
 #include "platform/gst/ClipFolder.h"
 #include "platform/gst/ClipJournal.h"
+#include "platform/gst/FsPath.h"
 #include "platform/gst/RecordedClips.h"
 
 namespace camwarden::capgst {
@@ -223,10 +224,7 @@ public:
                 if (!e.released) inUse << e.clip->File();
         }
         // The folder as written, for the system to resolve as it does making the file.
-        const qsizetype slash = plan.file.lastIndexOf(QLatin1Char('/'));
-        const QString folder = slash < 0    ? QStringLiteral(".")
-                               : slash == 0 ? QStringLiteral("/")
-                                            : plan.file.left(slash);
+        const QString folder = FolderPart(plan.file);
         std::lock_guard lock(folderM_);
         return folder_.MakeRoom(folder, plan.folderLimitBytes, need, inUse, why);
     }

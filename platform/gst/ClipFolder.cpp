@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/gst/CaptureLog.h"
+#include "platform/gst/FsPath.h"
 #include "platform/gst/RecordedClips.h"
 
 namespace camwarden::capgst {
@@ -18,14 +19,6 @@ bool Digits(const QString& s, qsizetype from, qsizetype count) {
     for (qsizetype i = from; i < from + count; ++i)
         if (i >= s.size() || !s.at(i).isDigit() || s.at(i).unicode() > '9') return false;
     return true;
-}
-
-fs::path PathOf(const QString& name) {
-    return fs::path(QFile::encodeName(name).toStdString());
-}
-
-QString NameOf(const fs::path& p) {
-    return QFile::decodeName(QByteArray::fromStdString(p.filename().string()));
 }
 
 QString FileIn(const QString& folder, const QString& name) {
@@ -42,14 +35,10 @@ ClipFolder::ClipFolder(FreeSpace freeSpace, RecordedClips* recorded)
     : freeSpace_(std::move(freeSpace)), recorded_(recorded) {}
 
 QString ClipFolder::Resolved(const QString& file) {
-    const qsizetype slash = file.lastIndexOf(QLatin1Char('/'));
     std::error_code ec;
-    const fs::path folder = fs::canonical(
-        slash < 0 ? fs::path(".") : PathOf(slash == 0 ? QStringLiteral("/") : file.left(slash)),
-        ec);
+    const fs::path folder = fs::canonical(FsPath(FolderPart(file)), ec);
     if (ec) return file;
-    return QFile::decodeName(
-        QByteArray::fromStdString((folder / PathOf(file.mid(slash + 1))).string()));
+    return QtPath(folder / FsPath(NamePart(file)));
 }
 
 ClipFolder::Key ClipFolder::OrderOf(const NameKey& name, std::optional<uint64_t> sequence) {
@@ -96,7 +85,7 @@ void ClipFolder::Relist() {
     QSet<QString> names;
     for (fs::directory_iterator it(path_, fs::directory_options::skip_permission_denied, ec), end;
          !ec && it != end; it.increment(ec)) {
-        const QString name = NameOf(it->path());
+        const QString name = QtPath(it->path().filename());
         const auto key = KeyOf(name);
         // Never a link, whatever it points at.
         if (!key || it->symlink_status(ec).type() != fs::file_type::regular) continue;
@@ -134,7 +123,7 @@ bool ClipFolder::Prepare(const QString& folder) {
     // "<link>/../clips" is where the link points, not "clips" beside it.
     std::error_code ec;
     const fs::path resolved =
-        fs::canonical(PathOf(folder.isEmpty() ? QStringLiteral(".") : folder), ec);
+        fs::canonical(FsPath(folder.isEmpty() ? QStringLiteral(".") : folder), ec);
     if (ec || !fs::is_directory(resolved, ec)) {
         folder_.clear();
         path_.clear();
@@ -143,7 +132,7 @@ bool ClipFolder::Prepare(const QString& folder) {
         stamp_.reset();
         return false;
     }
-    const QString name = QFile::decodeName(QByteArray::fromStdString(resolved.string()));
+    const QString name = QtPath(resolved);
     if (name != folder_) {
         folder_ = name;
         path_ = resolved;
@@ -196,7 +185,7 @@ bool ClipFolder::MakeRoom(const QString& folder, int64_t limit, int64_t need,
             continue;
         }
         ++deleted;
-        const fs::path p = path_ / PathOf(name);
+        const fs::path p = path_ / FsPath(name);
         std::error_code ec;
         // Checked again right before: only a clip file of ours is ever removed.
         const bool ours = fs::symlink_status(p, ec).type() == fs::file_type::regular;
@@ -231,12 +220,11 @@ bool ClipFolder::MakeRoom(const QString& folder, int64_t limit, int64_t need,
 
 void ClipFolder::Settled(const QString& file) {
     const QString resolved = Resolved(file);
-    const qsizetype slash = resolved.lastIndexOf(QLatin1Char('/'));
-    if (!stamp_ || (slash > 0 ? resolved.left(slash) : QStringLiteral("/")) != folder_) return;
-    const QString name = resolved.mid(slash + 1);
+    if (!stamp_ || FolderPart(resolved) != folder_) return;
+    const QString name = NamePart(resolved);
     const auto key = KeyOf(name);
     std::error_code ec;
-    const fs::path p = PathOf(resolved);
+    const fs::path p = FsPath(resolved);
     if (key && fs::symlink_status(p, ec).type() == fs::file_type::regular) {
         const auto bytes = int64_t(fs::file_size(p, ec));
         if (!ec) {

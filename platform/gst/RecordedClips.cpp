@@ -11,6 +11,7 @@
 
 #include "app/Os.h"
 #include "platform/gst/CaptureLog.h"
+#include "platform/gst/FsPath.h"
 #include "platform/gst/StateFile.h"
 
 namespace camwarden::capgst {
@@ -23,15 +24,6 @@ constexpr size_t kMaxClips = 500'000;
 constexpr qint64 kMaxRecordBytes = qint64(kMaxClips) * 2 * 512;
 // Lines of clips since gone that the file may hold before it is rewritten.
 constexpr size_t kSlack = 1024;
-
-QString FolderOf(const QString& file) {
-    const qsizetype slash = file.lastIndexOf(QLatin1Char('/'));
-    return slash > 0 ? file.left(slash) : QStringLiteral("/");
-}
-
-QString NameOf(const QString& file) {
-    return file.mid(file.lastIndexOf(QLatin1Char('/')) + 1);
-}
 
 QString Join(const QString& folder, const QString& name) {
     return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
@@ -116,9 +108,9 @@ void RecordedClips::Load() {
                 Moment{o.value(QLatin1String("wall")).toInteger(), boots.value(boot, boot),
                        o.value(QLatin1String("up")).toInteger()}};
         boots.insert(boot, e.started.boot);
-        QHash<QString, Entry>& folder = clips_[FolderOf(file)];
-        if (!folder.contains(NameOf(file))) ++count_;
-        folder.insert(NameOf(file), e);
+        QHash<QString, Entry>& folder = clips_[FolderPart(file)];
+        if (!folder.contains(NamePart(file))) ++count_;
+        folder.insert(NamePart(file), e);
         next_ = std::max(next_, e.sequence + 1);
     }
     loaded_ = true;
@@ -141,8 +133,8 @@ RecordedClip RecordedClips::Add(const QString& file, const Moment& started) {
         clips_[oldest.first].remove(oldest.second);
         --count_;
     }
-    const QString folder = FolderOf(file);
-    const QString name = NameOf(file);
+    const QString folder = FolderPart(file);
+    const QString name = NamePart(file);
     const Entry e{next_++, started};
     QHash<QString, Entry>& names = clips_[folder];
     if (!names.contains(name)) ++count_;
@@ -166,9 +158,9 @@ void RecordedClips::Append(const QString& folder, const QString& name, const Ent
 
 std::optional<RecordedClip> RecordedClips::Find(const QString& file) const {
     const auto lock = Loaded();
-    const auto folder = clips_.find(FolderOf(file));
+    const auto folder = clips_.find(FolderPart(file));
     if (folder == clips_.end()) return std::nullopt;
-    const auto it = folder->second.constFind(NameOf(file));
+    const auto it = folder->second.constFind(NamePart(file));
     if (it == folder->second.cend()) return std::nullopt;
     return RecordedClip{file, it->sequence, it->started};
 }
@@ -203,8 +195,8 @@ std::vector<RecordedClip> RecordedClips::All() const {
 
 void RecordedClips::Forget(const QString& file) {
     const auto lock = Loaded();
-    const auto folder = clips_.find(FolderOf(file));
-    if (folder == clips_.end() || !folder->second.remove(NameOf(file))) return;
+    const auto folder = clips_.find(FolderPart(file));
+    if (folder == clips_.end() || !folder->second.remove(NamePart(file))) return;
     --count_;
     CompactIfDue();
 }
@@ -236,11 +228,11 @@ void RecordedClips::ForgetVanished() {
     std::vector<std::pair<QString, std::pair<QString, uint64_t>>> vanished;
     for (const auto& [folder, names] : noted) {
         std::error_code ec;
-        const fs::path dir(QFile::encodeName(folder).toStdString());
+        const fs::path dir = FsPath(folder);
         // A folder that is not there (a disk not mounted) keeps its clips.
         if (!fs::is_directory(dir, ec)) continue;
         for (const auto& [name, sequence] : names) {
-            const fs::path file = dir / QFile::encodeName(name).toStdString();
+            const fs::path file = dir / FsPath(name);
             if (fs::symlink_status(file, ec).type() == fs::file_type::not_found)
                 vanished.push_back({folder, {name, sequence}});
         }

@@ -61,10 +61,14 @@ TEST_F(ClipFolderTest, TheOldestClipsGoUntilTheNextFitsAndNothingElseEver) {
     Write("SS 2026-01-05 09-00-30.avi", 100);
     Write("notes.txt", 5000);
     Write("elsewhere", 100);
-    ASSERT_TRUE(QFile::link(Path("elsewhere"), Path("SS 2020-01-01 00-00-00.avi")));
     ASSERT_TRUE(QDir(dir_.path()).mkdir("SS 2020-01-01 00-00-01.avi"));
-    const QStringList others = {"SS 2020-01-01 00-00-00.avi", "SS 2020-01-01 00-00-01.avi",
-                                "elsewhere", "notes.txt"};
+    QStringList others = {"SS 2020-01-01 00-00-01.avi", "elsewhere", "notes.txt"};
+    // Where QFile makes shortcut files instead of links (Windows) there is no link to plant.
+    if (QFile::link(Path("elsewhere"), Path("SS 2020-01-01 00-00-00.avi")) &&
+        QFileInfo(Path("SS 2020-01-01 00-00-00.avi")).isSymbolicLink())
+        others << "SS 2020-01-01 00-00-00.avi";
+    else
+        QFile::remove(Path("SS 2020-01-01 00-00-00.avi"));
 
     QString why;
     // 500 bytes of clips, a limit of 650: 50 must go for a clip of 200.
