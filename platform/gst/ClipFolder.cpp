@@ -148,11 +148,8 @@ bool ClipFolder::MakeRoom(const QString& folder, int64_t limit, int64_t need,
     // file will say why it fails.
     if (!Prepare(folder)) return true;
 
-    QStringList busy;
-    for (const QString& f : inUse) busy << Resolved(f);
-    const auto deletable = [&](const QString& name) {
-        return !busy.contains(FileIn(folder_, name));
-    };
+    const QStringList busy = InFolder(inUse);
+    const auto deletable = [&](const QString& name) { return !busy.contains(name); };
     // How many of the oldest clips must go for the limit alone, and for the
     // limit and the disk together. A disk filled by other files is not made
     // room on by deleting every clip in vain.
@@ -185,18 +182,12 @@ bool ClipFolder::MakeRoom(const QString& folder, int64_t limit, int64_t need,
             continue;
         }
         ++deleted;
-        const fs::path p = path_ / FsPath(name);
-        std::error_code ec;
-        // Checked again right before: only a clip file of ours is ever removed.
-        const bool ours = fs::symlink_status(p, ec).type() == fs::file_type::regular;
-        if (ours && !fs::remove(p, ec)) {
-            qCWarning(lcCapture).noquote() << "Cannot delete the old clip" << FileIn(folder_, name)
-                                           << ":" << QString::fromStdString(ec.message());
+        const Removal removal = Remove(name);
+        if (removal == Removal::Failed) {
             ++it;
             continue;
         }
-        if (recorded_) recorded_->Forget(FileIn(folder_, name));
-        if (ours)
+        if (removal == Removal::Deleted)
             qCInfo(lcCapture).noquote()
                 << "Deleted the oldest clip" << FileIn(folder_, name)
                 << (deleted <= forLimit
@@ -216,6 +207,56 @@ bool ClipFolder::MakeRoom(const QString& folder, int64_t limit, int64_t need,
         qCWarning(lcCapture).noquote() << "The clips in" << folder_ << "take more than the limit of"
                                        << Megabytes(limit) << "even with every old clip gone";
     return true;
+}
+
+QStringList ClipFolder::InFolder(const QStringList& inUse) const {
+    QStringList names;
+    for (const QString& f : inUse) {
+        const QString resolved = Resolved(f);
+        if (FolderPart(resolved) == folder_) names << NamePart(resolved);
+    }
+    return names;
+}
+
+ClipFolder::Removal ClipFolder::Remove(const QString& name) {
+    const fs::path p = path_ / FsPath(name);
+    std::error_code ec;
+    const bool ours = fs::symlink_status(p, ec).type() == fs::file_type::regular;
+    if (ours && !fs::remove(p, ec)) {
+        qCWarning(lcCapture).noquote() << "Cannot delete the old clip" << FileIn(folder_, name)
+                                       << ":" << QString::fromStdString(ec.message());
+        return Removal::Failed;
+    }
+    if (recorded_) recorded_->Forget(FileIn(folder_, name));
+    return ours ? Removal::Deleted : Removal::NotOurs;
+}
+
+int ClipFolder::DeleteWhere(const QStringList& inUse, const Judge& judge) {
+    const QStringList busy = InFolder(inUse);
+    int deleted = 0;
+    for (auto it = clips_.begin(); it != clips_.end();) {
+        const auto& [name, bytes] = it->second;
+        const bool recorded = std::get<0>(it->first);
+        const std::optional<QString> why =
+            busy.contains(name)
+                ? std::nullopt
+                : judge(name,
+                        recorded && recorded_ ? recorded_->StartedIn(folder_, name) : std::nullopt);
+        const Removal removal = why ? Remove(name) : Removal::Failed;
+        if (!why || removal == Removal::Failed) {
+            ++it;
+            continue;
+        }
+        if (removal == Removal::Deleted) {
+            ++deleted;
+            qCInfo(lcCapture).noquote()
+                << QStringLiteral("Deleted the clip %1, %2").arg(FileIn(folder_, name), *why);
+        }
+        total_ -= bytes;
+        it = clips_.erase(it);
+    }
+    if (deleted > 0) Stamp();
+    return deleted;
 }
 
 void ClipFolder::Settled(const QString& file) {

@@ -13,6 +13,7 @@
 namespace camwarden::capgst {
 
 class RecordedClips;
+struct Moment;
 
 // The program's own clips in one folder and the bytes they take, listed once
 // and then kept up to date, so that the oldest can go when the folder would
@@ -39,6 +40,15 @@ public:
     // is logged. False when the disk cannot be given the room; *why says so.
     bool MakeRoom(const QString& folder, int64_t limit, int64_t need, const QStringList& inUse,
                   QString* why);
+    // What an age is judged by: a clip's name, and when the record says it
+    // was made (none when the record does not have it). A reason to delete
+    // it, or none to keep it.
+    using Judge = std::function<std::optional<QString>(const QString& name,
+                                                       const std::optional<Moment>& made)>;
+    // Puts every clip of the prepared folder but those in `inUse` to
+    // `judge`, oldest first, and deletes those it gives a reason for,
+    // logging it. How many went.
+    int DeleteWhere(const QStringList& inUse, const Judge& judge);
     // Lists the folder unless it is the one listed and has not changed
     // since; false when it is not there.
     bool Prepare(const QString& folder);
@@ -63,6 +73,12 @@ private:
     static Key OrderOf(const NameKey& name, std::optional<uint64_t> sequence);
 
     void Relist();
+    // The clips in `inUse` that are in the folder, by name.
+    QStringList InFolder(const QStringList& inUse) const;
+    enum class Removal { Deleted, NotOurs, Failed };
+    // Deletes a listed clip, checked again right before: only a regular
+    // file is ever removed. Either way it is no longer the record's.
+    Removal Remove(const QString& name);
     // Notes the folder as it stands after a change of our own.
     void Stamp();
     bool ChangedUnderUs() const;

@@ -111,6 +111,7 @@ void RecordedClips::Load() {
         QHash<QString, Entry>& folder = clips_[FolderPart(file)];
         if (!folder.contains(NamePart(file))) ++count_;
         folder.insert(NamePart(file), e);
+        if (e.sequence >= next_) latest_ = e.started;
         next_ = std::max(next_, e.sequence + 1);
     }
     loaded_ = true;
@@ -136,6 +137,7 @@ RecordedClip RecordedClips::Add(const QString& file, const Moment& started) {
     const QString folder = FolderPart(file);
     const QString name = NamePart(file);
     const Entry e{next_++, started};
+    latest_ = started;
     QHash<QString, Entry>& names = clips_[folder];
     if (!names.contains(name)) ++count_;
     names.insert(name, e);
@@ -163,6 +165,20 @@ std::optional<RecordedClip> RecordedClips::Find(const QString& file) const {
     const auto it = folder->second.constFind(NamePart(file));
     if (it == folder->second.cend()) return std::nullopt;
     return RecordedClip{file, it->sequence, it->started};
+}
+
+std::optional<Moment> RecordedClips::StartedIn(const QString& folder, const QString& name) const {
+    const auto lock = Loaded();
+    const auto it = clips_.find(folder);
+    if (it == clips_.end()) return std::nullopt;
+    const auto e = it->second.constFind(name);
+    if (e == it->second.cend()) return std::nullopt;
+    return e->started;
+}
+
+std::optional<Moment> RecordedClips::Latest() const {
+    const auto lock = Loaded();
+    return latest_;
 }
 
 QHash<QString, uint64_t> RecordedClips::SequencesIn(const QString& folder) const {

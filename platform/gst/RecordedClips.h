@@ -59,6 +59,10 @@ public:
     // Notes a clip whose file was just made, as the last one recorded.
     RecordedClip Add(const QString& file, const Moment& started = Moment::Now());
     std::optional<RecordedClip> Find(const QString& file) const;
+    // When the clip `name` in `folder` (as Find gives its folder) was made.
+    std::optional<Moment> StartedIn(const QString& folder, const QString& name) const;
+    // When the clip noted last was made, in any run, even if it is gone since.
+    std::optional<Moment> Latest() const;
     // Every clip noted, oldest first.
     std::vector<RecordedClip> All() const;
     // The sequences of the clips noted in `folder`, by file name.
@@ -95,6 +99,7 @@ private:
     // Folder, then file name: a folder's clips share their folder's text.
     std::map<QString, QHash<QString, Entry>> clips_;
     uint64_t next_ = 1;
+    std::optional<Moment> latest_;
     size_t count_ = 0;
     size_t linesInFile_ = 0;
     bool complained_ = false;
