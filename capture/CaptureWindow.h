@@ -90,6 +90,13 @@ public:
     // Ends every clip, waiting a bounded time; false when one would not end
     // (a camera or folder that no longer answers) and was left as it is.
     virtual bool Shutdown() { return true; }
+    // Clips in `folder` (as a clip's name is put after it) recorded more than
+    // `days` ago are deleted, whether or not a capture window is there or
+    // anything records; 0 days: no limit. Returns at once.
+    virtual void SetAgeLimit(const QString& folder, int days) {
+        (void)folder;
+        (void)days;
+    }
     // nullptr when no window can be made.
     virtual std::unique_ptr<CaptureWindow> CreateCaptureWindow(const QString& name,
                                                                QWidget* owner) = 0;

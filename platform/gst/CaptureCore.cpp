@@ -10,6 +10,7 @@
 #include <list>
 #include <thread>
 
+#include "platform/gst/AgeLimit.h"
 #include "platform/gst/CaptureLog.h"
 #include "platform/gst/ClipFolder.h"
 #include "platform/gst/ClipJournal.h"
@@ -24,6 +25,12 @@ namespace {
 
 // How long a process ending through exit() waits for its clips.
 constexpr std::chrono::milliseconds kExitBound{3000};
+// The age limit's thread waits by a clock that stops while the machine
+// sleeps: it looks at the clock at least this often, so clips that came due
+// during a sleep go within this of the machine waking.
+constexpr std::chrono::milliseconds kAgeLookBound{std::chrono::hours(1)};
+// How long quitting waits for the age limit's thread to let go of a folder.
+constexpr std::chrono::milliseconds kAgeQuitBound{500};
 
 // A library may end the process with exit() (Qt does when the display
 // connection breaks), which runs no destructor of ours. The cores alive
@@ -87,7 +94,20 @@ public:
                   if (!storage.isValid() || !storage.isReady()) return std::nullopt;
                   return storage.bytesAvailable();
               },
-              &recorded_) {}
+              &recorded_),
+          ages_(folder_, &recorded_) {}
+
+    // The age limit, told from the window's thread. It is kept by a thread of
+    // its own, made with the first limit, that sleeps until a clip comes due.
+    void SetAgeLimit(const QString& folder, int days, const std::shared_ptr<Clips>& self) {
+        std::lock_guard lock(ageM_);
+        if (ageStop_ || (folder == ageFolder_ && days == ageDays_)) return;
+        ageFolder_ = folder;
+        ageDays_ = days;
+        ++ageEvents_;
+        if (days > 0 && !keeper_.joinable()) keeper_ = std::thread([self] { self->KeepAges(); });
+        ageWake_.notify_all();
+    }
 
     // Forgets, on a thread of its own, the recorded clips whose files are
     // gone since the last run. Under m_.
@@ -160,6 +180,7 @@ public:
     // Asks every clip to finish; those still holding on after `bound` are
     // left to their threads, and nothing is heard from them again.
     bool Close(std::chrono::milliseconds bound) {
+        EndKeeper(std::min(bound, kAgeQuitBound));
         std::vector<std::shared_ptr<Clip>> all;
         {
             std::lock_guard lock(m_);
@@ -216,13 +237,20 @@ public:
         return lastDiskUse_;
     }
 
-    bool MakeRoom(const ClipPlan& plan, int64_t need, QString* why) override {
-        QStringList inUse;
+    void ExpireOld() override {
         {
-            std::lock_guard lock(m_);
-            for (const Entry& e : entries_)
-                if (!e.released) inUse << e.clip->File();
+            std::lock_guard lock(ageM_);
+            if (ageDays_ <= 0) return;
         }
+        LookAtAges();
+        // What it found may bring the keeper's next look forward.
+        std::lock_guard lock(ageM_);
+        ++ageEvents_;
+        ageWake_.notify_all();
+    }
+
+    bool MakeRoom(const ClipPlan& plan, int64_t need, QString* why) override {
+        const QStringList inUse = InUse();
         // The folder as written, for the system to resolve as it does making the file.
         const QString folder = FolderPart(plan.file);
         std::lock_guard lock(folderM_);
@@ -231,7 +259,14 @@ public:
 
     void Began(const QString& file) override {
         journal_.Began(file);
-        recorded_.Add(ClipFolder::Resolved(file));
+        const RecordedClip clip = recorded_.Add(ClipFolder::Resolved(file));
+        // Handed to the age limit when it next looks: the folder may be busy now.
+        std::lock_guard lock(ageM_);
+        if (ageDays_ <= 0) return;
+        if (!ageNoted_ || clip.started.sinceBootMs < ageNoted_->sinceBootMs)
+            ageNoted_ = clip.started;
+        ++ageEvents_;
+        ageWake_.notify_all();
     }
     void Settled(const QString& file) override {
         journal_.Ended(file);
@@ -280,6 +315,71 @@ public:
     std::mutex& Lock() { return m_; }
 
 private:
+    QStringList InUse() const {
+        std::lock_guard lock(m_);
+        QStringList files;
+        for (const Entry& e : entries_)
+            if (!e.released) files << e.clip->File();
+        return files;
+    }
+
+    // Hands the age limit what it was told, and has it look. It may read
+    // the folder: never on the window's thread.
+    std::optional<std::chrono::milliseconds> LookAtAges() {
+        QString folder;
+        int days = 0;
+        std::optional<Moment> noted;
+        {
+            std::lock_guard lock(ageM_);
+            folder = ageFolder_;
+            days = ageDays_;
+            noted = std::exchange(ageNoted_, std::nullopt);
+        }
+        const QStringList inUse = days > 0 ? InUse() : QStringList();
+        std::lock_guard lock(folderM_);
+        ages_.Set(folder, days);
+        if (noted) ages_.Noted(*noted);
+        return ages_.Look(inUse);
+    }
+
+    // The age limit's thread: looks, then sleeps until the next clip comes
+    // due or it is told of a change. With no limit it only waits to be told.
+    void KeepAges() {
+        std::unique_lock lock(ageM_);
+        while (!ageStop_) {
+            const uint64_t seen = ageEvents_;
+            lock.unlock();
+            const auto wait = LookAtAges();
+            lock.lock();
+            const auto told = [&] { return ageStop_ || ageEvents_ != seen; };
+            if (ageDays_ > 0) {
+                ageWake_.wait_for(lock, std::min(wait.value_or(kAgeLookBound), kAgeLookBound),
+                                  told);
+            } else {
+                ageWake_.wait(lock, told);
+            }
+        }
+        keeperDone_ = true;
+        ageWake_.notify_all();
+    }
+
+    // Stops the age limit's thread; one held up by a folder that does not
+    // answer is left to itself after `bound`.
+    void EndKeeper(std::chrono::milliseconds bound) {
+        std::unique_lock lock(ageM_);
+        ageStop_ = true;
+        ageWake_.notify_all();
+        if (!keeper_.joinable()) return;
+        if (ageWake_.wait_for(lock, bound, [&] { return keeperDone_; })) {
+            lock.unlock();
+            keeper_.join();
+        } else {
+            qCWarning(lcCapture) << "The folder kept within an age limit does not answer; leaving "
+                                    "it as it is";
+            keeper_.detach();
+        }
+    }
+
     // Joins the threads of released clips: each has no more to do than return.
     void Reap() {
         std::erase_if(chores_, [](Chore& c) {
@@ -309,6 +409,17 @@ private:
     CameraFeeds feeds_;
     std::mutex folderM_;  // held while the folder is listed or cleared out
     ClipFolder folder_;   // deletes by recorded_'s order
+    AgeLimit ages_;       // under folderM_
+    // What the keeper of the age limit is told; never held while a folder is read.
+    std::mutex ageM_;
+    std::condition_variable ageWake_;
+    QString ageFolder_;
+    int ageDays_ = 0;
+    std::optional<Moment> ageNoted_;  // the earliest clip made since the limit last looked
+    uint64_t ageEvents_ = 0;          // bumped by everything the keeper should look at
+    bool ageStop_ = false;
+    bool keeperDone_ = false;
+    std::thread keeper_;
     // Work beside the clips; each counts as busy until done.
     struct Chore {
         std::thread thread;
@@ -390,6 +501,14 @@ std::shared_ptr<Clip> CaptureCore::StartClip(ClipPlan plan) {
 
 void CaptureCore::ReleaseCameras() {
     clips_->ReleaseFeeds();
+}
+
+void CaptureCore::SetAgeLimit(const QString& folder, int days) {
+    {
+        std::lock_guard lock(m_);
+        if (shutDown_) return;
+    }
+    clips_->SetAgeLimit(folder, days, clips_);
 }
 
 void CaptureCore::ListFolderAhead(const QString& folder) {

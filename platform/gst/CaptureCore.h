@@ -54,6 +54,10 @@ public:
     // Lists, on a thread of its own, a folder whose clips are kept within
     // a size limit, ahead of its next clip.
     void ListFolderAhead(const QString& folder);
+    // Clips in `folder` (as a clip's name is put after it) recorded more than
+    // `days` ago are deleted, by a thread of the core's own, whether or not
+    // anything records; 0 days: no limit.
+    void SetAgeLimit(const QString& folder, int days);
     // The id of the latest clip started; 0 before the first.
     uint64_t LatestClip() const;
     bool WaitUntilIdle(std::chrono::milliseconds bound);

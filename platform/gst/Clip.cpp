@@ -219,6 +219,9 @@ void Clip::Run(ClipHost& host) {
     }
     if (begin) {
         QString why;
+        // Each limit on its own: the clips past their age first, then the
+        // oldest for the room.
+        host.ExpireOld();
         const auto last = host.LastDiskUse();
         const bool room =
             (plan_.folderLimitBytes <= 0 || host.MakeRoom(plan_, RoomNeeded(plan_, last), &why)) &&

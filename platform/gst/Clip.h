@@ -72,6 +72,8 @@ public:
     // false when one still does.
     virtual bool WaitForCamera(const Clip& clip, std::chrono::milliseconds bound) = 0;
     virtual std::optional<DiskUse> LastDiskUse() = 0;
+    // Deletes the clips past the age limit, when one is set and any are due.
+    virtual void ExpireOld() = 0;
     // Deletes the oldest clips in the plan's folder until one of `need`
     // bytes fits within its limit and on its disk; false when the disk
     // cannot be given the room.

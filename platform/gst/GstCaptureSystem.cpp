@@ -67,6 +67,10 @@ std::unique_ptr<CaptureWindow> GstCaptureSystem::CreateCaptureWindow(const QStri
     return std::make_unique<GstCaptureWindow>(core_, name, owner);
 }
 
+void GstCaptureSystem::SetAgeLimit(const QString& folder, int days) {
+    core_->SetAgeLimit(folder, days);
+}
+
 void GstCaptureSystem::SetTestCameraPlugged(bool plugged) {
     SetTestCameraPlugged(runCamera_, plugged);
 }

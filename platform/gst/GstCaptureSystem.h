@@ -45,6 +45,7 @@ public:
     std::unique_ptr<CaptureWindow> CreateCaptureWindow(const QString& name,
                                                        QWidget* owner) override;
     void SetClipFailedHandler(ClipFailedHandler handler) override;
+    void SetAgeLimit(const QString& folder, int days) override;
     // Waits at most kQuitBound for the clips still being finished.
     bool Shutdown() override;
 
