@@ -23,6 +23,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QTimer>
 
 namespace camwarden {
@@ -71,6 +72,8 @@ struct StoredChoices {
     QString startInTray;
     QString sizeLimit;
     QString sizeLimitGB;
+    QString ageLimit;
+    QString ageLimitDays;
 };
 
 StoredChoices ReadStoredChoices(SettingsStore& settings) {
@@ -85,6 +88,8 @@ StoredChoices ReadStoredChoices(SettingsStore& settings) {
     c.startInTray = settings.Read(QStringLiteral("Minimized"), QStringLiteral("Off"));
     c.sizeLimit = settings.Read(QStringLiteral("Size Limit"), QStringLiteral("Off"));
     c.sizeLimitGB = settings.Read(QStringLiteral("Size Limit GB"), QString());
+    c.ageLimit = settings.Read(QStringLiteral("Age Limit"), QStringLiteral("Off"));
+    c.ageLimitDays = settings.Read(QStringLiteral("Age Limit Days"), QString());
     return c;
 }
 
@@ -130,7 +135,7 @@ void Form1::CreateControls() {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(536, 529);
+    setFixedSize(536, 554);
     setFont(ArialBold(9));
     // The window is white by design, so its text is dark whatever the
     // desktop's scheme: light text of a dark scheme would vanish on it.
@@ -158,7 +163,7 @@ void Form1::CreateControls() {
     Timer2 = new Timer(1000, false, this);
     Timer2->setObjectName(QStringLiteral("Timer2"));
 
-    Frame6 = Make<QGroupBox>(this, "Frame6", "Startup Options", {120, 6045, 7800, 750});
+    Frame6 = Make<QGroupBox>(this, "Frame6", "Startup Options", {120, 6420, 7800, 750});
     Check3 = Make<QCheckBox>(Frame6, "Check3", "Load this software on Windows startup",
                              {240, 300, 3930, 285});
     Check8 = Make<QCheckBox>(Frame6, "Check8", "Start in system tray", {4320, 300, 2100, 285});
@@ -174,7 +179,7 @@ void Form1::CreateControls() {
     Timer1->setObjectName(QStringLiteral("Timer1"));
 
     Frame1 = Make<QGroupBox>(this, "Frame1", "Where would you like to save webcam videos?",
-                             {120, 1020, 7800, 1175});
+                             {120, 1020, 7800, 1550});
     Text1 = Make<QLineEdit>(Frame1, "Text1", "Text1", {240, 300, 6615, 330});
     // Filled by itself, the box repaints alone when its caret blinks, instead
     // of having the frame behind it, title and all, drawn twice a second.
@@ -192,16 +197,26 @@ void Form1::CreateControls() {
     Text2->setKeyboardTracking(false);
     Text2->setAlignment(Qt::AlignRight);
     Label1 = Make<QLabel>(Frame1, "Label1", "GB", {6960, 735, 585, 285});
-    ListView2 = Make<ListView>(this, "ListView2", "", {120, 2295, 7800, 1560});
-    PushButton4 = Make<QPushButton>(this, "PushButton4", kTurnOn, {120, 6915, 7800, 405});
+    // The age limit, a row below: whether clips go once older than so many days.
+    Check10 = Make<QCheckBox>(Frame1, "Check10", kAgeLimitCaption, {240, 1110, 5355, 285});
+    Text3 = Make<QSpinBox>(Frame1, "Text3", "", {5655, 1080, 1200, 330});
+    Text3->setLocale(QLocale::c());
+    Text3->setRange(kAgeLimitMinDays, kAgeLimitMaxDays);
+    Text3->setValue(kAgeLimitDefaultDays);
+    Text3->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    Text3->setKeyboardTracking(false);
+    Text3->setAlignment(Qt::AlignRight);
+    Label2 = Make<QLabel>(Frame1, "Label2", "days", {6960, 1110, 585, 285});
+    ListView2 = Make<ListView>(this, "ListView2", "", {120, 2670, 7800, 1560});
+    PushButton4 = Make<QPushButton>(this, "PushButton4", kTurnOn, {120, 7290, 7800, 405});
     PushButton2 =
         Make<QPushButton>(this, "PushButton2", "Create 5 Second Webcam Video Now (Test Software)",
-                          {120, 7425, 7800, 405});
-    ListView1 = Make<ListView>(this, "ListView1", "", {120, 3945, 7800, 1560});
+                          {120, 7800, 7800, 405});
+    ListView1 = Make<ListView>(this, "ListView1", "", {120, 4320, 7800, 1560});
     PushButton3 =
-        Make<QPushButton>(this, "PushButton3", "Video Parameters", {120, 5585, 2520, 405});
-    PushButton6 = Make<QPushButton>(this, "PushButton6", "Video Format", {2760, 5585, 2520, 405});
-    PushButton5 = Make<QPushButton>(this, "PushButton5", "Video Source", {5400, 5585, 2520, 405});
+        Make<QPushButton>(this, "PushButton3", "Video Parameters", {120, 5960, 2520, 405});
+    PushButton6 = Make<QPushButton>(this, "PushButton6", "Video Format", {2760, 5960, 2520, 405});
+    PushButton5 = Make<QPushButton>(this, "PushButton5", "Video Source", {5400, 5960, 2520, 405});
 
     for (QPushButton* b :
          {PushButton1, PushButton2, PushButton3, PushButton4, PushButton5, PushButton6}) {
@@ -221,15 +236,19 @@ void Form1::CreateControls() {
              "Delete the oldest clips when the folder holds more than the size given");
     describe(Text2, "Folder size limit in GB", "How many gigabytes the clips may take");
     Label1->setBuddy(Text2);
+    describe(Check10, "Clip age limit",
+             "Delete the clips recorded longer ago than the number of days given");
+    describe(Text3, "Clip age limit in days", "How many days a clip is kept");
+    Label2->setBuddy(Text3);
     describe(ListView2, "How often", "How often a clip is recorded");
     describe(ListView1, "Clip length", "How long each clip lasts");
 
     // Tab order as laid out: frames and the bar take no focus.
     for (QWidget* w : std::initializer_list<QWidget*>{Frame1, Frame4, Frame6, ProgressBar1})
         w->setFocusPolicy(Qt::NoFocus);
-    QWidget* order[] = {Text1,       ListView2,   PushButton1, Check9, Text2,
-                        PushButton4, PushButton2, Check8,      Check3, ListView1,
-                        PushButton3, PushButton5, PushButton6};
+    QWidget* order[] = {Text1,   ListView2, PushButton1, Check9,      Text2,
+                        Check10, Text3,     PushButton4, PushButton2, Check8,
+                        Check3,  ListView1, PushButton3, PushButton5, PushButton6};
     for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
     for (QWidget* w : std::initializer_list<QWidget*>{
@@ -257,6 +276,9 @@ void Form1::ConnectHandlers() {
     connect(Check8, &QCheckBox::toggled, this, &Form1::Check8_Click);
     connect(Check9, &QCheckBox::toggled, this, &Form1::Check9_Click);
     connect(Text2, &QDoubleSpinBox::valueChanged, this, &Form1::Text2_Change);
+    connect(Check10, &QCheckBox::toggled, this, &Form1::Check10_Click);
+    connect(Text3, &QSpinBox::valueChanged, this, &Form1::Text3_Change);
+    connect(Text1, &QLineEdit::editingFinished, this, &Form1::Text1_Validate);
     connect(cSysTray1.get(), &cSysTray::MouseUp, this, &Form1::cSysTray1_MouseUp);
     connect(TrayShowOrHide, &QAction::triggered, this, &Form1::TrayShowOrHide_Click);
     connect(TrayQuit, &QAction::triggered, this, &QWidget::close);
@@ -293,6 +315,7 @@ void Form1::Form_Load() {
         stored = ReadStoredChoices(settings());
     });
     LoadFolderLimit(stored.sizeLimit, stored.sizeLimitGB);
+    LoadAgeLimit(stored.ageLimit, stored.ageLimitDays);
     trap(102, [&] { ApplySkin(*this, FolderWith(QStringLiteral("/x/o.cjs"))); });
     const QString pointer = HandCursorPath();
     if (trap.If(104, [&] { return FileExists(pointer); })) {
@@ -356,6 +379,7 @@ void Form1::Form_Load() {
     trap(162, [&] { Timer2->SetEnabled(false); });
     trap(164, [&] { FormLoading = false; });
     cam_.FolderLimitChanged(*this);
+    cam_.AgeLimitChanged(*this);
 }
 
 void Form1::ShowAfterLoad() {

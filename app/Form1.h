@@ -15,6 +15,7 @@
 class QAction;
 class QCheckBox;
 class QDoubleSpinBox;
+class QSpinBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -50,6 +51,9 @@ public:
     QCheckBox* Check9 = nullptr;      // folder size limit on or off
     QDoubleSpinBox* Text2 = nullptr;  // the limit, in GB
     QLabel* Label1 = nullptr;         // "GB"
+    QCheckBox* Check10 = nullptr;     // clip age limit on or off
+    QSpinBox* Text3 = nullptr;        // the limit, in days
+    QLabel* Label2 = nullptr;         // "days"
     ListView* ListView2 = nullptr;
     QPushButton* PushButton4 = nullptr;
     QPushButton* PushButton2 = nullptr;
@@ -91,11 +95,17 @@ public:
     // Output folder.
     void Text1_Change();
     void Text1_GotFocus();
+    // The folder typed is done with: Enter, or the box losing the focus.
+    void Text1_Validate();
     void PushButton1_Click();
     void Check9_Click();
     void Text2_Change();
     // What the clips in the folder may take, in bytes; 0 when unlimited.
     int64_t FolderLimitBytes() const;
+    void Check10_Click();
+    void Text3_Change();
+    // How many days a clip is kept; 0 when for ever.
+    int AgeLimitDays() const;
 
     // Driver dialogs.
     void PushButton3_Click();
@@ -149,6 +159,7 @@ private:
     void LoadHandCursor(const QString& path);
     // A limit stored wrong means none: the box shows it off, the log says why.
     void LoadFolderLimit(const QString& on, const QString& gigabytes);
+    void LoadAgeLimit(const QString& on, const QString& days);
 
     Platform& platform_;
     ProgramState& state_;
@@ -167,6 +178,10 @@ inline constexpr char kFolderLimitCaption[] =
 inline constexpr double kFolderLimitMinGB = 0.1;
 inline constexpr double kFolderLimitMaxGB = 100000;
 inline constexpr double kFolderLimitDefaultGB = 10;
+inline constexpr char kAgeLimitCaption[] = "Delete clips older than";
+inline constexpr int kAgeLimitMinDays = 1;
+inline constexpr int kAgeLimitMaxDays = 3650;
+inline constexpr int kAgeLimitDefaultDays = 30;
 inline constexpr char kStatusOff[] = "Off.";
 inline constexpr char kStatusSwitchedOn[] = "On. Next Webcam Record will occur in:";
 inline constexpr char kStatusCountdown[] = "On. Next webcam record will occur in: ";

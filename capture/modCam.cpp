@@ -113,6 +113,12 @@ void modCam::FolderLimitChanged(Form1& form) {
                                  form.FolderLimitBytes());
 }
 
+void modCam::AgeLimitChanged(Form1& form) {
+    const QString text = form.Text1->text();
+    system_.SetAgeLimit(text.isEmpty() ? QString() : CleanPath(ClipsFolder(text)),
+                        text.isEmpty() ? 0 : form.AgeLimitDays());
+}
+
 void modCam::ClipFailed(Form1& form, const QString& file, const QString& why, bool latest) {
     qCWarning(lcCam).noquote() << "clip failed:" << file << "-" << why;
     // Nothing is being recorded any more: the window goes back to counting

@@ -29,6 +29,9 @@ public:
     // The folder's size limit was turned on or the program started with it:
     // the folder can be read before its next clip.
     void FolderLimitChanged(Form1& form);
+    // The age limit, or the folder it keeps, was changed or restored at
+    // start: it holds whether or not the webcam is connected.
+    void AgeLimitChanged(Form1& form);
     void RecordClip(Form1& form);
     // A clip could not start, or ended by a failure: the user hears of it
     // the way a refused start is reported. `latest`: no clip was asked for

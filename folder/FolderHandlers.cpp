@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <cmath>
 #include <optional>
 
@@ -27,6 +28,15 @@ std::optional<double> UsableFolderLimitGB(const QString& stored) {
     return std::round(tenths) / 10;
 }
 
+// A stored "Age Limit Days" as the box shows it; none when it is no whole
+// number of days the box offers.
+std::optional<int> UsableAgeLimitDays(const QString& stored) {
+    bool ok = false;
+    const int days = stored.toInt(&ok);
+    if (!ok || days < kAgeLimitMinDays || days > kAgeLimitMaxDays) return std::nullopt;
+    return days;
+}
+
 }  // namespace
 
 void Form1::Text1_Change() {
@@ -37,6 +47,12 @@ void Form1::Text1_Change() {
 
 void Form1::Text1_GotFocus() {
     Text1->selectAll();
+}
+
+void Form1::Text1_Validate() {
+    // Not at each keystroke: the folders named on the way to the one meant
+    // (a parent holding old clips of its own) are not the user's to keep.
+    Untrapped("Form1.Text1_Validate", [&] { cam_.AgeLimitChanged(*this); });
 }
 
 void Form1::PushButton1_Click() {
@@ -51,6 +67,8 @@ void Form1::PushButton1_Click() {
     if (trap.If(106, [&] { return !Text1->text().endsWith(PathSeparator()); })) {
         trap(108, [&] { Text1->setText(Text1->text() + PathSeparator()); });
     }
+    // A folder chosen is one meant: the age limit keeps it from now on.
+    cam_.AgeLimitChanged(*this);
 }
 
 void Form1::Check9_Click() {
@@ -82,6 +100,42 @@ void Form1::LoadFolderLimit(const QString& on, const QString& gigabytes) {
                                           .arg(kFolderLimitMaxGB);
     Text2->setValue(gb.value_or(kFolderLimitDefaultGB));
     Check9->setChecked(gb && on == QLatin1String("On"));
+}
+
+void Form1::Check10_Click() {
+    if (FormLoading) return;
+    Untrapped("Form1.Check10_Click", [&] {
+        settings().Write(QStringLiteral("Age Limit"),
+                         Check10->isChecked() ? QStringLiteral("On") : QStringLiteral("Off"));
+        cam_.AgeLimitChanged(*this);
+    });
+}
+
+void Form1::Text3_Change() {
+    // Once typed, as the size limit: a "3" on the way to "30" is no limit.
+    if (FormLoading) return;
+    Untrapped("Form1.Text3_Change", [&] {
+        settings().Write(QStringLiteral("Age Limit Days"), QString::number(Text3->value()));
+        cam_.AgeLimitChanged(*this);
+    });
+}
+
+void Form1::LoadAgeLimit(const QString& on, const QString& days) {
+    const std::optional<int> usable = UsableAgeLimitDays(days);
+    const bool switched = on == QLatin1String("On") || on == QLatin1String("Off");
+    if (!switched || (!usable && (on == QLatin1String("On") || !days.isEmpty())))
+        qCWarning(lcApp).noquote() << QStringLiteral(
+                                          "The stored clip age limit \"%1\" (%2 days) cannot be "
+                                          "used (On or Off, and %3 to %4 days): the limit is off")
+                                          .arg(on, days.isEmpty() ? QStringLiteral("no") : days)
+                                          .arg(kAgeLimitMinDays)
+                                          .arg(kAgeLimitMaxDays);
+    Text3->setValue(usable.value_or(kAgeLimitDefaultDays));
+    Check10->setChecked(usable && on == QLatin1String("On"));
+}
+
+int Form1::AgeLimitDays() const {
+    return Check10->isChecked() ? Text3->value() : 0;
 }
 
 int64_t Form1::FolderLimitBytes() const {

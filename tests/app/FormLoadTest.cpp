@@ -2,12 +2,14 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QTemporaryDir>
 
 namespace camwarden::testing {
@@ -258,8 +260,9 @@ TEST_F(FormLoad, WithoutThePointerFileCustomMeansTheArrow) {
 
 TEST_F(FormLoad, LayoutFollowsTheDesignInPixels) {
     Form1& f = MakeForm();
-    // The folder frame holds one more row, the size limit's: all below it moves down 25.
-    EXPECT_EQ(f.size(), QSize(536, 529));
+    // The folder frame holds two more rows, the size and age limits': all
+    // below them moves down 25 pixels for each.
+    EXPECT_EQ(f.size(), QSize(536, 554));
     EXPECT_EQ(f.minimumSize(), f.maximumSize());
     EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(f.windowFlags() & Qt::WindowMinimizeButtonHint);
@@ -267,14 +270,19 @@ TEST_F(FormLoad, LayoutFollowsTheDesignInPixels) {
     EXPECT_EQ(f.Frame4->geometry(), QRect(8, 8, 520, 57));
     EXPECT_EQ(f.ProgressBar1->geometry(), QRect(16, 20, 488, 27));
     EXPECT_EQ(f.Text1->geometry(), QRect(16, 20, 441, 22));
-    EXPECT_EQ(f.Frame1->geometry(), QRect(8, 68, 520, 78));
+    EXPECT_EQ(f.Frame1->geometry(), QRect(8, 68, 520, 103));
     EXPECT_EQ(f.Check9->parentWidget(), f.Frame1);
     EXPECT_EQ(f.Check9->geometry().top(), 49);
-    EXPECT_EQ(f.ListView2->geometry(), QRect(8, 153, 520, 104));
-    EXPECT_EQ(f.ListView1->geometry(), QRect(8, 263, 520, 104));
-    EXPECT_EQ(f.PushButton3->geometry(), QRect(8, 372, 168, 27));
-    EXPECT_EQ(f.PushButton6->geometry(), QRect(184, 372, 168, 27));
-    EXPECT_EQ(f.PushButton5->geometry(), QRect(360, 372, 168, 27));
+    EXPECT_EQ(f.Check10->parentWidget(), f.Frame1);
+    EXPECT_EQ(f.Check10->geometry().top(), 74);
+    EXPECT_EQ(f.Text3->geometry().left(), f.Text2->geometry().left());
+    EXPECT_EQ(f.ListView2->geometry(), QRect(8, 178, 520, 104));
+    EXPECT_EQ(f.ListView1->geometry(), QRect(8, 288, 520, 104));
+    EXPECT_EQ(f.PushButton3->geometry(), QRect(8, 397, 168, 27));
+    EXPECT_EQ(f.PushButton6->geometry(), QRect(184, 397, 168, 27));
+    EXPECT_EQ(f.PushButton5->geometry(), QRect(360, 397, 168, 27));
+    EXPECT_EQ(f.Frame6->geometry().top(), 428);
+    EXPECT_EQ(f.PushButton2->geometry().bottom(), 546);
     EXPECT_EQ(f.Check8->parentWidget(), f.Frame6);
     EXPECT_EQ(f.PushButton1->parentWidget(), f.Frame1);
     EXPECT_EQ(f.PushButton4->font().pointSizeF(), 11.25);
@@ -286,15 +294,15 @@ TEST_F(FormLoad, LayoutFollowsTheDesignInPixels) {
     // Tab order of the focusable controls.
     QStringList order;
     QWidget* w = f.Text1;
-    for (int i = 0; i < 13; ++i, w = w->nextInFocusChain()) {
+    for (int i = 0; i < 15; ++i, w = w->nextInFocusChain()) {
         while (w->focusPolicy() == Qt::NoFocus || w->objectName().isEmpty() ||
                w->objectName().startsWith("qt_"))
             w = w->nextInFocusChain();
         order << w->objectName();
     }
-    EXPECT_EQ(order, (QStringList{"Text1", "ListView2", "PushButton1", "Check9", "Text2",
-                                  "PushButton4", "PushButton2", "Check8", "Check3", "ListView1",
-                                  "PushButton3", "PushButton5", "PushButton6"}));
+    EXPECT_EQ(order, (QStringList{"Text1", "ListView2", "PushButton1", "Check9", "Text2", "Check10",
+                                  "Text3", "PushButton4", "PushButton2", "Check8", "Check3",
+                                  "ListView1", "PushButton3", "PushButton5", "PushButton6"}));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
+#include <QSpinBox>
 #include "app/ListView.h"
 
 namespace camwarden::testing {
@@ -26,7 +27,7 @@ TEST_F(Screenshot, WindowIsDrawnAsLaidOut) {
     Form1& f = Load();
     f.show();
     const QImage image = f.grab().toImage();
-    ASSERT_EQ(image.size(), QSize(536, 529) * image.devicePixelRatio());
+    ASSERT_EQ(image.size(), QSize(536, 554) * image.devicePixelRatio());
     const QString folder = QStringLiteral(CAMWARDEN_BUILD_DIR "/screenshots");
     QDir().mkpath(folder);
     ASSERT_TRUE(image.save(folder + "/Form1.png"));
@@ -76,7 +77,7 @@ TEST_F(Screenshot, TextStaysReadableUnderADarkScheme) {
     // The frames' titles sit in their top rows; the lists' rows below their headers.
     for (QWidget* w :
          std::initializer_list<QWidget*>{f.Frame4, f.Frame1, f.Frame6, f.Check3, f.Check8, f.Check9,
-                                         f.Label1, f.ListView1, f.ListView2}) {
+                                         f.Label1, f.Check10, f.Label2, f.ListView1, f.ListView2}) {
         QRect part = within(w);
         if (qobject_cast<QGroupBox*>(w)) part.setHeight(16);
         EXPECT_LT(Darkest(image, part), 80) << w->objectName().toStdString() << ": no dark text";
@@ -86,8 +87,9 @@ TEST_F(Screenshot, TextStaysReadableUnderADarkScheme) {
 
 TEST_F(Screenshot, ControlsWithoutVisibleTextAreNamedForScreenReaders) {
     Form1& f = Load();
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             f.ProgressBar1, f.Text1, f.PushButton1, f.Check9, f.Text2, f.ListView1, f.ListView2}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{f.ProgressBar1, f.Text1, f.PushButton1, f.Check9, f.Text2,
+                                         f.Check10, f.Text3, f.ListView1, f.ListView2}) {
         EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
         EXPECT_FALSE(w->accessibleDescription().isEmpty()) << w->objectName().toStdString();
     }

@@ -4,6 +4,7 @@
 #include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 
 namespace camwarden::testing {
@@ -134,6 +135,78 @@ TEST_F(FolderBox, ALimitIsTakenOnceTyped) {
     QTest::keyClick(f.Text2, Qt::Key_Return);
     EXPECT_EQ(settings->writes, QStringList{"Size Limit GB=20.0"});
     EXPECT_EQ(f.FolderLimitBytes(), 20'000'000'000LL);
+}
+
+// The age limit is stored the moment it is changed and held by the capture
+// layer itself, a webcam connected or not; the folder it keeps is the one
+// typed to its end or chosen, never one named on the way.
+TEST_F(FolderBox, TheAgeLimitIsStoredAndHeldWithoutACamera) {
+    Form1& f = Load();
+    EXPECT_FALSE(f.Check10->isChecked());
+    EXPECT_EQ(capture->ageLimits, QStringList{"0 /home/user/Desktop/"});
+    f.Cam().CloseWebCam();
+    f.show();
+    settings->writes.clear();
+    capture->ageLimits.clear();
+    f.Check10->setChecked(true);
+    f.Text3->setFocus();
+    f.Text3->selectAll();
+    QTest::keyClicks(f.Text3, "1");
+    QTest::keyClicks(f.Text3, "4");
+    EXPECT_EQ(capture->ageLimits, QStringList{"30 /home/user/Desktop/"});
+    QTest::keyClick(f.Text3, Qt::Key_Return);
+    EXPECT_EQ(settings->writes, (QStringList{"Age Limit=On", "Age Limit Days=14"}));
+    EXPECT_EQ(capture->ageLimits.last(), QStringLiteral("14 /home/user/Desktop/"));
+
+    capture->ageLimits.clear();
+    f.Text1->setFocus();
+    f.Text1->selectAll();
+    QTest::keyClicks(f.Text1, "/srv/cam");
+    EXPECT_TRUE(capture->ageLimits.isEmpty());
+    QTest::keyClick(f.Text1, Qt::Key_Return);
+    EXPECT_EQ(capture->ageLimits, QStringList{"14 /srv/cam/"});
+    dialogs->folderAnswers = {QStringLiteral("/mnt/clips")};
+    f.PushButton1_Click();
+    EXPECT_EQ(capture->ageLimits.last(), QStringLiteral("14 /mnt/clips/"));
+    f.Check10->setChecked(false);
+    EXPECT_EQ(capture->ageLimits.last(), QStringLiteral("0 /mnt/clips/"));
+}
+
+// A stored age limit is read with the rest and never written at start-up;
+// one that cannot be used is shown off, and the log says so once.
+TEST_F(FolderBox, AStoredAgeLimitIsUsedOnlyAsStored) {
+    for (const auto& [days, on, used, told] : {std::tuple{"1", "On", 1, false},
+                                               {"3650", "On", 3650, false},
+                                               {"30", "Off", 0, false},
+                                               {"", "Off", 0, false},
+                                               {"0", "On", 0, true},
+                                               {"3651", "On", 0, true},
+                                               {"1.5", "On", 0, true},
+                                               {"7 days", "On", 0, true},
+                                               {"", "On", 0, true},
+                                               {"7", "on", 0, true},
+                                               {"x", "Off", 0, true}}) {
+        form.reset();
+        settings->Preset("Age Limit Days", days);
+        settings->Preset("Age Limit", on);
+        settings->writes.clear();
+        capture->ageLimits.clear();
+        Logged().clear();
+        const QtMessageHandler before = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext&, const QString& text) {
+                if (type == QtWarningMsg) Logged() << text;
+            });
+        Form1& f = Load();
+        qInstallMessageHandler(before);
+        const std::string which = std::string(days) + " " + on;
+        EXPECT_EQ(f.AgeLimitDays(), used) << which;
+        EXPECT_EQ(capture->ageLimits,
+                  QStringList{QStringLiteral("%1 /home/user/Desktop/").arg(used)})
+            << which;
+        EXPECT_EQ(Logged().filter(QStringLiteral("age limit \"%1\"").arg(on)).size(), told ? 1 : 0)
+            << which << ": " << Logged().join('|').toStdString();
+        EXPECT_TRUE(settings->writes.filter(QStringLiteral("Age Limit")).isEmpty()) << which;
+    }
 }
 
 }  // namespace

@@ -175,6 +175,9 @@ public:
         return std::make_unique<Window>(*this);
     }
     void SetClipFailedHandler(ClipFailedHandler handler) override { onFailed = std::move(handler); }
+    void SetAgeLimit(const QString& folder, int days) override {
+        ageLimits << QStringLiteral("%1 %2").arg(days).arg(folder);
+    }
 
     ClipFailedHandler onFailed;  // a test calls it as a failing clip would
     QStringList log;
@@ -184,6 +187,7 @@ public:
     int32_t clipLength = 0;
     int64_t folderLimit = 0;
     QString limitedFolder;
+    QStringList ageLimits;  // "days folder", as told
 };
 
 }  // namespace camwarden::testing
