@@ -634,6 +634,82 @@ clock-back)
   [[ ! -e ${earlier[0]} ]] || fail "the earliest recorded clip is still there"
   note "$made clips recorded in $year, all kept; deleted: $(grep -o 'Deleted the oldest clip [^(]*' "$work/log2" | sed 's/.*\///' | tr '\n' ' ')"
   ;;
+age-limit)
+  # Clips kept a day, the schedule off: at start the clips of 3 days ago go,
+  # those an earlier run's record dates and those only their names date;
+  # nothing else does: the clips of an hour ago (one recorded in this boot),
+  # a link of the user's and a folder named like old clips, the user's notes.
+  preset StartStopState=Off 'Age%20Limit=On' 'Age%20Limit%20Days=1'
+  mkdir -p "$clips" "$state"
+  at() { echo "SS $(date -d "@$1" '+%Y-%m-%d %H-%M-%S')${2:-}.avi"; }
+  now=$(date +%s)
+  up=$(cut -d. -f1 /proc/uptime)
+  old=("$(at $((now - 3 * 86400)))" "$(at $((now - 3 * 86400 - 60)))" "$(at $((now - 3 * 86400)) ' (2)')")
+  young=("$(at $((now - 3600)))" "$(at $((now - 3000)))")
+  for f in "${old[@]}" "${young[@]}"; do echo clip >"$clips/$f"; done
+  folder=$(realpath "$clips")
+  python3 - "$folder" "$now" "$up" "$(cat /proc/sys/kernel/random/boot_id)" "${old[0]}" "${old[1]}" \
+    "${young[0]}" >"$state/recorded-clips.jsonl" <<'PY'
+import json, sys
+folder, now, up, boot, *names = sys.argv[1:]
+now, up = int(now) * 1000, int(up) * 1000
+made = [(now - 3 * 86400000, 'an-earlier-boot', 5000)] * 2 + [(now - 3600000, boot, max(up - 3600000, 0))]
+for seq, (name, (wall, b, u)) in enumerate(zip(names, made), 1):
+    print(json.dumps({'seq': seq, 'file': f'{folder}/{name}', 'wall': wall, 'boot': b, 'up': u}))
+PY
+  echo notes >"$work/notes"
+  ln -s "$work/notes" "$clips/$(at $((now - 5 * 86400)))"
+  mkdir "$clips/$(at $((now - 6 * 86400)))"
+  echo mine >"$clips/notes.txt"
+  expected=$(cd "$clips" && ls | grep -vxF -f <(printf '%s\n' "${old[@]}"))
+  t0=$SECONDS
+  start
+  wait_log 'Deleted the clip' 3 60
+  note "the old clips went $((SECONDS - t0)) s after the start"
+  sleep 2
+  stop
+  [[ $(cd "$clips" && ls) == "$expected" ]] ||
+    fail "left: $(cd "$clips" && ls | tr '\n' '|'), expected: $(tr '\n' '|' <<<"$expected")"
+  for f in "${old[@]}"; do
+    grep -qF "Deleted the clip $folder/$f, recorded 3 days ago, older than the limit of 1 day" "$work/log" ||
+      fail "the deletion of $f is not logged with its age"
+  done
+  [[ $(cat "$work/notes") == notes ]] || fail "the link's target was touched"
+  ;;
+age-clock-ahead)
+  # The clock set 10 years ahead while the program runs: clips of two hours
+  # ago (one an earlier run recorded) look 10 years old, and one of nearly a
+  # day ago comes due in seconds. The folder is looked at as it comes due,
+  # yet nothing is deleted before the clock has been steady for an hour, and
+  # the log says why.
+  faketime_lib=$(ls /usr/lib/*/faketime/libfaketimeMT.so.1 2>/dev/null | head -1)
+  [[ -n $faketime_lib ]] || skip "no faketime"
+  preset 'Age%20Limit=On' 'Age%20Limit%20Days=1'
+  mkdir -p "$clips" "$state"
+  now=$(date +%s)
+  kept=()
+  for ago in 7200 7000 $((86400 - 10)); do
+    kept+=("SS $(date -d "@$((now - ago))" '+%Y-%m-%d %H-%M-%S').avi")
+    echo clip >"$clips/${kept[-1]}"
+  done
+  printf '{"seq":1,"file":"%s/%s","wall":%d,"boot":"an-earlier-boot","up":5000}\n' \
+    "$(realpath "$clips")" "${kept[1]}" $(((now - 7000) * 1000)) >"$state/recorded-clips.jsonl"
+  echo +0 >"$work/faketime"
+  clock_env=(LD_PRELOAD="$faketime_lib" FAKETIME_TIMESTAMP_FILE="$work/faketime"
+             FAKETIME_CACHE_DURATION=1 FAKETIME_DONT_FAKE_MONOTONIC=1)
+  rules='camwarden.gst.debug=true' start
+  wait_log 'Looked at the ages' 1 20
+  echo +10y >"$work/faketime"
+  wait_log 'The clock jumped 36[0-9][0-9] days.* ahead' 1 30
+  wait_log 'Looked at the ages.*held' 1 40
+  wait_log 'Clip finished' 2 30
+  stop
+  ! grep -q 'Deleted the clip' "$work/log" || fail "$(grep 'Deleted the clip' "$work/log")"
+  for f in "${kept[@]}"; do [[ -f $clips/$f ]] || fail "$f was deleted"; done
+  (( $(grep -c 'The clock jumped' "$work/log") == 1 )) || fail "the jump was not told once"
+  grep -q "Clip finished:.*/SS $(( $(date +%Y) + 10 ))-" "$work/log" || fail "the clock did not jump"
+  note "$(grep -o 'The clock jumped [^:]*' "$work/log")"
+  ;;
 leftover-folder-missing)
   # A clip cut off by a kill, its folder not there at the next start (a USB
   # disk not yet mounted): it stays listed, and is repaired once it is back.
