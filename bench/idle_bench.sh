@@ -3,7 +3,11 @@
 # interval, offscreen), against idle_baseline, a bare Qt window that updates
 # a countdown label and a bar once a second, measured in the same run.
 #   bench/idle_bench.sh [build-dir]      IDLE_SECONDS (default 60)
-# Target: the program within 1.3 times the baseline's CPU.
+#   IDLE_AGE_DAYS=30 bench/idle_bench.sh   the same with the clip age limit on
+#                                          at 30 days, over 1,000 clips of the
+#                                          past week (none comes due meanwhile)
+# Target: the program within 1.3 times the baseline's CPU, and the same
+# with the age limit on.
 # A Windows build folder (one with camwarden.exe) is measured under Wine, its
 # window on an X display, against the same bare window there, one after the
 # other; each with the prefix's wineserver, which does the window system's
@@ -19,11 +23,28 @@ source "$root/bench/common.sh"
 # CPU time in nanoseconds, all threads (ticks are too coarse for a waiting program).
 cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s+=$1} END {print s}'; }
 
+# With the age limit: its settings ($1 = how a key's blank is written), and
+# the clips it keeps, one every 10 minutes of the past week.
+age_keys() {
+  [[ -n ${IDLE_AGE_DAYS:-} ]] && printf '%s\n' "Age${1}Limit=On" "Age${1}Limit${1}Days=$IDLE_AGE_DAYS"
+  return 0
+}
+week_of_clips() {
+  [[ -n ${IDLE_AGE_DAYS:-} ]] || return 0
+  python3 - "$1" <<'PY'
+import sys, time
+for i in range(1, 1001):
+    open(time.strftime(f'{sys.argv[1]}/SS %Y-%m-%d %H-%M-%S.avi', time.localtime(time.time() - 600 * i)), 'wb').write(b'clip')
+PY
+}
+
 if [[ -f $build/camwarden.exe ]]; then
   [[ -f $build/bench/idle_baseline.exe ]] || { echo "no $build/bench/idle_baseline.exe (CAMWARDEN_BENCH=ON)" >&2; exit 1; }
   trap 'wine_teardown; rm -rf "$work"' EXIT
   wine_setup "$work"
-  wine_preset "$work" OftenIndex=13 OftenIndex1=1 StartStopState=On
+  mapfile -t age < <(age_keys ' ')
+  wine_preset "$work" OftenIndex=13 OftenIndex1=1 StartStopState=On "${age[@]}"
+  week_of_clips "$work/clips"
   server=
   # CPU-ns and wake-ups of pid $1 and of the wineserver over $secs, after 15 s.
   measure() {
@@ -58,27 +79,9 @@ PY
   exit
 fi
 
-preset "$work" OftenIndex=13 OftenIndex1=1 StartStopState=On
-  wine_start "$build"
-  sleep 15
-  server=$(wineserver_pid)
-  p0=$(cpu_ns "$wine_pid"); s0=$(cpu_ns "$server"); pw0=$(wakeups "$wine_pid"); sw0=$(wakeups "$server")
-  sleep "$secs"
-  p1=$(cpu_ns "$wine_pid"); s1=$(cpu_ns "$server"); pw1=$(wakeups "$wine_pid"); sw1=$(wakeups "$server")
-  wine_stop
-  python3 - "$p0" "$p1" "$s0" "$s1" "$pw0" "$pw1" "$sw0" "$sw1" "$secs" <<'PY'
-import sys
-p0, p1, s0, s1, pw0, pw1, sw0, sw1, secs = map(float, sys.argv[1:])
-prog, server = (p1 - p0) / 1e9, (s1 - s0) / 1e9
-print(f"waiting program under Wine: {prog:.3f} CPU-s over {secs:.0f} s ({100 * prog / secs:.3f} % of a core), "
-      f"{(pw1 - pw0) / secs:.1f} wake-ups/s")
-print(f"its wineserver:             {server:.3f} CPU-s ({100 * server / secs:.3f} %), {(sw1 - sw0) / secs:.1f} wake-ups/s")
-print(f"together: {100 * (prog + server) / secs:.3f} % of a core")
-PY
-  exit
-fi
-
-preset "$work" OftenIndex=13 OftenIndex1=1 StartStopState=On
+mapfile -t age < <(age_keys %20)
+preset "$work" OftenIndex=13 OftenIndex1=1 StartStopState=On "${age[@]}"
+week_of_clips "$work/clips"
 (run_program "$work" "$build/camwarden" --camera test >"$work/log" 2>&1) &
 prog=$!
 QT_QPA_PLATFORM=offscreen "$build/bench/idle_baseline" &

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <list>
 #include <thread>
+#include <utility>
 
 #include "platform/gst/AgeLimit.h"
 #include "platform/gst/CaptureLog.h"
