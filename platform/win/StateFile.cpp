@@ -31,7 +31,7 @@ QString NotPlainWhy(DWORD attributes) {
 // as itself, never as what a link there points to.
 HANDLE OpenPlain(const std::wstring& name, DWORD access, DWORD disposition, QString* why) {
     HANDLE file = CreateFileW(name.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD err = GetLastError();
         if (why) *why = win::ErrorText(err);
@@ -95,7 +95,7 @@ bool ReplaceStateFile(const QString& path, const QByteArray& bytes, QString* why
     const std::wstring aside =
         win::Native(path + QStringLiteral(".%1.new").arg(GetCurrentProcessId()));
     HANDLE file = CreateFileW(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         if (why) *why = win::ErrorText(GetLastError());
         return false;
