@@ -1,6 +1,5 @@
 #include "platform/gst/PipeWireWatch.h"
 
-#ifdef CAMWARDEN_HAVE_PIPEWIRE
 #include <pipewire/pipewire.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -11,11 +10,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#endif
 
 namespace camwarden::capgst {
 
-#ifdef CAMWARDEN_HAVE_PIPEWIRE
 namespace {
 
 // After a drop the daemon is asked again quickly at first, then at most
@@ -136,19 +133,6 @@ int PipeWireWatch::NewConnection() {
 void PipeWireWatch::CloseConnection(int fd) {
     if (fd >= 0) close(fd);
 }
-#else
-struct PipeWireWatch::Impl {};
-
-std::unique_ptr<PipeWireWatch> PipeWireWatch::Start(Handler) {
-    return nullptr;
-}
-
-int PipeWireWatch::NewConnection() {
-    return -1;
-}
-
-void PipeWireWatch::CloseConnection(int) {}
-#endif
 
 PipeWireWatch::PipeWireWatch(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 

@@ -30,8 +30,8 @@ QString NotPlainWhy(DWORD attributes) {
 // *why (and the error left in GetLastError) otherwise. The name is opened
 // as itself, never as what a link there points to.
 HANDLE OpenPlain(const std::wstring& name, DWORD access, DWORD disposition, QString* why) {
-    const HANDLE file = CreateFileW(name.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE file = CreateFileW(name.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD err = GetLastError();
         if (why) *why = win::ErrorText(err);
@@ -65,7 +65,7 @@ bool WriteAll(HANDLE file, const QByteArray& bytes) {
 
 std::optional<QByteArray> ReadStateFile(const QString& path, qint64 maxBytes, QString* why) {
     const std::wstring name = win::Native(path);
-    const HANDLE file = OpenPlain(name, GENERIC_READ, OPEN_EXISTING, why);
+    HANDLE file = OpenPlain(name, GENERIC_READ, OPEN_EXISTING, why);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD err = GetLastError();
         if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) return QByteArray();
@@ -94,8 +94,8 @@ bool ReplaceStateFile(const QString& path, const QByteArray& bytes, QString* why
     const std::wstring name = win::Native(path);
     const std::wstring aside =
         win::Native(path + QStringLiteral(".%1.new").arg(GetCurrentProcessId()));
-    const HANDLE file = CreateFileW(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE file = CreateFileW(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         if (why) *why = win::ErrorText(GetLastError());
         return false;
@@ -119,7 +119,7 @@ bool ReplaceStateFile(const QString& path, const QByteArray& bytes, QString* why
 
 bool AppendStateFile(const QString& path, const QByteArray& bytes, QString* why) {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    const HANDLE file = OpenPlain(win::Native(path), FILE_APPEND_DATA, OPEN_ALWAYS, why);
+    HANDLE file = OpenPlain(win::Native(path), FILE_APPEND_DATA, OPEN_ALWAYS, why);
     if (file == INVALID_HANDLE_VALUE) return false;
     const bool written = WriteAll(file, bytes) && FlushFileBuffers(file);
     if (!written && why) *why = win::ErrorText(GetLastError());
