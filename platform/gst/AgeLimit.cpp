@@ -175,9 +175,10 @@ void AgeLimit::Sweep(const Moment& now, const QStringList& inUse) {
     // Those held are looked at again once the clock is trusted.
     if (held) due_ = std::min(due_.value_or(*steadyAt_), *steadyAt_);
     qCDebug(lcCapture).noquote()
-        << QStringLiteral("Looked at the ages of the clips in %1%2; next in %3")
+        << QStringLiteral("Looked at the ages of the clips in %1%2; %3")
                .arg(folder_, held ? QStringLiteral(", those the clock dates held") : QString(),
-                    due_ ? Span(*due_ - now.sinceBootMs) : QStringLiteral("no time"));
+                    due_ ? QStringLiteral("the next look in ") + Span(*due_ - now.sinceBootMs)
+                         : QStringLiteral("none is left to come due"));
 }
 
 }  // namespace camwarden::capgst
