@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QSet>
 #include <algorithm>
+#include <chrono>
 
 #include "platform/gst/CaptureLog.h"
 #include "platform/gst/FsPath.h"
@@ -79,6 +80,10 @@ void ClipFolder::Relist() {
     // Taken before listing: a change made meanwhile shows as one next time.
     stamp_ = fs::last_write_time(path_, ec);
     if (ec) stamp_.reset();
+    // Where a folder's time counts whole seconds (Windows' C library), a file
+    // added in the second this listing was taken leaves it as it was: such a
+    // listing is taken again at the next look.
+    racy_ = stamp_ && fs::file_time_type::clock::now() - *stamp_ < std::chrono::seconds(2);
     const uint64_t before = recorded_ ? recorded_->NextSequence() : 0;
     const QHash<QString, uint64_t> sequences =
         recorded_ ? recorded_->SequencesIn(folder_) : QHash<QString, uint64_t>();
@@ -111,11 +116,12 @@ void ClipFolder::Stamp() {
     std::error_code ec;
     stamp_ = fs::last_write_time(path_, ec);
     if (ec) stamp_.reset();
+    racy_ = false;
 }
 
 bool ClipFolder::ChangedUnderUs() const {
     std::error_code ec;
-    return !stamp_ || fs::last_write_time(path_, ec) != *stamp_ || ec;
+    return racy_ || !stamp_ || fs::last_write_time(path_, ec) != *stamp_ || ec;
 }
 
 bool ClipFolder::Prepare(const QString& folder) {

@@ -90,6 +90,8 @@ private:
     std::map<Key, std::pair<QString, int64_t>> clips_;  // name and bytes
     int64_t total_ = 0;
     std::optional<std::filesystem::file_time_type> stamp_;
+    // Listed in the second of a change: another in that second may not show.
+    bool racy_ = false;
     int listings_ = 0;
 };
 
