@@ -446,9 +446,12 @@ void Form1::Check3_Click() {
     }
 }
 
+void Form1::StoreSwitch(const QString& key, const QCheckBox* box) {
+    settings().Write(key, box->isChecked() ? QStringLiteral("On") : QStringLiteral("Off"));
+}
+
 void Form1::Check8_Click() {
-    settings().Write(QStringLiteral("Minimized"),
-                     Check8->isChecked() ? QStringLiteral("On") : QStringLiteral("Off"));
+    StoreSwitch(QStringLiteral("Minimized"), Check8);
 }
 
 void Form1::changeEvent(QEvent* event) {

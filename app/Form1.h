@@ -157,6 +157,8 @@ private:
     // the installed data folder.
     QString FolderWith(const QString& relative) const;
     void LoadHandCursor(const QString& path);
+    // A check box's state as the settings keep it: "On" or "Off".
+    void StoreSwitch(const QString& key, const QCheckBox* box);
     // A limit stored wrong means none: the box shows it off, the log says why.
     void LoadFolderLimit(const QString& on, const QString& gigabytes);
     void LoadAgeLimit(const QString& on, const QString& days);

@@ -74,8 +74,7 @@ void Form1::PushButton1_Click() {
 void Form1::Check9_Click() {
     if (FormLoading) return;
     Untrapped("Form1.Check9_Click", [&] {
-        settings().Write(QStringLiteral("Size Limit"),
-                         Check9->isChecked() ? QStringLiteral("On") : QStringLiteral("Off"));
+        StoreSwitch(QStringLiteral("Size Limit"), Check9);
         cam_.FolderLimitChanged(*this);
     });
 }
@@ -105,8 +104,7 @@ void Form1::LoadFolderLimit(const QString& on, const QString& gigabytes) {
 void Form1::Check10_Click() {
     if (FormLoading) return;
     Untrapped("Form1.Check10_Click", [&] {
-        settings().Write(QStringLiteral("Age Limit"),
-                         Check10->isChecked() ? QStringLiteral("On") : QStringLiteral("Off"));
+        StoreSwitch(QStringLiteral("Age Limit"), Check10);
         cam_.AgeLimitChanged(*this);
     });
 }

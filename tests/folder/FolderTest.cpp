@@ -10,7 +10,27 @@
 namespace camwarden::testing {
 namespace {
 
-using FolderBox = FormFixture;
+// Warnings logged while a test runs.
+QStringList& Logged() {
+    static QStringList logged;
+    return logged;
+}
+
+class FolderBox : public FormFixture {
+protected:
+    // Loads the window, noting the writes and the warnings from then on.
+    Form1& LoadNotingWarnings() {
+        settings->writes.clear();
+        Logged().clear();
+        const QtMessageHandler before = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext&, const QString& text) {
+                if (type == QtWarningMsg) Logged() << text;
+            });
+        Form1& f = Load();
+        qInstallMessageHandler(before);
+        return f;
+    }
+};
 
 TEST_F(FolderBox, EveryKeystrokeIsStoredAsTyped) {
     Form1& f = Load();
@@ -60,12 +80,6 @@ TEST_F(FolderBox, FocusSelectsTheWholeText) {
     EXPECT_EQ(f.Text1->selectedText(), f.Text1->text());
 }
 
-// Warnings logged while a test runs.
-QStringList& Logged() {
-    static QStringList logged;
-    return logged;
-}
-
 // The size limit is stored the moment it is changed, restored at the next
 // start, and reaches each clip; a stored value the box cannot show as it is
 // means no limit, and the log says so once.
@@ -99,14 +113,7 @@ TEST_F(FolderBox, TheSizeLimitIsStoredRestoredAndHandedToEachClip) {
         form.reset();
         settings->Preset("Size Limit GB", gb);
         settings->Preset("Size Limit", on);
-        settings->writes.clear();
-        Logged().clear();
-        const QtMessageHandler before = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext&, const QString& text) {
-                if (type == QtWarningMsg) Logged() << text;
-            });
-        Form1& again = Load();
-        qInstallMessageHandler(before);
+        Form1& again = LoadNotingWarnings();
         EXPECT_EQ(again.FolderLimitBytes(), limit) << gb << " " << on;
         EXPECT_EQ(again.Check9->isChecked(), limit > 0) << gb << " " << on;
         const bool unusable = limit == 0 && QLatin1String(on) == QLatin1String("On");
@@ -189,15 +196,8 @@ TEST_F(FolderBox, AStoredAgeLimitIsUsedOnlyAsStored) {
         form.reset();
         settings->Preset("Age Limit Days", days);
         settings->Preset("Age Limit", on);
-        settings->writes.clear();
         capture->ageLimits.clear();
-        Logged().clear();
-        const QtMessageHandler before = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext&, const QString& text) {
-                if (type == QtWarningMsg) Logged() << text;
-            });
-        Form1& f = Load();
-        qInstallMessageHandler(before);
+        Form1& f = LoadNotingWarnings();
         const std::string which = std::string(days) + " " + on;
         EXPECT_EQ(f.AgeLimitDays(), used) << which;
         EXPECT_EQ(capture->ageLimits,
