@@ -55,6 +55,11 @@ private:
 };
 
 // The name tried after `wanted` was taken `attempt` - 1 times (attempt >= 2).
-QString NumberedName(const QString& wanted, int attempt);
+inline QString NumberedName(const QString& wanted, int attempt) {
+    const QString suffix = QStringLiteral(" (%1)").arg(attempt);
+    if (wanted.endsWith(QLatin1String(".avi"), Qt::CaseInsensitive))
+        return wanted.left(wanted.size() - 4) + suffix + wanted.right(4);
+    return wanted + suffix;
+}
 
 }  // namespace camwarden::capgst

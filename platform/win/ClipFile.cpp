@@ -88,13 +88,6 @@ DWORD LinksOf(HANDLE file) {
 
 }  // namespace
 
-QString NumberedName(const QString& wanted, int attempt) {
-    const QString suffix = QStringLiteral(" (%1)").arg(attempt);
-    if (wanted.endsWith(QLatin1String(".avi"), Qt::CaseInsensitive))
-        return wanted.left(wanted.size() - 4) + suffix + wanted.right(4);
-    return wanted + suffix;
-}
-
 ClipFile::ClipFile(QString path, int fd) : path_(std::move(path)), fd_(fd) {}
 
 ClipFile::~ClipFile() {
