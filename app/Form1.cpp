@@ -125,6 +125,11 @@ Form1::Form1(Platform& platform, ProgramState& state, QWidget* parent)
 }
 
 Form1::~Form1() {
+    // QWidget's destructor hides the window, and a box losing the focus then
+    // reports its editing done: no control may call a handler of a window
+    // whose members are already gone.
+    for (const QObject* control : findChildren<QObject*>())
+        disconnect(control, nullptr, this, nullptr);
     // The capture system and the tray outlive the window.
     platform_.capture->SetClipFailedHandler({});
     platform_.tray->SetAvailabilityHandler({});
