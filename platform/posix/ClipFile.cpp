@@ -12,10 +12,6 @@
 namespace camwarden::capgst {
 namespace {
 
-// More clips than this sharing one second's name means something else is
-// wrong; give up rather than search on.
-constexpr int kMaxAttempts = 999;
-
 QString ErrnoText(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
 }
@@ -35,25 +31,18 @@ ClipFile::~ClipFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-std::unique_ptr<ClipFile> ClipFile::Create(const QString& wanted, QString* error) {
-    for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
-        const QString name = attempt == 1 ? wanted : NumberedName(wanted, attempt);
-        // O_EXCL with O_CREAT fails on any existing name, a link included.
-        const int fd = ::open(QFile::encodeName(name).constData(),
-                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            Claim(fd);
-            return std::unique_ptr<ClipFile>(new ClipFile(name, fd));
-        }
-        const int err = errno;
-        if (err != EEXIST) {
-            if (error)
-                *error = QStringLiteral("%1 cannot be created: %2").arg(name, ErrnoText(err));
-            return nullptr;
-        }
+int ClipFile::CreateNew(const QString& name, bool* taken, QString* why) {
+    // O_EXCL with O_CREAT fails on any existing name, a link included.
+    const int fd = ::open(QFile::encodeName(name).constData(),
+                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        Claim(fd);
+        return fd;
     }
-    if (error) *error = QStringLiteral("every name for %1 is taken").arg(wanted);
-    return nullptr;
+    const int err = errno;
+    *taken = err == EEXIST;
+    *why = QStringLiteral("%1 cannot be created: %2").arg(name, ErrnoText(err));
+    return -1;
 }
 
 std::unique_ptr<ClipFile> ClipFile::OpenLeftover(const QString& path, Leftover* state,

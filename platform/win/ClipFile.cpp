@@ -15,10 +15,6 @@
 namespace camwarden::capgst {
 namespace {
 
-// More clips than this sharing one second's name means something else is
-// wrong; give up rather than search on.
-constexpr int kMaxAttempts = 999;
-
 using win::ErrorText;
 using win::Native;
 
@@ -94,29 +90,19 @@ ClipFile::~ClipFile() {
     if (fd_ >= 0) _close(fd_);
 }
 
-std::unique_ptr<ClipFile> ClipFile::Create(const QString& wanted, QString* error) {
-    for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
-        const QString name = attempt == 1 ? wanted : NumberedName(wanted, attempt);
-        // CREATE_NEW fails on any existing name, a link included.
-        HANDLE file = CreateFileW(Native(name).c_str(), kAccess, kShared, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            const int fd = Descriptor(file);
-            if (fd < 0) {
-                if (error) *error = QStringLiteral("%1 cannot be opened for writing").arg(name);
-                return nullptr;
-            }
-            return std::unique_ptr<ClipFile>(new ClipFile(name, fd));
-        }
+int ClipFile::CreateNew(const QString& name, bool* taken, QString* why) {
+    // CREATE_NEW fails on any existing name, a link included.
+    HANDLE file = CreateFileW(Native(name).c_str(), kAccess, kShared, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         const DWORD err = GetLastError();
-        if (err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS) {
-            if (error)
-                *error = QStringLiteral("%1 cannot be created: %2").arg(name, ErrorText(err));
-            return nullptr;
-        }
+        *taken = err == ERROR_FILE_EXISTS || err == ERROR_ALREADY_EXISTS;
+        *why = QStringLiteral("%1 cannot be created: %2").arg(name, ErrorText(err));
+        return -1;
     }
-    if (error) *error = QStringLiteral("every name for %1 is taken").arg(wanted);
-    return nullptr;
+    const int fd = Descriptor(file);
+    if (fd < 0) *why = QStringLiteral("%1 cannot be opened for writing").arg(name);
+    return fd;
 }
 
 std::unique_ptr<ClipFile> ClipFile::OpenLeftover(const QString& path, Leftover* state,
