@@ -55,6 +55,10 @@ const QCommandLineOption& CameraOption() {
     return camera;
 }
 
+// Log lines kept in a file need the time of each; the journal adds its own.
+constexpr const char* kTimedLines =
+    "%{time yyyy-MM-dd hh:mm:ss.zzz} %{if-category}%{category}: %{endif}%{message}";
+
 void DescribeCommandLine(QCommandLineParser& parser) {
 #ifdef Q_OS_WIN
     parser.setApplicationDescription(QStringLiteral(
@@ -101,16 +105,13 @@ int main(int argc, char* argv[]) {
     }
 #ifdef Q_OS_UNIX
     UnixSignals::CatchEarly();
-    // A log kept in a file needs the time of each line; the journal adds its own.
     if (qEnvironmentVariableIsEmpty("QT_MESSAGE_PATTERN") && !StderrIsJournal()) {
-        qSetMessagePattern(QStringLiteral(
-            "%{time yyyy-MM-dd hh:mm:ss.zzz} %{if-category}%{category}: %{endif}%{message}"));
+        qSetMessagePattern(QLatin1String(kTimedLines));
     }
 #endif
 #ifdef Q_OS_WIN
     if (qEnvironmentVariableIsEmpty("QT_MESSAGE_PATTERN")) {
-        qSetMessagePattern(QStringLiteral(
-            "%{time yyyy-MM-dd hh:mm:ss.zzz} %{if-category}%{category}: %{endif}%{message}"));
+        qSetMessagePattern(QLatin1String(kTimedLines));
     }
     // No standard error for a window program: the log goes to a file.
     LogFile log(os::StateFolder() + QStringLiteral("/camwarden.log"));
