@@ -162,6 +162,8 @@ private:
     // A limit stored wrong means none: the box shows it off, the log says why.
     void LoadFolderLimit(const QString& on, const QString& gigabytes);
     void LoadAgeLimit(const QString& on, const QString& days);
+    void StoreFolderLimit();
+    void StoreAgeLimit();
 
     Platform& platform_;
     ProgramState& state_;

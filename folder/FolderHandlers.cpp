@@ -10,6 +10,7 @@
 #include <QSpinBox>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 namespace camwarden {
 
@@ -35,6 +36,27 @@ std::optional<int> UsableAgeLimitDays(const QString& stored) {
     const int days = stored.toInt(&ok);
     if (!ok || days < kAgeLimitMinDays || days > kAgeLimitMaxDays) return std::nullopt;
     return days;
+}
+
+// One rule for both limits. A limit is on only when its switch is "On" and
+// its number usable; a switch that is neither "On" nor "Off", or a number
+// that cannot be used, is a limit the window cannot show, so it shows it
+// off and the log says so. No number at all is the number the box showed
+// when the switch was stored (a switch stored without it is a tick on the
+// box as it stood). The number to show, and whether the box is ticked.
+template <typename Number>
+std::pair<Number, bool> StoredLimit(const QString& on, const QString& number,
+                                    std::optional<Number> usable, Number shown, const QString& what,
+                                    const QString& unit, const QString& range) {
+    const bool switched = on == QLatin1String("On") || on == QLatin1String("Off");
+    if (number.isEmpty()) usable = shown;
+    if (!switched || !usable)
+        qCWarning(lcApp).noquote()
+            << QStringLiteral(
+                   "The stored %1 \"%2\" (%3 %4) cannot be used (On or "
+                   "Off, and %5): the limit is off")
+                   .arg(what, on, number.isEmpty() ? QStringLiteral("no") : number, unit, range);
+    return {usable.value_or(shown), switched && usable && on == QLatin1String("On")};
 }
 
 }  // namespace
@@ -74,7 +96,7 @@ void Form1::PushButton1_Click() {
 void Form1::Check9_Click() {
     if (FormLoading) return;
     Untrapped("Form1.Check9_Click", [&] {
-        StoreSwitch(QStringLiteral("Size Limit"), Check9);
+        StoreFolderLimit();
         cam_.FolderLimitChanged(*this);
     });
 }
@@ -83,28 +105,30 @@ void Form1::Text2_Change() {
     // Once the number is typed (Enter, or the box losing the focus): the
     // numbers on the way to it are no limit of the user's.
     if (FormLoading) return;
-    Untrapped("Form1.Text2_Change", [&] {
-        settings().Write(QStringLiteral("Size Limit GB"), QString::number(Text2->value(), 'f', 1));
-    });
+    Untrapped("Form1.Text2_Change", [&] { StoreFolderLimit(); });
+}
+
+// Switch and number together, as the window shows them: a tick stored alone
+// comes back without the number it was ticked with, and a number stored alone
+// switches on a limit the window showed off.
+void Form1::StoreFolderLimit() {
+    settings().Write(QStringLiteral("Size Limit GB"), QString::number(Text2->value(), 'f', 1));
+    StoreSwitch(QStringLiteral("Size Limit"), Check9);
 }
 
 void Form1::LoadFolderLimit(const QString& on, const QString& gigabytes) {
-    const std::optional<double> gb = UsableFolderLimitGB(gigabytes);
-    if (!gb && (on == QLatin1String("On") || !gigabytes.isEmpty()))
-        qCWarning(lcApp).noquote() << QStringLiteral(
-                                          "The stored folder size limit \"%1\" GB cannot be used "
-                                          "(%2 to %3 GB, in tenths): the limit is off")
-                                          .arg(gigabytes)
-                                          .arg(kFolderLimitMinGB)
-                                          .arg(kFolderLimitMaxGB);
-    Text2->setValue(gb.value_or(kFolderLimitDefaultGB));
-    Check9->setChecked(gb && on == QLatin1String("On"));
+    const auto [gb, ticked] = StoredLimit(
+        on, gigabytes, UsableFolderLimitGB(gigabytes), kFolderLimitDefaultGB,
+        QStringLiteral("folder size limit"), QStringLiteral("GB"),
+        QStringLiteral("%1 to %2 GB, in tenths").arg(kFolderLimitMinGB).arg(kFolderLimitMaxGB));
+    Text2->setValue(gb);
+    Check9->setChecked(ticked);
 }
 
 void Form1::Check10_Click() {
     if (FormLoading) return;
     Untrapped("Form1.Check10_Click", [&] {
-        StoreSwitch(QStringLiteral("Age Limit"), Check10);
+        StoreAgeLimit();
         cam_.AgeLimitChanged(*this);
     });
 }
@@ -113,23 +137,23 @@ void Form1::Text3_Change() {
     // Once typed, as the size limit: a "3" on the way to "30" is no limit.
     if (FormLoading) return;
     Untrapped("Form1.Text3_Change", [&] {
-        settings().Write(QStringLiteral("Age Limit Days"), QString::number(Text3->value()));
+        StoreAgeLimit();
         cam_.AgeLimitChanged(*this);
     });
 }
 
+void Form1::StoreAgeLimit() {
+    settings().Write(QStringLiteral("Age Limit Days"), QString::number(Text3->value()));
+    StoreSwitch(QStringLiteral("Age Limit"), Check10);
+}
+
 void Form1::LoadAgeLimit(const QString& on, const QString& days) {
-    const std::optional<int> usable = UsableAgeLimitDays(days);
-    const bool switched = on == QLatin1String("On") || on == QLatin1String("Off");
-    if (!switched || (!usable && (on == QLatin1String("On") || !days.isEmpty())))
-        qCWarning(lcApp).noquote() << QStringLiteral(
-                                          "The stored clip age limit \"%1\" (%2 days) cannot be "
-                                          "used (On or Off, and %3 to %4 days): the limit is off")
-                                          .arg(on, days.isEmpty() ? QStringLiteral("no") : days)
-                                          .arg(kAgeLimitMinDays)
-                                          .arg(kAgeLimitMaxDays);
-    Text3->setValue(usable.value_or(kAgeLimitDefaultDays));
-    Check10->setChecked(usable && on == QLatin1String("On"));
+    const auto [usable, ticked] =
+        StoredLimit(on, days, UsableAgeLimitDays(days), kAgeLimitDefaultDays,
+                    QStringLiteral("clip age limit"), QStringLiteral("days"),
+                    QStringLiteral("%1 to %2 days").arg(kAgeLimitMinDays).arg(kAgeLimitMaxDays));
+    Text3->setValue(usable);
+    Check10->setChecked(ticked);
 }
 
 int Form1::AgeLimitDays() const {

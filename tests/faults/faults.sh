@@ -610,6 +610,60 @@ limit-typing)
   grep -qx 'Size%20Limit%20GB=20.0' "$work/config/Quillory/Quillory.ini" ||
     fail "the limit typed is not the one stored: $(grep 'Limit%20GB' "$work/config/Quillory/Quillory.ini")"
   ;;
+limits-as-shown)
+  # Both limit boxes ticked as they stand (10 GB, 30 days) hold after a
+  # restart and delete by the numbers shown; numbers typed under unticked
+  # boxes, restarted, delete nothing.
+  command -v xdotool >/dev/null || skip "no xdotool"
+  preset
+  plant() {  # 11 GB of last week's clips that take no room, and one of 40 days ago
+    for ((i = 0; i < 110; i++)); do
+      truncate -s 100M "$clips/SS $(date -d '-7 days' '+%Y-%m-%d') 00-$(printf %02d $((i / 60)))-$(printf %02d $((i % 60))).avi"
+    done
+    touch "$clips/SS $(date -d '-40 days' '+%Y-%m-%d %H-%M-%S').avi"
+  }
+  xvfb
+  export DISPLAY=:$display
+  find_window() {
+    wait_log '^camwarden.app: ready' 1 60
+    win=$(xdotool search --sync --onlyvisible --name '^Camwarden$' | head -1)
+  }
+  platform=xcb start
+  find_window
+  # The two limit boxes (Check9, Check10), clicked on their captions.
+  xdotool mousemove --window "$win" 150 126 click 1 mousemove --window "$win" 150 151 click 1
+  wait_log 'Clip started' 1 60
+  stop
+  ini=$work/config/Quillory/Quillory.ini
+  for kv in 'Size%20Limit=On' 'Size%20Limit%20GB=10.0' 'Age%20Limit=On' 'Age%20Limit%20Days=30'; do
+    grep -qx "$kv" "$ini" || fail "ticked, $kv is not stored: $(grep Limit "$ini")"
+  done
+  plant
+  log=$work/log2 platform=xcb start
+  log=$work/log2 wait_log 'Clip started' 1 60
+  log=$work/log2 wait_log 'Deleted the clip .*older than the limit of 30 days' 1 60
+  log=$work/log2 grep -q 'Deleted the oldest clip' "$work/log2" ||
+    fail "the size limit ticked before the restart deleted nothing"
+  # Untick both, then type numbers under the unticked boxes.
+  log=$work/log2 find_window
+  xdotool mousemove --window "$win" 150 126 click 1 mousemove --window "$win" 150 151 click 1 \
+    mousemove --window "$win" 425 126 click 1 key ctrl+a type 3
+  xdotool key Return mousemove --window "$win" 425 151 click 1 key ctrl+a type 7
+  xdotool key Return
+  log=$work/log2 wait_log 'Clip started' 2 60
+  log=$work/log2 stop
+  grep -qx 'Size%20Limit%20GB=3.0' "$ini" && grep -qx 'Age%20Limit%20Days=7' "$ini" ||
+    fail "the numbers typed are not stored: $(grep Limit "$ini")"
+  rm -f "$clips"/*.avi
+  plant
+  log=$work/log3 platform=xcb start
+  # Past the first clip's start, where the size limit would have deleted.
+  log=$work/log3 wait_log 'Clip finished' 1 60
+  log=$work/log3 stop
+  ! grep -q 'Deleted' "$work/log3" || fail "unticked limits deleted: $(grep Deleted "$work/log3")"
+  grep -q 'limit.*cannot be used' "$work/log3" && fail "a limit stored as shown is unusable"
+  note "ticked: $(grep -c Deleted "$work/log2") clips deleted after the restart; unticked: none"
+  ;;
 clock-back)
   # The clock is set back 25 years between two runs (a dead clock battery)
   # with the folder at its limit: what was recorded since goes last.

@@ -90,39 +90,69 @@ TEST_F(FolderBox, TheSizeLimitIsStoredRestoredAndHandedToEachClip) {
     settings->writes.clear();
     f.Text2->setValue(2.5);
     f.Check9->setChecked(true);
-    EXPECT_EQ(settings->writes, (QStringList{"Size Limit GB=2.5", "Size Limit=On"}));
+    EXPECT_EQ(settings->writes, (QStringList{"Size Limit GB=2.5", "Size Limit=Off",
+                                             "Size Limit GB=2.5", "Size Limit=On"}));
     // Ticked, the folder can be read before its next clip.
     EXPECT_EQ(capture->limitedFolder, QStringLiteral("/home/user/Desktop/"));
     f.Cam().RecordClip(f);
     EXPECT_EQ(capture->folderLimit, 2'500'000'000LL);
 
-    for (const auto& [gb, on, limit] : {std::tuple{"0.5", "On", 500'000'000LL},
-                                        {"100000", "On", 100'000'000'000'000LL},
-                                        {"1e1", "On", 10'000'000'000LL},
-                                        {"1,5", "On", 0LL},
-                                        {"0.05", "On", 0LL},
-                                        {"0.15", "On", 0LL},
-                                        {"100001", "On", 0LL},
-                                        {"1e309", "On", 0LL},
-                                        {"-5", "On", 0LL},
-                                        {"nan", "On", 0LL},
-                                        {"inf", "On", 0LL},
-                                        {"", "On", 0LL},
-                                        {"5", "on", 0LL},
-                                        {"5", "Off", 0LL}}) {
+    for (const auto& [gb, on, limit, told] : {std::tuple{"0.5", "On", 500'000'000LL, false},
+                                              {"100000", "On", 100'000'000'000'000LL, false},
+                                              {"1e1", "On", 10'000'000'000LL, false},
+                                              {"", "On", 10'000'000'000LL, false},
+                                              {"5", "Off", 0LL, false},
+                                              {"1,5", "On", 0LL, true},
+                                              {"0.05", "On", 0LL, true},
+                                              {"0.15", "On", 0LL, true},
+                                              {"100001", "On", 0LL, true},
+                                              {"1e309", "On", 0LL, true},
+                                              {"-5", "On", 0LL, true},
+                                              {"nan", "On", 0LL, true},
+                                              {"inf", "Off", 0LL, true},
+                                              {"5", "on", 0LL, true}}) {
         form.reset();
         settings->Preset("Size Limit GB", gb);
         settings->Preset("Size Limit", on);
         Form1& again = LoadNotingWarnings();
         EXPECT_EQ(again.FolderLimitBytes(), limit) << gb << " " << on;
         EXPECT_EQ(again.Check9->isChecked(), limit > 0) << gb << " " << on;
-        const bool unusable = limit == 0 && QLatin1String(on) == QLatin1String("On");
-        EXPECT_EQ(Logged().filter(QStringLiteral("limit \"%1\" GB cannot be used").arg(gb)).size(),
-                  unusable ? 1 : 0)
+        EXPECT_EQ(Logged().filter(QStringLiteral("size limit \"%1\"").arg(on)).size(), told ? 1 : 0)
             << gb << " " << on << ": " << Logged().join('|').toStdString();
         EXPECT_TRUE(dialogs->shown.empty());
-        EXPECT_FALSE(settings->writes.contains(QStringLiteral("Size Limit=Off")));
+        EXPECT_TRUE(settings->writes.filter(QStringLiteral("Size Limit")).isEmpty());
     }
+}
+
+// What the window shows is what comes back: a box ticked as it stood keeps
+// its number, and a number typed under an unticked box stays no limit.
+TEST_F(FolderBox, BothLimitsComeBackAsShown) {
+    Form1& f = Load();
+    f.Check9->setChecked(true);
+    f.Check10->setChecked(true);
+    form.reset();
+    Form1& ticked = Load();
+    EXPECT_EQ(ticked.FolderLimitBytes(), 10'000'000'000LL);
+    EXPECT_EQ(ticked.AgeLimitDays(), 30);
+
+    ticked.Check9->setChecked(false);
+    ticked.Check10->setChecked(false);
+    ticked.Text2->setValue(3);
+    ticked.Text3->setValue(7);
+    form.reset();
+    Form1& unticked = Load();
+    EXPECT_FALSE(unticked.Check9->isChecked());
+    EXPECT_FALSE(unticked.Check10->isChecked());
+    EXPECT_EQ(unticked.Text2->value(), 3);
+    EXPECT_EQ(unticked.Text3->value(), 7);
+
+    // A limit shown off for a number it could not use stays off once typed.
+    form.reset();
+    settings->Preset("Size Limit GB", "junk");
+    settings->Preset("Size Limit", "On");
+    Load().Text2->setValue(4);
+    form.reset();
+    EXPECT_EQ(Load().FolderLimitBytes(), 0);
 }
 
 // A limit being typed is no limit yet: only the number the user ends with
@@ -140,7 +170,7 @@ TEST_F(FolderBox, ALimitIsTakenOnceTyped) {
     QTest::keyClicks(f.Text2, "0");
     EXPECT_TRUE(settings->writes.isEmpty());
     QTest::keyClick(f.Text2, Qt::Key_Return);
-    EXPECT_EQ(settings->writes, QStringList{"Size Limit GB=20.0"});
+    EXPECT_EQ(settings->writes, (QStringList{"Size Limit GB=20.0", "Size Limit=On"}));
     EXPECT_EQ(f.FolderLimitBytes(), 20'000'000'000LL);
 }
 
@@ -162,7 +192,8 @@ TEST_F(FolderBox, TheAgeLimitIsStoredAndHeldWithoutACamera) {
     QTest::keyClicks(f.Text3, "4");
     EXPECT_EQ(capture->ageLimits, QStringList{"30 /home/user/Desktop/"});
     QTest::keyClick(f.Text3, Qt::Key_Return);
-    EXPECT_EQ(settings->writes, (QStringList{"Age Limit=On", "Age Limit Days=14"}));
+    EXPECT_EQ(settings->writes, (QStringList{"Age Limit Days=30", "Age Limit=On",
+                                             "Age Limit Days=14", "Age Limit=On"}));
     EXPECT_EQ(capture->ageLimits.last(), QStringLiteral("14 /home/user/Desktop/"));
 
     capture->ageLimits.clear();
@@ -190,7 +221,7 @@ TEST_F(FolderBox, AStoredAgeLimitIsUsedOnlyAsStored) {
                                                {"3651", "On", 0, true},
                                                {"1.5", "On", 0, true},
                                                {"7 days", "On", 0, true},
-                                               {"", "On", 0, true},
+                                               {"", "On", 30, false},
                                                {"7", "on", 0, true},
                                                {"x", "Off", 0, true}}) {
         form.reset();
