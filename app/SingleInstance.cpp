@@ -9,6 +9,7 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 
 namespace camwarden {
@@ -16,6 +17,11 @@ namespace {
 constexpr char kShow[] = "show";
 // Longer than any token a desktop hands out; anything else is not one.
 constexpr qsizetype kMaxTokenSize = 512;
+// A copy on another machine cannot be asked whether it still runs, and a
+// network home may not pass its file lock on: its lock counts as held while
+// it is kept fresh, and as left by a crash once it is not.
+constexpr int kProfileLockStaleMs = 3 * 60 * 1000;
+constexpr int kProfileLockFreshenMs = 60 * 1000;
 
 // The token of a "show" request, empty for none or for one that cannot be
 // a token (it ends up in the environment, so only printable ASCII passes).
@@ -34,7 +40,7 @@ std::optional<QString> ParseShow(const QByteArray& message) {
 
 }  // namespace
 
-SingleInstance::SingleInstance(const QString& folder) {
+SingleInstance::SingleInstance(const QString& folder, const QString& profileFolder) {
     os::InstanceNames names;
     if (folder.isEmpty()) {
         names = os::DefaultInstanceNames();
@@ -45,6 +51,17 @@ SingleInstance::SingleInstance(const QString& folder) {
     lockPath_ = names.lockFile;
     serverName_ = names.server;
     QDir().mkpath(QFileInfo(lockPath_).absolutePath());
+    const QString profile = !profileFolder.isEmpty() ? profileFolder
+                            : folder.isEmpty()       ? os::StateFolder()
+                                                     : folder;
+    profileLockPath_ = profile + QStringLiteral("/camwarden-profile.lock");
+    QDir().mkpath(profile);
+    keepFresh_.setInterval(kProfileLockFreshenMs);
+    connect(&keepFresh_, &QTimer::timeout, this, [this] {
+        std::error_code ec;
+        std::filesystem::last_write_time(std::filesystem::path(profileLockPath_.toStdU16String()),
+                                         std::filesystem::file_time_type::clock::now(), ec);
+    });
 }
 
 QString SingleInstance::LockPath() const {
@@ -64,8 +81,35 @@ bool SingleInstance::Acquire() {
                        "the lock %1 cannot be created; another copy "
                        "of the program would not be noticed")
                        .arg(LockPath());
-        return true;
     }
+    profileLock_ = std::make_unique<QLockFile>(profileLockPath_);
+    profileLock_->setStaleLockTime(kProfileLockStaleMs);
+    if (!profileLock_->tryLock(0)) {
+        const bool taken = profileLock_->error() == QLockFile::LockFailedError;
+        qint64 pid = 0;
+        QString host;
+        QString app;
+        if (taken) profileLock_->getLockInfo(&pid, &host, &app);
+        profileLock_.reset();
+        if (taken) {
+            lock_.reset();
+            profileTaken_ =
+                QStringLiteral(
+                    "another copy of the program (process %1 on %2) uses this profile: it holds %3")
+                    .arg(pid)
+                    .arg(host.isEmpty() ? QStringLiteral("an unnamed machine") : host,
+                         profileLockPath_);
+            return false;
+        }
+        if (problem_.isEmpty())
+            problem_ = QStringLiteral(
+                           "the lock %1 cannot be created; a copy on another machine that "
+                           "shares this profile would not be noticed")
+                           .arg(profileLockPath_);
+    } else {
+        keepFresh_.start();
+    }
+    if (!lock_) return true;
     QLocalServer::removeServer(serverName_);
     server_ = std::make_unique<QLocalServer>();
     server_->setSocketOptions(QLocalServer::UserAccessOption);
@@ -89,8 +133,10 @@ bool SingleInstance::Acquire() {
 }
 
 void SingleInstance::Release() {
+    keepFresh_.stop();
     server_.reset();
     lock_.reset();
+    profileLock_.reset();
 }
 
 void SingleInstance::AskRunningToShow(const QString& activationToken) {

@@ -150,6 +150,11 @@ int main(int argc, char* argv[]) {
     // A second start stays invisible, touches nothing, and brings the first forward.
     SingleInstance instance;
     if (!instance.Acquire()) {
+        if (!instance.ProfileTaken().isEmpty()) {
+            // Another machine's copy cannot be asked to show itself.
+            qCWarning(lcApp).noquote() << "not starting:" << instance.ProfileTaken();
+            return 0;
+        }
         instance.AskRunningToShow(qEnvironmentVariable("XDG_ACTIVATION_TOKEN"));
         qCInfo(lcApp).noquote() << "not starting: another copy of the program holds"
                                 << instance.LockPath() << "and was asked to show its window";

@@ -76,6 +76,27 @@ TEST(SingleInstance, NoLockPossibleRunsAnywayAndSaysWhy) {
     EXPECT_TRUE(usual.Problem().isEmpty());
 }
 
+// Two runtime folders, one profile (a home shared by two machines, or a
+// runtime folder set differently): the second start is refused and says
+// why, and never asks a copy it cannot reach.
+TEST(SingleInstance, OneProfileIsHeldAcrossRuntimeFolders) {
+    QTemporaryDir profile;
+    QTemporaryDir here;
+    QTemporaryDir there;
+    SingleInstance first(here.path(), profile.path());
+    ASSERT_TRUE(first.Acquire());
+    SingleInstance second(there.path(), profile.path());
+    EXPECT_FALSE(second.Acquire());
+    EXPECT_TRUE(second.ProfileTaken().contains(QStringLiteral("camwarden-profile.lock")))
+        << second.ProfileTaken().toStdString();
+    // Refused, it holds nothing: the first's runtime lock is free for others.
+    SingleInstance third(there.path(), there.path());
+    EXPECT_TRUE(third.Acquire());
+    first.Release();
+    SingleInstance again(here.path(), profile.path());
+    EXPECT_TRUE(again.Acquire());
+}
+
 TEST(SingleInstance, FreeAgainOnceTheFirstHasEnded) {
     QTemporaryDir runtime;
     {
