@@ -1,6 +1,9 @@
 #include "platform/gst/AgeLimit.h"
 
 #include <QDateTime>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
@@ -8,6 +11,7 @@
 
 #include "platform/gst/CaptureLog.h"
 #include "platform/gst/ClipFolder.h"
+#include "platform/gst/StateFile.h"
 
 namespace camwarden::capgst {
 
@@ -75,8 +79,48 @@ private:
 
 }  // namespace
 
-AgeLimit::AgeLimit(ClipFolder& clips, RecordedClips* recorded, Clock now)
-    : clips_(clips), recorded_(recorded), now_(std::move(now)) {}
+QString ClockNote::BesideRecord(const QString& recordFile) {
+    if (recordFile.isEmpty()) return {};
+    return QFileInfo(recordFile).absolutePath() + QStringLiteral("/clock-seen.json");
+}
+
+ClockNote::ClockNote(QString path) : path_(std::move(path)) {
+    if (path_.isEmpty()) return;
+    QString why;
+    const auto bytes = ReadStateFile(path_, 4096, &why);
+    const QJsonObject o = QJsonDocument::fromJson(bytes.value_or(QByteArray())).object();
+    // A torn or foreign note is none: the next look starts afresh.
+    if (!o.contains(QLatin1String("boot")) || !o.value(QLatin1String("up")).isDouble()) return;
+    Seen seen{
+        Moment{o.value(QLatin1String("wall")).toInteger(),
+               o.value(QLatin1String("boot")).toString(), o.value(QLatin1String("up")).toInteger()},
+        std::nullopt};
+    if (o.value(QLatin1String("steady")).isDouble())
+        seen.steadyAt = o.value(QLatin1String("steady")).toInteger();
+    last_ = seen;
+}
+
+void ClockNote::Write(const Seen& seen) {
+    last_ = seen;
+    if (path_.isEmpty()) return;
+    QJsonObject o{{QStringLiteral("wall"), seen.at.wallMs},
+                  {QStringLiteral("boot"), seen.at.boot},
+                  {QStringLiteral("up"), seen.at.sinceBootMs}};
+    if (seen.steadyAt) o.insert(QStringLiteral("steady"), *seen.steadyAt);
+    QString why;
+    QString replaced;
+    if (ReplaceStateFile(path_, QJsonDocument(o).toJson(QJsonDocument::Compact), &why, &replaced)) {
+        complained_ = false;
+    } else if (!complained_) {
+        complained_ = true;
+        qCWarning(lcCapture).noquote()
+            << "Cannot note the clock in" << path_ << ":" << why
+            << "- a jump of the clock while the program is not running may go unseen";
+    }
+}
+
+AgeLimit::AgeLimit(ClipFolder& clips, RecordedClips* recorded, Clock now, ClockNote* note)
+    : clips_(clips), recorded_(recorded), now_(std::move(now)), note_(note) {}
 
 void AgeLimit::Set(const QString& folder, int days) {
     days = std::max(days, 0);
@@ -112,11 +156,22 @@ void AgeLimit::WatchClock(const Moment& now) {
     if (!lastLook_) {
         lastLook_ = now;
         // A jump while the program was not running shows against the last
-        // clip it recorded in this boot.
-        if (const auto latest = recorded_ ? recorded_->Latest() : std::nullopt;
-            latest && !latest->boot.isEmpty() && latest->boot == now.boot &&
-            latest->sinceBootMs <= now.sinceBootMs)
-            lastLook_ = latest;
+        // moment of this boot it noted: a clip it recorded, or a look at the
+        // clock in any run.
+        const auto later = [&](const std::optional<Moment>& m) {
+            if (m && !m->boot.isEmpty() && m->boot == now.boot &&
+                m->sinceBootMs <= now.sinceBootMs &&
+                (lastLook_->sinceBootMs == now.sinceBootMs ||
+                 m->sinceBootMs > lastLook_->sinceBootMs))
+                lastLook_ = m;
+        };
+        later(recorded_ ? recorded_->Latest() : std::nullopt);
+        if (const auto seen = note_ ? note_->Last() : std::nullopt) {
+            later(seen->at);
+            // A jump seen in an earlier run of this boot is still held.
+            if (seen->steadyAt && seen->at.boot == now.boot && *seen->steadyAt > now.sinceBootMs)
+                steadyAt_ = seen->steadyAt;
+        }
     }
     const qint64 drift =
         (now.wallMs - lastLook_->wallMs) - (now.sinceBootMs - lastLook_->sinceBootMs);
@@ -138,6 +193,15 @@ void AgeLimit::WatchClock(const Moment& now) {
         qCInfo(lcCapture)
             << "The clock has been steady for an hour: clips are deleted by age again";
     }
+    // Any moment of this boot serves to measure a later jump against, so the
+    // note is written when it says something new, not at each look (a look
+    // may come just before a clip starts). Kept within the hour, so the
+    // small corrections of a long boot never add up to a jump.
+    const auto last = note_ ? note_->Last() : std::nullopt;
+    if (note_ && (!last || last->at.boot != now.boot || last->steadyAt != steadyAt_ ||
+                  now.sinceBootMs - last->at.sinceBootMs >= kSteadyMs ||
+                  now.sinceBootMs < last->at.sinceBootMs))
+        note_->Write({now, steadyAt_});
 }
 
 void AgeLimit::Sweep(const Moment& now, const QStringList& inUse) {

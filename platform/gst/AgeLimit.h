@@ -12,6 +12,27 @@ namespace camwarden::capgst {
 
 class ClipFolder;
 
+// The last moment the program looked at the clock in this boot, kept in a
+// file across its runs: a jump of the wall clock while it was not running,
+// or while it ran with nothing to date, still shows at its next look.
+class ClockNote {
+public:
+    struct Seen {
+        Moment at;
+        std::optional<qint64> steadyAt;  // by the boot clock, when a jump was seen
+    };
+    // Beside the record of recorded clips; an empty path keeps it in memory.
+    static QString BesideRecord(const QString& recordFile);
+    explicit ClockNote(QString path);
+    std::optional<Seen> Last() const { return last_; }
+    void Write(const Seen& seen);
+
+private:
+    QString path_;
+    std::optional<Seen> last_;
+    bool complained_ = false;
+};
+
 // Keeps the clips of one folder no older than a number of days. A clip's age
 // is measured by the boot clock when the record says it was made in this
 // boot; else (made before it, or not by this program) by the wall clock
@@ -35,7 +56,12 @@ public:
     static constexpr qint64 kAbsentWaitMs = 3'600'000;
 
     // `clips` lists and deletes; `recorded` says when the program made its clips.
-    AgeLimit(ClipFolder& clips, RecordedClips* recorded, Clock now = &Moment::Now);
+    AgeLimit(ClipFolder& clips, RecordedClips* recorded, Clock now = &Moment::Now,
+             ClockNote* note = nullptr);
+
+    // Looks at the clock alone, limit or none, so that a jump since an
+    // earlier run of this boot is held from now on.
+    void WatchClockNow() { WatchClock(now_()); }
 
     // The folder as a clip's name is put after it; 0 days: no limit. A
     // change is acted on at the next Look.
@@ -54,6 +80,7 @@ private:
     ClipFolder& clips_;
     RecordedClips* recorded_;
     Clock now_;
+    ClockNote* note_;
     QString folder_;
     int days_ = 0;
     std::optional<qint64> due_;       // by the boot clock: when to look at the folder

@@ -96,7 +96,8 @@ public:
                   return storage.bytesAvailable();
               },
               &recorded_),
-          ages_(folder_, &recorded_) {}
+          clockNote_(ClockNote::BesideRecord(recordFile)),
+          ages_(folder_, &recorded_, &Moment::Now, &clockNote_) {}
 
     // The age limit, told from the window's thread. It is kept by a thread of
     // its own, made with the first limit, that sleeps until a clip comes due.
@@ -113,7 +114,15 @@ public:
     // Forgets, on a thread of its own, the recorded clips whose files are
     // gone since the last run. Under m_.
     void TidyRecord(const std::shared_ptr<Clips>& self) {
-        RunChore(self, [self] { self->recorded_.ForgetVanished(); });
+        RunChore(self, [self] {
+            {
+                // With the record read: a jump of the clock since an earlier
+                // run of this boot is held, whatever that run recorded.
+                std::lock_guard lock(self->folderM_);
+                self->ages_.WatchClockNow();
+            }
+            self->recorded_.ForgetVanished();
+        });
     }
 
     // Repairs, on a thread of its own, the clips an earlier run left
@@ -408,9 +417,10 @@ private:
     ClipJournal journal_;
     RecordedClips recorded_;
     CameraFeeds feeds_;
-    std::mutex folderM_;  // held while the folder is listed or cleared out
-    ClipFolder folder_;   // deletes by recorded_'s order
-    AgeLimit ages_;       // under folderM_
+    std::mutex folderM_;   // held while the folder is listed or cleared out
+    ClipFolder folder_;    // deletes by recorded_'s order
+    ClockNote clockNote_;  // under folderM_
+    AgeLimit ages_;        // under folderM_
     // What the keeper of the age limit is told; never held while a folder is read.
     std::mutex ageM_;
     std::condition_variable ageWake_;

@@ -218,5 +218,44 @@ TEST_F(AgeLimitTest, AJumpWhileNotRunningShowsAgainstTheLastClipOfThisBoot) {
     EXPECT_EQ(Logged().filter(QStringLiteral("The clock jumped 3652 days ahead")).size(), 1);
 }
 
+// Runs of this boot that recorded nothing still leave a moment to measure a
+// jump against: the note of the clock, kept across runs, with a hold that
+// an earlier run began.
+TEST_F(AgeLimitTest, AJumpAfterARunThatRecordedNothingIsHeld) {
+    const QString notePath = Path(QStringLiteral("clock-seen.json"));
+    {
+        ClockNote note(notePath);
+        AgeLimit quiet(
+            folder_, &record_, [this] { return now_; }, &note);
+        quiet.WatchClockNow();
+    }
+    const QString unrecorded = NamedAgo(2 * kHour);
+    Write(unrecorded);
+    Pass(kMinute);
+    now_.wallMs += kDay + kHour;
+    {
+        ClockNote note(notePath);
+        AgeLimit next(
+            folder_, &record_, [this] { return now_; }, &note);
+        next.Set(dir_.path() + QLatin1Char('/'), 1);
+        next.Look({});
+    }
+    EXPECT_TRUE(Left().contains(unrecorded));
+    EXPECT_EQ(Logged().filter(QStringLiteral("The clock jumped 1 day 1 hour ahead")).size(), 1);
+
+    // The run after, within the hour: still held, and the jump not seen twice.
+    Pass(30 * kMinute);
+    ClockNote note(notePath);
+    AgeLimit third(
+        folder_, &record_, [this] { return now_; }, &note);
+    third.Set(dir_.path() + QLatin1Char('/'), 1);
+    third.Look({});
+    EXPECT_TRUE(Left().contains(unrecorded));
+    Pass(31 * kMinute);
+    third.Look({});
+    EXPECT_FALSE(Left().contains(unrecorded));
+    EXPECT_EQ(Logged().filter(QStringLiteral("The clock jumped")).size(), 1);
+}
+
 }  // namespace
 }  // namespace camwarden::capgst
