@@ -42,9 +42,10 @@ QString ClipFolder::Resolved(const QString& file) {
     return QtPath(folder / FsPath(NamePart(file)));
 }
 
-ClipFolder::Key ClipFolder::OrderOf(const NameKey& name, std::optional<uint64_t> sequence) {
-    if (sequence) return {true, *sequence, QString(), 0};
-    return {false, 0, name.first, name.second};
+ClipFolder::Key ClipFolder::OrderOf(const QString& name, const NameKey& key,
+                                    std::optional<uint64_t> sequence) {
+    if (sequence) return {true, *sequence, QString(), 0, name};
+    return {false, 0, key.first, key.second, name};
 }
 
 std::optional<ClipFolder::NameKey> ClipFolder::KeyOf(const QString& name) {
@@ -100,8 +101,9 @@ void ClipFolder::Relist() {
             continue;
         }
         const auto sequence = sequences.constFind(name);
-        clips_[OrderOf(*key, sequence == sequences.cend() ? std::nullopt
-                                                          : std::optional<uint64_t>(*sequence))] = {
+        clips_[OrderOf(
+            name, *key,
+            sequence == sequences.cend() ? std::nullopt : std::optional<uint64_t>(*sequence))] = {
             name, int64_t(bytes)};
         total_ += int64_t(bytes);
         if (!sequences.isEmpty()) names.insert(name);
@@ -278,8 +280,17 @@ void ClipFolder::Settled(const QString& file) {
             std::optional<uint64_t> sequence;
             if (recorded_)
                 if (const auto r = recorded_->Find(resolved)) sequence = r->sequence;
-            const auto [it, added] = clips_.try_emplace(OrderOf(*key, sequence), name, bytes);
+            const auto [it, added] = clips_.try_emplace(OrderOf(name, *key, sequence), name, bytes);
             if (!added) total_ -= it->second.second;
+            // Listed before the record had it: counted once, in its new place.
+            for (auto other = clips_.begin(); added && other != clips_.end();) {
+                if (other != it && other->second.first == name) {
+                    total_ -= other->second.second;
+                    other = clips_.erase(other);
+                } else {
+                    ++other;
+                }
+            }
             it->second.second = bytes;
             total_ += bytes;
         }

@@ -68,9 +68,10 @@ private:
     // The stamp in the name, then the number a taken name got.
     using NameKey = std::pair<QString, int>;
     static std::optional<NameKey> KeyOf(const QString& name);
-    // Whether recorded, in which order; for the rest their names' key.
-    using Key = std::tuple<bool, uint64_t, QString, int>;
-    static Key OrderOf(const NameKey& name, std::optional<uint64_t> sequence);
+    // Whether recorded, in which order; for the rest their names' key. Last
+    // the name itself: two clips never share a key, whatever a record says.
+    using Key = std::tuple<bool, uint64_t, QString, int, QString>;
+    static Key OrderOf(const QString& name, const NameKey& key, std::optional<uint64_t> sequence);
 
     void Relist();
     // The clips in `inUse` that are in the folder, by name.

@@ -24,6 +24,10 @@ constexpr size_t kMaxClips = 500'000;
 constexpr qint64 kMaxRecordBytes = qint64(kMaxClips) * 2 * 512;
 // Lines of clips since gone that the file may hold before it is rewritten.
 constexpr size_t kSlack = 1024;
+// Exact in any JSON reader; the clips are numbered anew before they get there.
+constexpr uint64_t kMaxSequence = uint64_t(1) << 53;
+// How long a rewrite that failed keeps the next from being tried.
+constexpr std::chrono::minutes kRetryRewrite{5};
 
 QString Join(const QString& folder, const QString& name) {
     return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
@@ -41,6 +45,35 @@ QByteArray Line(const QString& file, uint64_t sequence, const Moment& m) {
                         {QStringLiteral("boot"), m.boot},
                         {QStringLiteral("up"), m.sinceBootMs}};
     return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+}
+
+struct NotedLine {
+    QString file;
+    std::optional<uint64_t> sequence;  // none when it cannot be trusted
+    Moment started;
+};
+
+// A line as the program writes it, every field there and of its kind; a
+// fragment a tear left is none.
+std::optional<NotedLine> Parse(const QByteArray& line) {
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) return std::nullopt;
+    const QJsonObject o = doc.object();
+    const QJsonValue seq = o.value(QLatin1String("seq"));
+    const QJsonValue file = o.value(QLatin1String("file"));
+    const QJsonValue wall = o.value(QLatin1String("wall"));
+    const QJsonValue boot = o.value(QLatin1String("boot"));
+    const QJsonValue up = o.value(QLatin1String("up"));
+    if (!seq.isDouble() || !file.isString() || !wall.isDouble() || !boot.isString() ||
+        !up.isDouble() || !QDir::isAbsolutePath(file.toString()))
+        return std::nullopt;
+    // Earlier runs stored a number past the top of qint64 as a negative one.
+    const qint64 n = seq.toInteger(0);
+    std::optional<uint64_t> sequence;
+    if (n > 0 && uint64_t(n) <= kMaxSequence) sequence = uint64_t(n);
+    return NotedLine{file.toString(), sequence,
+                     Moment{wall.toInteger(), boot.toString(), up.toInteger()}};
 }
 
 }  // namespace
@@ -69,11 +102,16 @@ RecordedClips::RecordedClips(QString path) : path_(std::move(path)) {
         loaded_ = true;
         return;
     }
-    loader_ = std::thread([this] { Load(); });
+    worker_ = std::thread([this] { Work(); });
 }
 
 RecordedClips::~RecordedClips() {
-    if (loader_.joinable()) loader_.join();
+    {
+        std::lock_guard lock(m_);
+        stop_ = true;
+    }
+    work_.notify_all();
+    if (worker_.joinable()) worker_.join();
 }
 
 std::unique_lock<std::mutex> RecordedClips::Loaded() const {
@@ -82,38 +120,84 @@ std::unique_lock<std::mutex> RecordedClips::Loaded() const {
     return lock;
 }
 
+void RecordedClips::Work() {
+    Load();
+    std::unique_lock lock(m_);
+    for (;;) {
+        work_.wait(lock, [this] { return stop_ || !pending_.empty() || RewriteNow(); });
+        if (RewriteNow()) {
+            Rewrite(lock);
+        } else if (!pending_.empty()) {
+            AppendPending(lock);
+        } else {
+            break;
+        }
+        idle_.notify_all();
+    }
+    idle_.notify_all();
+}
+
 void RecordedClips::Load() {
+    // A rewrite killed midway left its copy beside the record.
+    RemoveLeftAsides(path_);
     QString why;
     const std::optional<QByteArray> bytes = ReadStateFile(path_, kMaxRecordBytes, &why);
     if (!bytes)
         qCWarning(lcCapture).noquote()
             << "Ignoring" << path_ << ":" << why
             << "- the clips recorded so far count as older than those recorded from now on";
+    const QByteArray all = bytes.value_or(QByteArray());
+    std::vector<NotedLine> lines;
+    size_t linesInFile = 0;
+    bool torn = false;
+    bool trusted = true;
+    uint64_t last = 0;
+    for (qsizetype at = 0; at < all.size();) {
+        qsizetype end = at;
+        while (end < all.size() && all[end] != '\n' && all[end] != '\0') ++end;
+        // Only a line ended by its newline is whole: a NUL (blocks a crash
+        // never wrote) or the end of the file tore it.
+        const bool whole = end < all.size() && all[end] == '\n';
+        if (end > at) {
+            if (whole) ++linesInFile;
+            std::optional<NotedLine> line =
+                whole ? Parse(all.mid(at, end - at)) : std::optional<NotedLine>();
+            if (line) {
+                trusted = trusted && line->sequence && *line->sequence > last;
+                if (line->sequence) last = *line->sequence;
+                lines.push_back(std::move(*line));
+            }
+        }
+        torn = torn || !whole;
+        at = end + 1;
+    }
+    if (torn)
+        qCInfo(lcCapture).noquote()
+            << "Ignoring what a tear left in" << path_ << "- it is written anew";
+    // Lines are only ever added in the order clips are recorded: numbers out
+    // of range, repeated or going back lose to that order.
+    if (!trusted)
+        qCWarning(lcCapture).noquote()
+            << "The numbers in" << path_
+            << "cannot be trusted: its clips are numbered again in the order they were noted";
+
     // Nothing else touches the record until it is loaded.
     std::lock_guard lock(m_);
     QHash<QString, QString> boots;  // one copy of each boot's id, shared by its clips
-    const QByteArray all = bytes.value_or(QByteArray());
-    for (qsizetype at = 0, end = 0; at < all.size(); at = end + 1) {
-        end = all.indexOf('\n', at);
-        if (end < 0) end = all.size();
-        if (end == at) continue;
-        ++linesInFile_;
-        // A line a power cut tore is no clip's.
-        const QJsonObject o = QJsonDocument::fromJson(all.mid(at, end - at)).object();
-        const qint64 sequence = o.value(QLatin1String("seq")).toInteger();
-        const QString file = o.value(QLatin1String("file")).toString();
-        if (sequence <= 0 || !QDir::isAbsolutePath(file)) continue;
-        const QString boot = o.value(QLatin1String("boot")).toString();
-        Entry e{uint64_t(sequence),
-                Moment{o.value(QLatin1String("wall")).toInteger(), boots.value(boot, boot),
-                       o.value(QLatin1String("up")).toInteger()}};
-        boots.insert(boot, e.started.boot);
-        QHash<QString, Entry>& folder = clips_[FolderPart(file)];
-        if (!folder.contains(NamePart(file))) ++count_;
-        folder.insert(NamePart(file), e);
-        if (e.sequence >= next_) latest_ = e.started;
-        next_ = std::max(next_, e.sequence + 1);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        NotedLine& line = lines[i];
+        const uint64_t sequence = trusted ? *line.sequence : i + 1;
+        line.started.boot = boots.value(line.started.boot, line.started.boot);
+        boots.insert(line.started.boot, line.started.boot);
+        QHash<QString, Entry>& folder = clips_[FolderPart(line.file)];
+        if (!folder.contains(NamePart(line.file))) ++count_;
+        folder.insert(NamePart(line.file), Entry{sequence, line.started});
+        latest_ = line.started;
+        next_ = sequence + 1;
     }
+    linesInFile_ = linesInFile;
+    rewriteDue_ = torn || !trusted;
+    newline_ = torn;
     loaded_ = true;
     read_.notify_all();
 }
@@ -134,6 +218,7 @@ RecordedClip RecordedClips::Add(const QString& file, const Moment& started) {
         clips_[oldest.first].remove(oldest.second);
         --count_;
     }
+    if (next_ > kMaxSequence) Renumber();
     const QString folder = FolderPart(file);
     const QString name = NamePart(file);
     const Entry e{next_++, started};
@@ -141,21 +226,25 @@ RecordedClip RecordedClips::Add(const QString& file, const Moment& started) {
     QHash<QString, Entry>& names = clips_[folder];
     if (!names.contains(name)) ++count_;
     names.insert(name, e);
-    Append(folder, name, e);
+    if (!path_.isEmpty()) {
+        pending_.push_back(Line(Join(folder, name), e.sequence, e.started));
+        work_.notify_all();
+    }
     return RecordedClip{file, e.sequence, e.started};
 }
 
-void RecordedClips::Append(const QString& folder, const QString& name, const Entry& e) {
-    if (path_.isEmpty()) return;
-    QString why;
-    if (AppendStateFile(path_, Line(Join(folder, name), e.sequence, e.started), &why)) {
-        ++linesInFile_;
-        CompactIfDue();
-        return;
-    }
-    // Something else is at the name (a link, a FIFO), or the disk refused:
-    // the record is written anew in its place.
-    Compact();
+void RecordedClips::Renumber() {
+    std::vector<Entry*> order;
+    order.reserve(count_);
+    for (auto& [folder, names] : clips_)
+        for (auto it = names.begin(); it != names.end(); ++it) order.push_back(&*it);
+    std::sort(order.begin(), order.end(),
+              [](const Entry* a, const Entry* b) { return a->sequence < b->sequence; });
+    next_ = 1;
+    for (Entry* e : order) e->sequence = next_++;
+    rewriteDue_ = true;
+    qCWarning(lcCapture).noquote()
+        << "The clips in" << path_ << "are numbered again: their numbers ran out";
 }
 
 std::optional<RecordedClip> RecordedClips::Find(const QString& file) const {
@@ -265,37 +354,104 @@ void RecordedClips::ForgetVanished() {
     CompactIfDue();
 }
 
-void RecordedClips::CompactIfDue() {
-    if (!path_.isEmpty() && linesInFile_ > 2 * count_ + kSlack) Compact();
+void RecordedClips::Flush() {
+    auto lock = Loaded();
+    // A rewrite held off until later is not waited for.
+    idle_.wait(lock, [this] {
+        return path_.isEmpty() || (pending_.empty() && !writing_ && !(rewriteDue_ && !retryAt_));
+    });
 }
 
-void RecordedClips::Compact() {
+int RecordedClips::Rewrites() const {
+    const auto lock = Loaded();
+    return rewrites_;
+}
+
+void RecordedClips::CompactIfDue() {
+    if (path_.isEmpty() || linesInFile_ <= 2 * count_ + kSlack) return;
+    rewriteDue_ = true;
+    work_.notify_all();
+}
+
+bool RecordedClips::RewriteNow() const {
+    return rewriteDue_ && (!retryAt_ || Clock::now() >= *retryAt_);
+}
+
+void RecordedClips::Rewrite(std::unique_lock<std::mutex>& lock) {
     for (auto it = clips_.begin(); it != clips_.end();)
         it = it->second.isEmpty() ? clips_.erase(it) : std::next(it);
-    if (path_.isEmpty()) return;
-    std::vector<std::pair<uint64_t, QByteArray>> lines;
-    lines.reserve(count_);
-    for (const auto& [folder, names] : clips_)
+    // A copy shares the folders' clips until they change: cheap to take,
+    // and what waits to be added is in it.
+    const std::map<QString, QHash<QString, Entry>> copy = clips_;
+    pending_.clear();
+    // Anything that wants one meanwhile wants another.
+    rewriteDue_ = false;
+    writing_ = true;
+    ++rewrites_;
+    lock.unlock();
+    std::vector<RecordedClip> clips;
+    for (const auto& [folder, names] : copy)
         for (auto it = names.cbegin(); it != names.cend(); ++it)
-            lines.emplace_back(it->sequence,
-                               Line(Join(folder, it.key()), it->sequence, it->started));
-    std::sort(lines.begin(), lines.end());
+            clips.push_back({Join(folder, it.key()), it->sequence, it->started});
+    std::sort(clips.begin(), clips.end(),
+              [](const RecordedClip& a, const RecordedClip& b) { return a.sequence < b.sequence; });
     QByteArray all;
-    for (const auto& line : lines) all += line.second;
+    for (const RecordedClip& clip : clips) all += Line(clip.file, clip.sequence, clip.started);
     QString why;
     QString replaced;
-    if (ReplaceStateFile(path_, all, &why, &replaced)) {
-        linesInFile_ = lines.size();
-        complained_ = false;
-        if (!replaced.isEmpty())
-            qCWarning(lcCapture).noquote()
-                << path_ << "was" << replaced + QStringLiteral(": replaced by the record itself");
-    } else if (!complained_) {
-        complained_ = true;
-        qCWarning(lcCapture).noquote()
-            << "Cannot note the order clips are recorded in, in" << path_ << ":" << why
-            << "- after a restart the clips recorded now count as the oldest";
+    const bool written = ReplaceStateFile(path_, all, &why, &replaced);
+    lock.lock();
+    writing_ = false;
+    if (!written) {
+        rewriteDue_ = true;
+        retryAt_ = Clock::now() + kRetryRewrite;
+        Complain(why);
+        return;
     }
+    linesInFile_ = clips.size();
+    retryAt_.reset();
+    newline_ = false;
+    complained_ = false;
+    if (!replaced.isEmpty())
+        qCWarning(lcCapture).noquote()
+            << path_ << "was" << replaced + QStringLiteral(": replaced by the record itself");
+}
+
+void RecordedClips::AppendPending(std::unique_lock<std::mutex>& lock) {
+    QByteArray lines = newline_ ? QByteArray("\n") : QByteArray();
+    for (const QByteArray& line : pending_) lines += line;
+    const size_t count = pending_.size();
+    pending_.clear();
+    writing_ = true;
+    lock.unlock();
+    QString why;
+    const bool written = AppendStateFile(path_, lines, &why);
+    lock.lock();
+    writing_ = false;
+    if (!written) {
+        // The lines are missing, and a part of them may be there. Something
+        // else at the name (a link, a FIFO) is replaced by the rewrite.
+        appendFailed_ = true;
+        newline_ = true;
+        rewriteDue_ = true;
+        Complain(why);
+        return;
+    }
+    linesInFile_ += count;
+    newline_ = false;
+    // The disk takes lines again: what it refused goes in now.
+    if (appendFailed_) retryAt_.reset();
+    appendFailed_ = false;
+    if (!rewriteDue_) complained_ = false;
+    CompactIfDue();
+}
+
+void RecordedClips::Complain(const QString& why) {
+    if (complained_) return;
+    complained_ = true;
+    qCWarning(lcCapture).noquote()
+        << "Cannot note the order clips are recorded in, in" << path_ << ":" << why
+        << "- after a restart the clips recorded now count as the oldest";
 }
 
 }  // namespace camwarden::capgst

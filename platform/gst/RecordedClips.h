@@ -39,8 +39,10 @@ struct RecordedClip {
 // file across runs: whatever the clock did between two clips, the later
 // one has the higher sequence. Kept bounded: clips whose files are gone are
 // forgotten. The file (JSON lines, one clip to a line) is added to a line at
-// a time and rewritten whole by rename now and then, never through a link.
-// Safe from any thread.
+// a time and rewritten whole by rename now and then, never through a link;
+// a thread of its own writes it, so that noting a clip never waits for the
+// disk. A line cut short (a power cut, a full disk) is no clip's, and the
+// next starts on a line of its own. Safe from any thread.
 class RecordedClips {
 public:
     // In the program's state folder, beside the list of unfinished clips.
@@ -48,9 +50,9 @@ public:
     // Beside a settings file given by name (a test's, or a portable setup).
     static QString BesidePath(const QString& settingsFile);
 
-    // Reads what earlier runs noted, on a thread of its own: a record of many
-    // clips takes its time, and the first question waits for it. An empty
-    // path keeps the record in memory only.
+    // Reads what earlier runs noted, on the record's own thread: a record of
+    // many clips takes its time, and the first question waits for it. An
+    // empty path keeps the record in memory only.
     explicit RecordedClips(QString path);
     ~RecordedClips();
     RecordedClips(const RecordedClips&) = delete;
@@ -79,18 +81,29 @@ public:
     // on a folder, so never on the UI thread.
     void ForgetVanished();
 
+    // Waits until what was noted so far is written, or its writing failed.
+    void Flush();
+    // How many times the file was written anew, for tests and the bench.
+    int Rewrites() const;
+
 private:
     struct Entry {
         uint64_t sequence = 0;
         Moment started;
     };
+    using Clock = std::chrono::steady_clock;
+    // The record's thread: loads, then writes what is noted.
+    void Work();
     void Load();
     // m_, held once what earlier runs noted is read.
     std::unique_lock<std::mutex> Loaded() const;
-    // These three under m_.
-    void Append(const QString& folder, const QString& name, const Entry& e);
+    // These under m_; the two writers let go of it while the disk works.
     void CompactIfDue();
-    void Compact();
+    void Renumber();
+    bool RewriteNow() const;
+    void Rewrite(std::unique_lock<std::mutex>& lock);
+    void AppendPending(std::unique_lock<std::mutex>& lock);
+    void Complain(const QString& why);
 
     const QString path_;
     mutable std::mutex m_;
@@ -102,8 +115,24 @@ private:
     std::optional<Moment> latest_;
     size_t count_ = 0;
     size_t linesInFile_ = 0;
+    // Lines noted and not yet written, oldest first.
+    std::vector<QByteArray> pending_;
+    // The file misses what is noted (a write failed) or holds what it should
+    // not (torn lines, untrusted numbers, many clips since gone).
+    bool rewriteDue_ = false;
+    // After a failed rewrite: none is tried again before then, so that a
+    // folder that cannot be written costs no rewrite per clip.
+    std::optional<Clock::time_point> retryAt_;
+    bool appendFailed_ = false;
+    // The file may end in a torn line: the next line starts a line of its own.
+    bool newline_ = false;
+    bool writing_ = false;
+    bool stop_ = false;
+    int rewrites_ = 0;
     bool complained_ = false;
-    std::thread loader_;  // last: it uses all of the above
+    std::condition_variable work_;
+    std::condition_variable idle_;
+    std::thread worker_;  // last: it uses all of the above
 };
 
 }  // namespace camwarden::capgst

@@ -27,6 +27,11 @@ bool ReplaceStateFile(const QString& path, const QByteArray& bytes, QString* why
 // not a plain file of the user's, or the write failed.
 bool AppendStateFile(const QString& path, const QByteArray& bytes, QString* why);
 
+// Removes the copies a ReplaceStateFile of `path` left beside it when it was
+// killed midway: plain files of the user's under the names it writes
+// them at, and nothing else.
+void RemoveLeftAsides(const QString& path);
+
 // Removes the file; a link at the name is removed itself.
 void RemoveStateFile(const QString& path);
 

@@ -1,13 +1,16 @@
 #include "platform/gst/StateFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 namespace camwarden::capgst {
 namespace {
@@ -118,6 +121,30 @@ bool AppendStateFile(const QString& path, const QByteArray& bytes, QString* why)
     if (!written && why) *why = ErrnoText(errno);
     ::close(fd);
     return written;
+}
+
+void RemoveLeftAsides(const QString& path) {
+    const QFileInfo info(path);
+    const QByteArray base = QFile::encodeName(info.fileName()) + '.';
+    const QByteArray folder = QFile::encodeName(info.absolutePath());
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir) return;
+    const int fd = ::dirfd(dir);
+    // As mkostemp names them: the name, a dot and six letters or digits.
+    constexpr size_t kRandom = 6;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name.size() != size_t(base.size()) + kRandom || !name.starts_with(base.constData()) ||
+            !std::all_of(name.end() - kRandom, name.end(), [](char c) {
+                return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+            }))
+            continue;
+        struct stat st = {};
+        if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == ::geteuid())
+            ::unlinkat(fd, entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
 void RemoveStateFile(const QString& path) {

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 
 #include "platform/win/WinText.h"
 
@@ -125,6 +126,29 @@ bool AppendStateFile(const QString& path, const QByteArray& bytes, QString* why)
     if (!written && why) *why = win::ErrorText(GetLastError());
     CloseHandle(file);
     return written;
+}
+
+void RemoveLeftAsides(const QString& path) {
+    const QFileInfo info(path);
+    // As ReplaceStateFile names them: the name, the writer's process id, ".new".
+    const QString base = info.fileName() + QLatin1Char('.');
+    const QString suffix = QStringLiteral(".new");
+    const QStringList names =
+        QDir(info.absolutePath())
+            .entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    for (const QString& name : names) {
+        if (name.size() <= base.size() + suffix.size() ||
+            !name.startsWith(base, Qt::CaseInsensitive) ||
+            !name.endsWith(suffix, Qt::CaseInsensitive))
+            continue;
+        const QStringView id =
+            QStringView(name).mid(base.size(), name.size() - base.size() - suffix.size());
+        if (!std::all_of(id.begin(), id.end(),
+                         [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }))
+            continue;
+        const std::wstring aside = win::Native(info.absolutePath() + QLatin1Char('/') + name);
+        if (IsPlain(AttributesAt(aside))) DeleteFileW(aside.c_str());
+    }
 }
 
 void RemoveStateFile(const QString& path) {

@@ -158,6 +158,31 @@ TEST_F(ClipFolderTest, TheClipsRecordedLongestAgoGoFirstWhateverTheClockSays) {
               kept[1].sequence);
 }
 
+// A record that gives two clips one number (an earlier run's fault) hides
+// neither from the limit: both are counted, and the one noted first goes first.
+TEST_F(ClipFolderTest, ClipsARecordNumbersAlikeAreEachCounted) {
+    const QString record = Path("recorded-clips.jsonl");
+    QFile f(record);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    for (const char* name : {"SS 2026-01-05 09-00-20.avi", "SS 2026-01-05 09-00-10.avi",
+                             "SS 2026-01-05 09-00-00.avi"}) {
+        Write(QString::fromUtf8(name), 100);
+        f.write(R"({"boot":"b","file":")" + ClipFolder::Resolved(Path(name)).toUtf8() +
+                R"(","seq":7,"up":5,"wall":1000})" + '\n');
+    }
+    f.close();
+    RecordedClips recorded(record);
+    ClipFolder folder([](const QString&) { return std::nullopt; }, &recorded);
+    ASSERT_TRUE(folder.Prepare(dir_.path()));
+    EXPECT_EQ(folder.ListedClips(), 3u);
+    EXPECT_EQ(folder.ListedBytes(), 300);
+    QString why;
+    ASSERT_TRUE(folder.MakeRoom(dir_.path(), 250, 50, {}, &why));
+    recorded.Flush();
+    EXPECT_EQ(Left(), Sorted({"SS 2026-01-05 09-00-00.avi", "SS 2026-01-05 09-00-10.avi",
+                              "recorded-clips.jsonl"}));
+}
+
 // The folder is the one the system resolves a clip's path to: with a link
 // and ".." in the folder's text, the clips go where the link points, and
 // that folder is the one kept within the limit.
@@ -187,6 +212,7 @@ TEST_F(ClipFolderTest, TheRecordStaysBoundedAndIsNeverWrittenThroughALink) {
         clips.Add(Path(name));
         if (i < 1190) clips.Forget(Path(name));
     }
+    clips.Flush();
     EXPECT_EQ(QFile(Path("notes.txt")).size(), 9);
     EXPECT_FALSE(QFileInfo(record).isSymLink());
     QFile f(record);
