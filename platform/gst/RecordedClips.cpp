@@ -38,12 +38,19 @@ const QString& ThisBoot() {
     return boot;
 }
 
+// A clip whose start a tear cut off keeps its place but no time: its name
+// dates it, as for a clip the record does not know.
+bool Dated(const Moment& m) {
+    return m.wallMs != 0 || m.sinceBootMs != 0 || !m.boot.isEmpty();
+}
+
 QByteArray Line(const QString& file, uint64_t sequence, const Moment& m) {
-    const QJsonObject o{{QStringLiteral("seq"), qint64(sequence)},
-                        {QStringLiteral("file"), file},
-                        {QStringLiteral("wall"), m.wallMs},
-                        {QStringLiteral("boot"), m.boot},
-                        {QStringLiteral("up"), m.sinceBootMs}};
+    QJsonObject o{{QStringLiteral("seq"), qint64(sequence)}, {QStringLiteral("file"), file}};
+    if (Dated(m)) {
+        o.insert(QStringLiteral("wall"), m.wallMs);
+        o.insert(QStringLiteral("boot"), m.boot);
+        o.insert(QStringLiteral("up"), m.sinceBootMs);
+    }
     return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
 }
 
@@ -65,8 +72,9 @@ std::optional<NotedLine> Parse(const QByteArray& line) {
     const QJsonValue wall = o.value(QLatin1String("wall"));
     const QJsonValue boot = o.value(QLatin1String("boot"));
     const QJsonValue up = o.value(QLatin1String("up"));
-    if (!seq.isDouble() || !file.isString() || !wall.isDouble() || !boot.isString() ||
-        !up.isDouble() || !QDir::isAbsolutePath(file.toString()))
+    const bool undated = wall.isUndefined() && boot.isUndefined() && up.isUndefined();
+    if (!seq.isDouble() || !file.isString() || !QDir::isAbsolutePath(file.toString()) ||
+        (!undated && (!wall.isDouble() || !boot.isString() || !up.isDouble())))
         return std::nullopt;
     // Earlier runs stored a number past the top of qint64 as a negative one.
     const qint64 n = seq.toInteger(0);
@@ -74,6 +82,28 @@ std::optional<NotedLine> Parse(const QByteArray& line) {
     if (n > 0 && uint64_t(n) <= kMaxSequence) sequence = uint64_t(n);
     return NotedLine{file.toString(), sequence,
                      Moment{wall.toInteger(), boot.toString(), up.toInteger()}};
+}
+
+// The clip a torn line named, when its name made it through: the line was
+// the last one added, so the clip keeps its place after those before it.
+// Its times are what a tear cuts first, so none are guessed.
+std::optional<NotedLine> Salvage(const QByteArray& fragment) {
+    static constexpr char kKey[] = "\"file\":\"";
+    const qsizetype from = fragment.indexOf(kKey);
+    if (from < 0) return std::nullopt;
+    const qsizetype open = from + qsizetype(sizeof kKey) - 2;
+    for (qsizetype at = open + 1; at < fragment.size(); ++at) {
+        if (fragment[at] == '\\') {
+            ++at;
+        } else if (fragment[at] == '"') {
+            const QJsonDocument doc =
+                QJsonDocument::fromJson("{\"f\":" + fragment.mid(open, at + 1 - open) + '}');
+            const QString file = doc.object().value(QLatin1String("f")).toString();
+            if (!QDir::isAbsolutePath(file)) return std::nullopt;
+            return NotedLine{file, std::nullopt, Moment{}};
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -166,6 +196,22 @@ void RecordedClips::Load() {
                 trusted = trusted && line->sequence && *line->sequence > last;
                 if (line->sequence) last = *line->sequence;
                 lines.push_back(std::move(*line));
+            } else {
+                const QByteArray broken = all.mid(at, end - at);
+                if (auto salvaged = Salvage(broken)) {
+                    salvaged->sequence = last + 1;
+                    last = *salvaged->sequence;
+                    lines.push_back(std::move(*salvaged));
+                }
+                // Earlier versions went on writing on the torn line's end:
+                // the line glued there is whole.
+                const qsizetype glued = broken.lastIndexOf("{\"");
+                if (auto next = whole && glued > 0 ? Parse(broken.mid(glued)) : std::nullopt) {
+                    trusted = trusted && next->sequence && *next->sequence > last;
+                    if (next->sequence) last = *next->sequence;
+                    lines.push_back(std::move(*next));
+                }
+                torn = true;
             }
         }
         torn = torn || !whole;
@@ -192,7 +238,7 @@ void RecordedClips::Load() {
         QHash<QString, Entry>& folder = clips_[FolderPart(line.file)];
         if (!folder.contains(NamePart(line.file))) ++count_;
         folder.insert(NamePart(line.file), Entry{sequence, line.started});
-        latest_ = line.started;
+        if (Dated(line.started)) latest_ = line.started;
         next_ = sequence + 1;
     }
     linesInFile_ = linesInFile;
@@ -261,7 +307,7 @@ std::optional<Moment> RecordedClips::StartedIn(const QString& folder, const QStr
     const auto it = clips_.find(folder);
     if (it == clips_.end()) return std::nullopt;
     const auto e = it->second.constFind(name);
-    if (e == it->second.cend()) return std::nullopt;
+    if (e == it->second.cend() || !Dated(e->started)) return std::nullopt;
     return e->started;
 }
 

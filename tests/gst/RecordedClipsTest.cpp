@@ -67,25 +67,39 @@ protected:
 };
 
 // A power cut or a crash tears the last line (a fragment, a line without its
-// newline, blocks of NULs): only whole lines are clips, and the clip noted
-// next is found after a restart, after those noted before it.
+// newline, blocks of NULs): only whole lines are dated clips, a torn line
+// whose file made it through keeps that clip in its place, the newest, with
+// no time, and the clip noted next is found after a restart, after those
+// noted before it. Earlier versions glued the next line onto a torn one.
 TEST_F(RecordedClipsTest, TornLinesAreNoClipsAndTheNextLineIsKept) {
     const QByteArray nuls(600, '\0');
+    const auto upToSeq = [this](int clip) {
+        const QByteArray line = Noted(clip, "3");
+        return line.left(line.indexOf(",\"seq\"") + 4);
+    };
     const struct {
         QByteArray bytes;
         std::vector<int> kept;
+        bool lastDated;
     } cases[] = {
-        {Noted(1, "1") + '\n' + Noted(2, "2") + '\n' + Noted(3, "3").left(40), {1, 2}},
-        {Noted(1, "1") + '\n' + Noted(2, "2") + '\n' + Noted(3, "3"), {1, 2}},
+        {Noted(1, "1") + '\n' + Noted(2, "2") + '\n' + Noted(3, "3").left(40), {1, 2}, true},
+        {Noted(1, "1") + '\n' + Noted(2, "2") + '\n' + upToSeq(3), {1, 2, 3}, false},
+        {Noted(1, "1") + '\n' + Noted(2, "2") + '\n' + Noted(3, "3"), {1, 2, 3}, false},
         {Noted(1, "1") + '\n' + Noted(2, "2").left(30) + nuls + Noted(3, "3") + '\n' + nuls,
-         {1, 3}},
-        {Noted(1, "1") + '\n' + Noted(2, "2") + nuls, {1}},
+         {1, 3},
+         true},
+        {Noted(1, "1") + '\n' + Noted(2, "2") + nuls, {1, 2}, false},
+        {Noted(1, "1") + '\n' + upToSeq(2) + Noted(3, "2") + '\n', {1, 2, 3}, true},
     };
     for (const auto& c : cases) {
         Store(c.bytes);
         {
             RecordedClips clips(record_);
-            EXPECT_EQ(Order(clips), c.kept);
+            EXPECT_EQ(Order(clips), c.kept) << c.bytes.toStdString();
+            // A torn line's clip is dated by its name, never by a guess.
+            EXPECT_EQ(
+                clips.StartedIn(dir_.path(), QFileInfo(Clip(c.kept.back())).fileName()).has_value(),
+                c.lastDated);
             clips.Add(Clip(9));
         }
         std::vector<int> expected = c.kept;
