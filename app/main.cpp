@@ -4,6 +4,7 @@
 #include "app/Form1.h"
 #include "app/Logging.h"
 #include "app/SingleInstance.h"
+#include "app/SystemWiring.h"
 #include "platform/gst/GstCaptureSystem.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtTrayShell.h"
@@ -17,20 +18,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
-
-#ifdef Q_OS_UNIX
-#include "platform/posix/Journal.h"
-#include "platform/posix/UnixSignals.h"
-#endif
-#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
-#include "platform/xdg/XdgAutostartRegistry.h"
-#endif
-#ifdef Q_OS_WIN
-#include "app/Os.h"
-#include "platform/win/LogFile.h"
-#include "platform/win/SessionEnd.h"
-#include "platform/win/WinRegistry.h"
-#endif
 
 namespace {
 
@@ -60,21 +47,7 @@ constexpr const char* kTimedLines =
     "%{time yyyy-MM-dd hh:mm:ss.zzz} %{if-category}%{category}: %{endif}%{message}";
 
 void DescribeCommandLine(QCommandLineParser& parser) {
-#ifdef Q_OS_WIN
-    parser.setApplicationDescription(QStringLiteral(
-        "Records short webcam clips on a schedule into a folder.\n\n"
-        "Settings: HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\Quillory,\n"
-        "  keys Camwarden and CaptureDriver.\n"
-        "Start at log-on: HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run.\n"
-        "Log: %LOCALAPPDATA%\\Quillory\\Camwarden\\camwarden.log."));
-#else
-    parser.setApplicationDescription(QStringLiteral(
-        "Records short webcam clips on a schedule into a folder.\n\n"
-        "Settings: $XDG_CONFIG_HOME/Quillory/Quillory.ini (default ~/.config), sections\n"
-        "  [Camwarden] and [CaptureDriver].\n"
-        "Start at log-on: $XDG_CONFIG_HOME/autostart/camwarden.desktop.\n"
-        "Debug logging: QT_LOGGING_RULES=\"camwarden.*.debug=true\" camwarden"));
-#endif
+    parser.setApplicationDescription(camwarden::wiring::CommandLineDescription());
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption(CameraOption());
@@ -103,20 +76,7 @@ int main(int argc, char* argv[]) {
         parser.process(text);  // prints and exits
         return 0;
     }
-#ifdef Q_OS_UNIX
-    UnixSignals::CatchEarly();
-    if (qEnvironmentVariableIsEmpty("QT_MESSAGE_PATTERN") && !StderrIsJournal()) {
-        qSetMessagePattern(QLatin1String(kTimedLines));
-    }
-#endif
-#ifdef Q_OS_WIN
-    if (qEnvironmentVariableIsEmpty("QT_MESSAGE_PATTERN")) {
-        qSetMessagePattern(QLatin1String(kTimedLines));
-    }
-    // No standard error for a window program: the log goes to a file.
-    LogFile log(os::StateFolder() + QStringLiteral("/camwarden.log"));
-    log.Install();
-#endif
+    const auto log = wiring::StartLogging(kTimedLines);
     // QApplication takes "-style" out of the arguments, so look first.
     const bool styleAsked = std::any_of(argv + 1, argv + argc, [](const char* arg) {
         return std::string_view(arg).starts_with("-style");
@@ -172,14 +132,7 @@ int main(int argc, char* argv[]) {
     platform.shell = std::make_unique<QtShellFolders>();
     platform.clock = std::make_unique<SystemClock>();
     platform.tray = std::make_unique<QtTrayShell>();
-#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
-    platform.registry = std::make_unique<XdgAutostartRegistry>(
-        XdgAutostartRegistry::DefaultAutostartFolder(), QLatin1String(kProductTitle),
-        QStringLiteral(CAMWARDEN_APP_ID), QStringLiteral("Records webcam clips on a schedule"));
-#endif
-#ifdef Q_OS_WIN
-    platform.registry = std::make_unique<WinRegistry>();
-#endif
+    platform.registry = wiring::MakeRegistry();
     platform.programFolder = QCoreApplication::applicationDirPath();
     platform.dataFolder =
         QDir::cleanPath(platform.programFolder + QStringLiteral("/" CAMWARDEN_DATA_FROM_BIN));
@@ -196,16 +149,8 @@ int main(int argc, char* argv[]) {
                              qputenv("XDG_ACTIVATION_TOKEN", activationToken.toLatin1());
                          form->ShowAndFocus();
                      });
-#ifdef Q_OS_UNIX
-    UnixSignals signals;
-    QObject::connect(&signals, &UnixSignals::CloseRequested, form.get(), &QWidget::close);
-#endif
-#ifdef Q_OS_WIN
-    // At log-off Windows ends the process once the handler returns: the
-    // clip being recorded is finished first.
-    SessionEnd sessionEnd([&platform] { platform.capture->Shutdown(); });
-    QObject::connect(&sessionEnd, &SessionEnd::CloseRequested, form.get(), &QWidget::close);
-#endif
+    const auto closeRequests =
+        wiring::WatchCloseRequests(form.get(), [&platform] { platform.capture->Shutdown(); });
     // The desktop session ending quits the application: the window is
     // unloaded on the way out like a close request would.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, form.get(), &Form1::Form_QueryUnload);
@@ -215,9 +160,7 @@ int main(int argc, char* argv[]) {
     // Marks the moment the window is up and the program waits for events.
     QTimer::singleShot(0, [] {
         qCInfo(lcApp) << "ready";
-#ifdef Q_OS_UNIX
-        UnixSignals::StartUpOver();
-#endif
+        wiring::StartUpOver();
     });
     const auto watch = EventLoopWatch::IfWanted();
     // A close request may already have come during start-up (a signal while

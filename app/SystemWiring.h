@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QWidget;
+
+namespace camwarden {
+
+class Registry;
+
+// What main() does differently on each system. The build links one file of
+// these per system (SystemWiringUnix.cpp, SystemWiringWindows.cpp), so main
+// itself reads the same everywhere.
+namespace wiring {
+
+// Where this system keeps the settings, the log-on entry and the log, for --help.
+QString CommandLineDescription();
+
+// Before anything is logged: the log's form and, where a window program has
+// no standard error, its file; and signals caught from the first moment.
+// Held for the run.
+std::shared_ptr<void> StartLogging(const char* timedLines);
+
+// The store the log-on entry goes into.
+std::unique_ptr<Registry> MakeRegistry();
+
+// The system's requests to end the program (signals; the session ending)
+// close `window`; `finishClips` finishes the clip being recorded where the
+// system ends the process the moment it is told. Held for the run.
+std::shared_ptr<void> WatchCloseRequests(QWidget* window, std::function<void()> finishClips);
+
+// The program waits for events from now on.
+void StartUpOver();
+
+}  // namespace wiring
+}  // namespace camwarden
