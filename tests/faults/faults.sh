@@ -67,16 +67,48 @@ start() {
   pids+=("$pid")
 }
 
-# Waits until the log has had $2 lines matching $1 (default 1), at most $3 s (default 30).
+# Waits until the log has had $2 lines matching $1 (default 1). $3 is what
+# that takes on an idle machine, in s (default 30); the wait gives up at ten
+# times that, as a busy machine may take longer, or when the program ended.
 wait_log() {
-  local pattern=$1 count=${2:-1} limit=$((SECONDS + ${3:-30})) seen
+  local pattern=$1 count=${2:-1} limit=$((SECONDS + 10 * ${3:-30})) seen
   while :; do
     # Before the program has written a line there is no log, and no count.
     seen=$(grep -c -- "$pattern" "${log:-$work/log}" 2>/dev/null) || true
     (( ${seen:-0} >= count )) && return 0
     (( SECONDS < limit )) || fail "waited in vain for '$pattern' (x$count)"
+    if ! running; then
+      seen=$(grep -c -- "$pattern" "${log:-$work/log}" 2>/dev/null) || true
+      (( ${seen:-0} >= count )) || fail "the program ended before '$pattern' (x$count)"
+    fi
     sleep 0.2
   done
+}
+
+# Whether the program last started still runs (an ended child stays a zombie
+# until waited for).
+running() {
+  local state
+  state=$(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null) || return 1
+  [[ -n $state && $state != Z ]]
+}
+
+# Waits until COMMAND succeeds: wait_until NEEDS WHAT COMMAND..., NEEDS and
+# the limit as for wait_log, WHAT for the failure.
+wait_until() {
+  local limit=$((SECONDS + 10 * $1)) what=$2
+  shift 2
+  until "$@"; do
+    (( SECONDS < limit )) || fail "waited in vain: $what"
+    sleep 0.2
+  done
+}
+
+# Waits until a line matching the awk pattern $2 follows the last line
+# matching $1: the program went past that point. $3 as for wait_log.
+wait_log_past() {
+  wait_until "${3:-30}" "'$2' after '$1'" awk -v a="$1" -v b="$2" \
+    '$0 ~ a { n = NR } n && NR > n && $0 ~ b { found = 1 } END { exit !found }' "${log:-$work/log}"
 }
 
 stop() {
@@ -126,6 +158,15 @@ while at >= 0 and pos + 8 <= len(data):
 print(frames)
 PY
 }
+
+# Waits until the newest clip holds $1 whole frames on disk: frames were
+# written, however slowly the machine runs.
+holds_frames() {
+  local f
+  f=$(clips_in "$clips" | tail -1)
+  [[ -n $f ]] && (( $(whole_frames "$f") >= $1 ))
+}
+wait_frames() { wait_until 5 "$1 whole frames in the clip" holds_frames "$1"; }
 
 # Files of every clip due, each no longer than the interval and a second:
 # $1 = the interval, $2 = how many clips are due at least.
@@ -187,12 +228,13 @@ list_unfinished() {
   python3 -c 'import json, sys; print(json.dumps(sys.argv[2:]))' - "$@" >"$journal"
 }
 
-# Kills the program a few seconds into its first clip; the cut clip in $cut.
+# Kills the program once its first clip holds $1 whole frames (default 30,
+# 2 s); the cut clip in $cut.
 kill_mid_clip() {
   preset ReturnSecondsRec=8
   start
   wait_log 'Clip started' 1 40
-  sleep "${1:-2}"
+  wait_frames "${1:-30}"
   kill -KILL "$pid"
   wait "$pid" 2>/dev/null || true
   cut=$(clips_in "$clips")
@@ -206,7 +248,7 @@ disk-full)
   preset
   start
   wait_log 'Clip started' 1 40
-  sleep 1
+  wait_frames 15
   dd if=/dev/zero of="$work/disk/filler" bs=64k 2>/dev/null || true
   wait_log 'clip failed' 1 20
   wait_log 'message: Error capturing video.' 1 5
@@ -229,7 +271,7 @@ folder-gone)
   start
   wait_log 'Clip finished' 1 30
   wait_log 'Clip started' 2 20
-  sleep 1
+  wait_frames 15
   mv "$clips" "$work/moved"
   wait_log 'message: Error capturing video.' 1 20
   mkdir "$clips"
@@ -261,7 +303,7 @@ sigkill)
   start
   wait_log 'Clip finished' 1 30
   wait_log 'Clip started' 2 20
-  sleep 2
+  wait_frames 30
   kill -KILL "$pid"
   wait "$pid" 2>/dev/null || true
   first=$(clips_in "$clips" | head -1)
@@ -322,7 +364,7 @@ display-gone)
   preset
   platform=xcb DISPLAY=:$display start
   wait_log 'Clip started' 1 40
-  sleep 1
+  wait_frames 15
   kill -KILL "$xpid"
   rc=0
   wait "$pid" || rc=$?
@@ -365,7 +407,7 @@ file-removed)
   preset
   start
   wait_log 'Clip started' 1 40
-  sleep 1
+  wait_frames 15
   rm -f "$clips"/*.avi
   wait_log 'clip failed' 1 20
   wait_log 'message: Error capturing video.' 1 5
@@ -730,7 +772,7 @@ leftover-damaged)
   # Clips cut off by a kill, then damaged as a power cut can leave them: a
   # page in the middle zeroed, the last 8 KiB zeroed. Every whole frame
   # around the damage is kept.
-  kill_mid_clip 3
+  kill_mid_clip 45
   python3 - "$cut" <<'PY' >"$work/expected"
 import struct, sys
 path = sys.argv[1]
