@@ -439,10 +439,12 @@ bad-settings)
       preset
       # The bad line comes last, so it wins over the usual one.
       printf '%s=%s\n' "$key" "$value" >>"$work/config/Quillory/Quillory.ini"
-      start
+      rules='camwarden.schedule.debug=true' start
       wait_log '^camwarden.app: ready' 1 15
-      sleep 1
-      kill -0 "$pid" 2>/dev/null || fail "$key=$value: the program ended"
+      # The countdown's second tick: past start-up and a whole first tick.
+      # (A state neither On nor Off leaves the schedule still.)
+      [[ $key == StartStopState ]] || wait_log 'countdown' 2 3
+      running || fail "$key=$value: the program ended"
       stop
       if [[ $key == Path && $value == '1,2' ]]; then
         grep -qx 'Path=1,2\|Path="1,2"' "$work/config/Quillory/Quillory.ini" ||
@@ -705,10 +707,11 @@ PY
   echo mine >"$clips/notes.txt"
   expected=$(cd "$clips" && ls | grep -vxF -f <(printf '%s\n' "${old[@]}"))
   t0=$SECONDS
-  start
+  rules='camwarden.gst.debug=true' start
   wait_log 'Deleted the clip' 3 60
   note "the old clips went $((SECONDS - t0)) s after the start"
-  sleep 2
+  # The look that deleted them has been through the whole folder.
+  wait_log_past 'Deleted the clip' 'Looked at the ages'
   stop
   [[ $(cd "$clips" && ls) == "$expected" ]] ||
     fail "left: $(cd "$clips" && ls | tr '\n' '|'), expected: $(tr '\n' '|' <<<"$expected")"
@@ -842,7 +845,8 @@ leftover-planted)
   list_unfinished "${planted[@]}"
   start
   wait_log 'is left alone' "${#planted[@]}" 20
-  sleep 1
+  # Each is struck off the list once dealt with: gone, it was the last.
+  wait_until 10 "the list of unfinished clips was dealt with" test ! -e "$journal"
   stop
   after=$(snapshot)
   [[ $before == "$after" ]] || fail "a planted file was changed: $(diff <(echo "$before") <(echo "$after"))"
