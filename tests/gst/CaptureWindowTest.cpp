@@ -14,6 +14,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -632,7 +633,13 @@ TEST_F(FaultyCamera, ACameraThatStopsDeliveringOrVanishesEndsItsClipKeepingWhatI
         EXPECT_EQ(failures.size(), 1) << failures.join('\n').toStdString();
 
         // The vanished camera is back a moment later.
-        QTest::qWait(1500);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                const auto listed = system_->Cameras();
+                return std::any_of(listed.begin(), listed.end(),
+                                   [&](const capgst::Camera& cam) { return cam.path == c.camera; });
+            },
+            30000));
         ASSERT_TRUE(w->SetPreview(false));
         const QString next = File((std::string(c.camera) + "-next.avi").c_str());
         Prepare(*w, next, 66667, 1);
