@@ -69,8 +69,12 @@ void Form1::Timer2_Timer() {
         state_.ClipSecondsLeft -= 1;
         // Past its end (ticks were missed while the program was stopped or
         // the machine asleep): it ends now, not that many ticks later.
-        if (state_.ClipDueMs > 0 && platform().clock->SinceBootMs() >= state_.ClipDueMs)
-            state_.ClipSecondsLeft = std::min(state_.ClipSecondsLeft, 0);
+        if (state_.ClipDueMs > 0 && platform().clock->SinceBootMs() >= state_.ClipDueMs &&
+            state_.ClipSecondsLeft > 0) {
+            qCInfo(lcSchedule) << "clip past its end while its countdown had"
+                               << state_.ClipSecondsLeft << "s left; it ends now";
+            state_.ClipSecondsLeft = 0;
+        }
     });
     // With the schedule off nothing else moves the bar, so it follows the clip.
     if (trap.If(104, [&] { return Timer1->Interval() == 0; })) {

@@ -14,7 +14,7 @@ _pw_start() {
     shift
     _pw "$@" >"$log" 2>&1 &
     shell=$!
-    for i in $(seq 20); do child=$(pgrep -P "$shell") && break; sleep 0.05; done
+    for i in $(seq 200); do child=$(pgrep -P "$shell") && break; sleep 0.05; done
     pids+=("${child:-$shell}")
 }
 
@@ -24,10 +24,10 @@ start_pipewire() {
     export XDG_RUNTIME_DIR=${1:-$XDG_RUNTIME_DIR}
     _pw_start "$XDG_RUNTIME_DIR/pipewire.log" pipewire
     local i
-    for i in $(seq 50); do _pw pw-cli info 0 >/dev/null 2>&1 && break; sleep 0.1; done
+    for i in $(seq 500); do _pw pw-cli info 0 >/dev/null 2>&1 && break; sleep 0.1; done
     _pw_start "$XDG_RUNTIME_DIR/wireplumber.log" wireplumber
     # Ready once WirePlumber has joined as a client.
-    for i in $(seq 100); do
+    for i in $(seq 1000); do
         _pw pw-cli ls Client 2>/dev/null | grep -q WirePlumber && return 0
         sleep 0.1
     done

@@ -27,7 +27,7 @@ pids=()
 mark=CAMWARDEN_DESKTOP_RUN=$$.$RANDOM
 marked() { grep -lzxF "$mark" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 || true; }
 cleanup() {
-  local rc=$? left end=$((SECONDS + 5))
+  local rc=$? left end=$((SECONDS + 50))
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
   while left=$(marked) && [[ -n $left ]] && ((SECONDS < end)); do
     kill $left 2>/dev/null || true

@@ -51,7 +51,7 @@ wait_for() {
 exec 3<> "$work/display"
 Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp > "$out/xvfb.log" 2>&1 &
 pids+=($!)
-wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
+wait_for 100 test -s "$work/display" || fail "Xvfb did not start"
 export DISPLAY=":$(head -n1 "$work/display")"
 exec 3>&-
 
@@ -59,7 +59,7 @@ trayer --edge top --align right --widthtype pixel --width 160 --heighttype pixel
   --SetDockType true --transparent false --tint 0xc0c0c0 > "$out/trayer.log" 2>&1 &
 pids+=($!)
 tray_pid=$!
-wait_for 10 xdotool search --name '^panel$' > /dev/null || fail "trayer did not start"
+wait_for 100 xdotool search --name '^panel$' > /dev/null || fail "trayer did not start"
 
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/run"
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
@@ -96,7 +96,7 @@ icon_center() {
 # The icon may be moved while the host embeds it, so keep the position found.
 icon_at=""
 find_icon() { icon_at=$(icon_center); }
-wait_for 15 find_icon || fail "no icon appeared in the tray"
+wait_for 150 find_icon || fail "no icon appeared in the tray"
 read -r ix iy <<< "$icon_at"
 echo "icon at $ix,$iy"
 sleep 0.5
@@ -105,29 +105,29 @@ import -window root -crop 240x40+560+0 +repage "$out/tray.png"
 logged() { grep -qx "$1" "$log"; }
 
 if $demo; then
-  wait_for 10 logged "balloon up" || fail "no balloon"
+  wait_for 100 logged "balloon up" || fail "no balloon"
   sleep 0.7
   import -window root "$out/balloon.png"
   # The balloon stays until its 5 seconds are up; whether the shell's
   # timeout or the program's own wait ends it first does not matter.
-  wait_for 10 grep -q "^balloon wait over" "$log" || fail "balloon wait did not end"
+  wait_for 100 grep -q "^balloon wait over" "$log" || fail "balloon wait did not end"
 
   xdotool mousemove "$ix" "$iy" click 1
-  wait_for 5 logged "MouseUp 1 0" || fail "left click not reported"
+  wait_for 50 logged "MouseUp 1 0" || fail "left click not reported"
   xdotool click 3
-  wait_for 5 logged "MouseUp 2 0" || fail "right click not reported"
+  wait_for 50 logged "MouseUp 2 0" || fail "right click not reported"
   xdotool click 2
   xdotool click --repeat 2 --delay 60 1
-  wait_for 5 logged "MouseDblClick 1 0" || fail "double click not reported"
-  sleep 0.3
+  wait_for 50 logged "MouseDblClick 1 0" || fail "double click not reported"
+
+  wait_for 200 logged "icon removed" || fail "icon not removed"
+  # The clicks came long before: every event they make has been reported.
   events=$(grep -E '^Mouse' "$log" | tr '\n' ',')
   expected="MouseDown 1 0,MouseUp 1 0,MouseDown 2 0,MouseUp 2 0,MouseDown 1 0,MouseUp 1 0,MouseDblClick 1 0,MouseUp 1 0,"
   [[ "$events" == "$expected" ]] || fail "events were: $events"
-
-  wait_for 20 logged "icon removed" || fail "icon not removed"
   wait "$program_pid" || fail "tray_demo failed"
-  sleep 0.3
-  ! icon_center > /dev/null || fail "icon still in the tray after removal"
+  icon_gone() { ! icon_center > /dev/null; }
+  wait_for 50 icon_gone || fail "icon still in the tray after removal"
   import -window root -crop 240x40+560+0 +repage "$out/tray-after.png"
 else
   # The main window is the program's top-level of its own size; the icon's
@@ -140,14 +140,16 @@ else
     done
     return 1
   }
-  sleep 1.5
+  # Past its start: the window it shows is up by now.
+  wait_for 300 grep -q 'camwarden.app: ready' "$log" || fail "the program never got ready"
+  sleep 0.5
   import -window root "$out/started.png"
   if [[ ${E2E_EXPECT_HIDDEN:-0} == 1 ]]; then
     ! main_window_viewable || fail "the window did not start hidden in the tray"
   fi
   # Clicked while the notice is still up: the window must come back all the same.
   xdotool mousemove "$ix" "$iy" click 1
-  wait_for 5 main_window_viewable || fail "a click on the icon did not bring the window back"
+  wait_for 50 main_window_viewable || fail "a click on the icon did not bring the window back"
   sleep 0.5
   import -window root "$out/after-click.png"
   kill -0 "$program_pid" 2> /dev/null || fail "$program exited"
@@ -157,9 +159,9 @@ else
   xdotool mousemove "$ix" "$iy" click 3
   sleep 0.5
   xdotool key Down Return
-  wait_for 5 main_window_hidden || fail "Hide to tray in the icon's menu did not hide the window"
+  wait_for 50 main_window_hidden || fail "Hide to tray in the icon's menu did not hide the window"
   kill "$tray_pid"
-  wait_for 5 main_window_viewable || fail "the window stayed hidden when the tray went"
+  wait_for 50 main_window_viewable || fail "the window stayed hidden when the tray went"
 fi
 echo "screenshots in $out:"
 ls "$out"/*.png

@@ -67,16 +67,48 @@ start() {
   pids+=("$pid")
 }
 
-# Waits until the log has had $2 lines matching $1 (default 1), at most $3 s (default 30).
+# Waits until the log has had $2 lines matching $1 (default 1). $3 is what
+# that takes on an idle machine, in s (default 30); the wait gives up at ten
+# times that, as a busy machine may take longer, or when the program ended.
 wait_log() {
-  local pattern=$1 count=${2:-1} limit=$((SECONDS + ${3:-30})) seen
+  local pattern=$1 count=${2:-1} limit=$((SECONDS + 10 * ${3:-30})) seen
   while :; do
     # Before the program has written a line there is no log, and no count.
     seen=$(grep -c -- "$pattern" "${log:-$work/log}" 2>/dev/null) || true
     (( ${seen:-0} >= count )) && return 0
     (( SECONDS < limit )) || fail "waited in vain for '$pattern' (x$count)"
+    if ! running; then
+      seen=$(grep -c -- "$pattern" "${log:-$work/log}" 2>/dev/null) || true
+      (( ${seen:-0} >= count )) || fail "the program ended before '$pattern' (x$count)"
+    fi
     sleep 0.2
   done
+}
+
+# Whether the program last started still runs (an ended child stays a zombie
+# until waited for).
+running() {
+  local state
+  state=$(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null) || return 1
+  [[ -n $state && $state != Z ]]
+}
+
+# Waits until COMMAND succeeds: wait_until NEEDS WHAT COMMAND..., NEEDS and
+# the limit as for wait_log, WHAT for the failure.
+wait_until() {
+  local limit=$((SECONDS + 10 * $1)) what=$2
+  shift 2
+  until "$@"; do
+    (( SECONDS < limit )) || fail "waited in vain: $what"
+    sleep 0.2
+  done
+}
+
+# Waits until a line matching the awk pattern $2 follows the last line
+# matching $1: the program went past that point. $3 as for wait_log.
+wait_log_past() {
+  wait_until "${3:-30}" "'$2' after '$1'" awk -v a="$1" -v b="$2" \
+    '$0 ~ a { n = NR } n && NR > n && $0 ~ b { found = 1 } END { exit !found }' "${log:-$work/log}"
 }
 
 stop() {
@@ -126,6 +158,15 @@ while at >= 0 and pos + 8 <= len(data):
 print(frames)
 PY
 }
+
+# Waits until the newest clip holds $1 whole frames on disk: frames were
+# written, however slowly the machine runs.
+holds_frames() {
+  local f
+  f=$(clips_in "$clips" | tail -1)
+  [[ -n $f ]] && (( $(whole_frames "$f") >= $1 ))
+}
+wait_frames() { wait_until 5 "$1 whole frames in the clip" holds_frames "$1"; }
 
 # Files of every clip due, each no longer than the interval and a second:
 # $1 = the interval, $2 = how many clips are due at least.
@@ -187,12 +228,13 @@ list_unfinished() {
   python3 -c 'import json, sys; print(json.dumps(sys.argv[2:]))' - "$@" >"$journal"
 }
 
-# Kills the program a few seconds into its first clip; the cut clip in $cut.
+# Kills the program once its first clip holds $1 whole frames (default 30,
+# 2 s); the cut clip in $cut.
 kill_mid_clip() {
   preset ReturnSecondsRec=8
   start
   wait_log 'Clip started' 1 40
-  sleep "${1:-2}"
+  wait_frames "${1:-30}"
   kill -KILL "$pid"
   wait "$pid" 2>/dev/null || true
   cut=$(clips_in "$clips")
@@ -206,7 +248,7 @@ disk-full)
   preset
   start
   wait_log 'Clip started' 1 40
-  sleep 1
+  wait_frames 15
   dd if=/dev/zero of="$work/disk/filler" bs=64k 2>/dev/null || true
   wait_log 'clip failed' 1 20
   wait_log 'message: Error capturing video.' 1 5
@@ -229,7 +271,7 @@ folder-gone)
   start
   wait_log 'Clip finished' 1 30
   wait_log 'Clip started' 2 20
-  sleep 1
+  wait_frames 15
   mv "$clips" "$work/moved"
   wait_log 'message: Error capturing video.' 1 20
   mkdir "$clips"
@@ -261,7 +303,7 @@ sigkill)
   start
   wait_log 'Clip finished' 1 30
   wait_log 'Clip started' 2 20
-  sleep 2
+  wait_frames 30
   kill -KILL "$pid"
   wait "$pid" 2>/dev/null || true
   first=$(clips_in "$clips" | head -1)
@@ -283,7 +325,8 @@ sigkill)
   ;;
 folder-limit)
   # A folder kept within 0.1 GB: it starts nearly full of old clips beside a
-  # file and a link of the user's, and the schedule records for 3 minutes.
+  # file and a link of the user's, and the schedule records 18 clips (3
+  # minutes on an idle machine).
   disk_size=200m on_own_disk "$@"
   mkdir -p "$clips"
   gst-launch-1.0 -q videotestsrc pattern=snow num-buffers=8 \
@@ -299,8 +342,9 @@ folder-limit)
   preset 'Size%20Limit=On' 'Size%20Limit%20GB=0.1'
   touch "$work/started"
   start
-  largest=0
-  for ((t = 0; t < 90; t++)); do
+  largest=0 limit=$((SECONDS + 1800))
+  until (( $(grep -c 'Clip finished' "$work/log" || true) >= 18 )); do
+    (( SECONDS < limit )) || fail "18 clips were not recorded"
     sleep 2
     bytes=$(clip_bytes "$clips")
     (( bytes > largest )) && largest=$bytes
@@ -322,7 +366,7 @@ display-gone)
   preset
   platform=xcb DISPLAY=:$display start
   wait_log 'Clip started' 1 40
-  sleep 1
+  wait_frames 15
   kill -KILL "$xpid"
   rc=0
   wait "$pid" || rc=$?
@@ -342,12 +386,13 @@ no-lock)
   playable "$(clips_in "$clips")" >/dev/null
   ;;
 name-taken)
-  # The clock went back: every name of the coming minute is taken, some by links.
+  # The clock went back: every name of the coming ten minutes is taken (the
+  # first clip needs one), some by links.
   preset
   mkdir -p "$clips"
   echo target >"$work/target"
   now=$(date +%s)
-  for ((t = now; t < now + 60; t++)); do
+  for ((t = now; t < now + 600; t++)); do
     name="$clips/SS $(date -d @$t '+%Y-%m-%d %H-%M-%S').avi"
     if (( t % 2 )); then ln -s "$work/target" "$name"; else echo earlier >"$name"; fi
   done
@@ -365,7 +410,7 @@ file-removed)
   preset
   start
   wait_log 'Clip started' 1 40
-  sleep 1
+  wait_frames 15
   rm -f "$clips"/*.avi
   wait_log 'clip failed' 1 20
   wait_log 'message: Error capturing video.' 1 5
@@ -397,10 +442,12 @@ bad-settings)
       preset
       # The bad line comes last, so it wins over the usual one.
       printf '%s=%s\n' "$key" "$value" >>"$work/config/Quillory/Quillory.ini"
-      start
+      rules='camwarden.schedule.debug=true' start
       wait_log '^camwarden.app: ready' 1 15
-      sleep 1
-      kill -0 "$pid" 2>/dev/null || fail "$key=$value: the program ended"
+      # The countdown's second tick: past start-up and a whole first tick.
+      # (A state neither On nor Off leaves the schedule still.)
+      [[ $key == StartStopState ]] || wait_log 'countdown' 2 3
+      running || fail "$key=$value: the program ended"
       stop
       if [[ $key == Path && $value == '1,2' ]]; then
         grep -qx 'Path=1,2\|Path="1,2"' "$work/config/Quillory/Quillory.ini" ||
@@ -448,7 +495,9 @@ import re, sys
 ticks = [float(t) for t in re.findall(r'^\s*(\d+\.\d+) camwarden.schedule: countdown', open(sys.argv[1]).read(), re.M)]
 gaps = [b - a for a, b in zip(ticks, ticks[1:])]
 print(f"-- {len(ticks)} countdown ticks, longest gap {max(gaps):.3f} s")
-sys.exit(0 if len(ticks) > 30 and max(gaps) < 1.5 else 1)
+# A second a tick; ten seconds, a third of the camera's hang, leave a busy
+# machine its time.
+sys.exit(0 if len(ticks) > 30 and max(gaps) < 10 else 1)
 EOF
   shown=$(grep -c 'message: Error capturing video.' "$work/log") || true
   (( shown == 1 )) || fail "the report was shown $shown times instead of once, then left open"
@@ -461,19 +510,20 @@ blocked-folder)
   mkdir -p "$work/real"
   bindfs -f "$work/real" "$clips" &
   fuse_pid=$!
-  for _ in $(seq 50); do mountpoint -q "$clips" && break; sleep 0.1; done
+  for _ in $(seq 500); do mountpoint -q "$clips" && break; sleep 0.1; done
   mountpoint -q "$clips" || skip "bindfs cannot mount here"
   start
   wait_log 'Clip started' 1 40
-  sleep 1
+  wait_frames 15
   kill -STOP "$fuse_pid"
   wait_log 'clip failed' 1 20
   t0=$SECONDS
   kill -TERM "$pid"
   # A thread stuck in the kernel keeps the process from being reaped until
   # the folder answers; the program itself is done when its main thread is.
+  # It gives up on the folder after 3 s: ten times that shows it does.
   while [[ -e /proc/$pid/task/$pid && $(awk '{print $3}' "/proc/$pid/task/$pid/stat") != Z ]]; do
-    (( SECONDS - t0 < 10 )) || fail "quitting did not end"
+    (( SECONDS - t0 < 30 )) || fail "quitting did not end"
     sleep 0.05
   done
   note "quitting took at most $((SECONDS - t0)) s"
@@ -717,10 +767,11 @@ PY
   echo mine >"$clips/notes.txt"
   expected=$(cd "$clips" && ls | grep -vxF -f <(printf '%s\n' "${old[@]}"))
   t0=$SECONDS
-  start
+  rules='camwarden.gst.debug=true' start
   wait_log 'Deleted the clip' 3 60
   note "the old clips went $((SECONDS - t0)) s after the start"
-  sleep 2
+  # The look that deleted them has been through the whole folder.
+  wait_log_past 'Deleted the clip' 'Looked at the ages'
   stop
   [[ $(cd "$clips" && ls) == "$expected" ]] ||
     fail "left: $(cd "$clips" && ls | tr '\n' '|'), expected: $(tr '\n' '|' <<<"$expected")"
@@ -733,16 +784,17 @@ PY
 age-clock-ahead)
   # The clock set 10 years ahead while the program runs: clips of two hours
   # ago (one an earlier run recorded) look 10 years old, and one of nearly a
-  # day ago comes due in seconds. The folder is looked at as it comes due,
-  # yet nothing is deleted before the clock has been steady for an hour, and
-  # the log says why.
+  # day ago comes due in half a minute, ten times what the start and the
+  # jump take. The folder is looked at as it comes due, yet nothing is
+  # deleted before the clock has been steady for an hour, and the log says
+  # why.
   faketime_lib=$(ls /usr/lib/*/faketime/libfaketimeMT.so.1 2>/dev/null | head -1)
   [[ -n $faketime_lib ]] || skip "no faketime"
   preset 'Age%20Limit=On' 'Age%20Limit%20Days=1'
   mkdir -p "$clips" "$state"
   now=$(date +%s)
   kept=()
-  for ago in 7200 7000 $((86400 - 10)); do
+  for ago in 7200 7000 $((86400 - 30)); do
     kept+=("SS $(date -d "@$((now - ago))" '+%Y-%m-%d %H-%M-%S').avi")
     echo clip >"$clips/${kept[-1]}"
   done
@@ -784,7 +836,7 @@ leftover-damaged)
   # Clips cut off by a kill, then damaged as a power cut can leave them: a
   # page in the middle zeroed, the last 8 KiB zeroed. Every whole frame
   # around the damage is kept.
-  kill_mid_clip 3
+  kill_mid_clip 45
   python3 - "$cut" <<'PY' >"$work/expected"
 import struct, sys
 path = sys.argv[1]
@@ -854,7 +906,8 @@ leftover-planted)
   list_unfinished "${planted[@]}"
   start
   wait_log 'is left alone' "${#planted[@]}" 20
-  sleep 1
+  # Each is struck off the list once dealt with: gone, it was the last.
+  wait_until 10 "the list of unfinished clips was dealt with" test ! -e "$journal"
   stop
   after=$(snapshot)
   [[ $before == "$after" ]] || fail "a planted file was changed: $(diff <(echo "$before") <(echo "$after"))"
@@ -875,18 +928,18 @@ leftover-planted)
   ;;
 stopped)
   # The program is stopped (SIGSTOP) for 20 s in the middle of a clip, then
-  # continued: the clip, long past its end, ends at once, and the stop is not
-  # taken for a camera that failed.
+  # continued: the clip, long past its end, ends at the first tick of its
+  # countdown rather than at the last, and the stop is not taken for a
+  # camera that failed. (bench/clip_end_bench.sh times it.)
   preset
   start
   wait_log 'Clip started' 1 40
-  sleep 1
+  wait_frames 15
   kill -STOP "$pid"
   sleep 20
   kill -CONT "$pid"
-  continued=$SECONDS
-  wait_log 'Clip finished\|Clip ended' 1 5
-  (( SECONDS - continued <= 3 )) || fail "the clip ended $((SECONDS - continued)) s after the program went on"
+  wait_log 'Clip finished\|Clip ended' 1 3
+  grep -q 'past its end' "$work/log" || fail "the clip was not ended as past its end"
   stop
   ! grep -q 'clip failed\|Error capturing' "$work/log" || fail "the stop was taken for a failure"
   f=$(clips_in "$clips" | head -1)

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QThread>
 #include <atomic>
+#include <chrono>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "platform/gst/CameraFeed.h"
@@ -82,7 +84,7 @@ std::vector<GstClockTime> Record(std::shared_ptr<CameraFeed> feed, int count) {
     std::vector<GstClockTime> times;
     for (int i = 0; i < count; ++i) {
         GstSample* sample = nullptr;
-        g_signal_emit_by_name(sink, "try-pull-sample", 3 * GST_SECOND, &sample);
+        g_signal_emit_by_name(sink, "try-pull-sample", 30 * GST_SECOND, &sample);
         if (!sample) break;
         times.push_back(GST_BUFFER_PTS(gst_sample_get_buffer(sample)));
         gst_sample_unref(sample);
@@ -104,12 +106,14 @@ TEST(CameraFeed, EachClipGetsFramesTimedFromItsOwnStart) {
     ASSERT_TRUE(feed) << why.toStdString();
     EXPECT_EQ(feeds.Open(camera, caps.get(), {}, &why), feed);
 
+    // Stamped as they arrive: a busy machine delays them, never by the
+    // camera's 40 s.
     for (int clip = 0; clip < 2; ++clip) {
         const auto times = Record(feed, 10);
         ASSERT_EQ(times.size(), 10u) << "clip " << clip;
-        EXPECT_LT(times.front(), GST_SECOND / 2) << "clip " << clip;
+        EXPECT_LT(times.front(), 5 * GST_SECOND) << "clip " << clip;
         for (size_t i = 1; i < times.size(); ++i) EXPECT_GT(times[i], times[i - 1]);
-        EXPECT_LT(times.back(), 2 * GST_SECOND) << "clip " << clip;
+        EXPECT_LT(times.back(), 20 * GST_SECOND) << "clip " << clip;
     }
 
     // Another format needs a connection of its own.
@@ -120,34 +124,55 @@ TEST(CameraFeed, EachClipGetsFramesTimedFromItsOwnStart) {
     EXPECT_EQ(Record(other, 3).size(), 3u);
 }
 
-// Whether the keeper lets go of the feed within `bound`.
-bool ClosedWithin(const std::weak_ptr<CameraFeed>& feed, int bound) {
-    QElapsedTimer t;
-    t.start();
-    while (!feed.expired() && t.elapsed() < bound) QThread::msleep(20);
-    return feed.expired();
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// Waits until the keeper has let go of the feed, at most `limit`; returns
+// when the wait saw it gone, which is no earlier than when it went.
+std::optional<Clock::time_point> WaitClosed(const std::weak_ptr<CameraFeed>& feed,
+                                            Clock::duration limit = 30s) {
+    const auto end = Clock::now() + limit;
+    while (!feed.expired() && Clock::now() < end) QThread::msleep(20);
+    if (!feed.expired()) return std::nullopt;
+    return Clock::now();
 }
 
 // A clip that fails leaves the connection's idle time where the last good
-// clip left it; a good one starts it again.
+// clip left it; a good one starts it again. Each time is judged only from the
+// side a slow machine cannot push it past.
 TEST(CameraFeed, OnlyAClipThatEndedWellKeepsTheConnectionOpen) {
     ASSERT_TRUE(InitGStreamer());
     const Camera camera = FarClockCamera();
     const GstCapsPtr caps = Caps(160);
+    constexpr auto kIdle = 3s;
     QString why;
-    CameraFeeds feeds(std::chrono::seconds(2));
+    CameraFeeds feeds(kIdle);
+
+    // Open for the idle time after a good clip, however late it is seen shut.
     auto feed = feeds.Open(camera, caps.get(), {}, &why);
     ASSERT_TRUE(feed) << why.toStdString();
-    const std::weak_ptr<CameraFeed> watched = feed;
-    ASSERT_EQ(Record(std::move(feed), 3).size(), 3u);  // ended well: open for 2 s more
-    EXPECT_FALSE(ClosedWithin(watched, 1200));
+    std::weak_ptr<CameraFeed> watched = feed;
+    const auto goodEnding = Clock::now();
+    ASSERT_EQ(Record(std::move(feed), 3).size(), 3u);
+    const auto shut = WaitClosed(watched);
+    ASSERT_TRUE(shut);
+    EXPECT_GE(*shut - goodEnding, kIdle);
 
+    // A failed clip that held the feed past the good one's idle time lets
+    // it close at once, not an idle time later.
     feed = feeds.Open(camera, caps.get(), {}, &why);
-    ASSERT_EQ(feed, watched.lock());
+    ASSERT_TRUE(feed) << why.toStdString();
+    watched = feed;
+    ASSERT_EQ(Record(feed, 3).size(), 3u);
+    const auto goodEnded = Clock::now();
+    ASSERT_EQ(feeds.Open(camera, caps.get(), {}, &why), feed);
     const GstElementPtr src = feed->MakeSource();
+    std::this_thread::sleep_until(goodEnded + kIdle);
+    const auto failed = Clock::now();
     CameraFeed::LetGo(std::move(feed), src.get(), false);
-    // Due 2 s after the good clip, not after this one.
-    EXPECT_TRUE(ClosedWithin(watched, 2500));
+    const auto closed = WaitClosed(watched);
+    ASSERT_TRUE(closed);
+    EXPECT_LT(*closed - failed, kIdle);
 }
 
 // Turned off, or its camera gone, the connection closes at once; the next
@@ -163,7 +188,8 @@ TEST(CameraFeed, ClosedAtOnceWhenTurnedOffOrItsCameraGoes) {
     std::weak_ptr<CameraFeed> watched = feed;
     ASSERT_EQ(Record(std::move(feed), 3).size(), 3u);
     feeds.Release();
-    EXPECT_TRUE(ClosedWithin(watched, 1000));
+    // At once: the default idle time is a minute.
+    EXPECT_TRUE(WaitClosed(watched, 10s));
 
     feed = feeds.Open(camera, caps.get(), {}, &why);
     ASSERT_TRUE(feed) << why.toStdString();
@@ -177,7 +203,7 @@ TEST(CameraFeed, ClosedAtOnceWhenTurnedOffOrItsCameraGoes) {
     ASSERT_TRUE(next);
     EXPECT_NE(next, feed);
     CameraFeed::LetGo(std::move(feed), src.get(), false);
-    EXPECT_TRUE(ClosedWithin(watched, 1000));
+    EXPECT_TRUE(WaitClosed(watched, 10s));
 }
 
 }  // namespace

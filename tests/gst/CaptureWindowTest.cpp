@@ -14,6 +14,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -566,7 +567,9 @@ TEST_F(FaultyCamera, QuittingWithACameraThatNeverLetsGoReturnsWithinItsBound) {
     QElapsedTimer quitting;
     quitting.start();
     EXPECT_FALSE(system_->Shutdown()) << "the clip was left behind";
-    EXPECT_LE(quitting.elapsed(), (GstCaptureSystem::kQuitBound + 1s).count());
+    // The camera never lets go, so a wait for it would never end; a busy
+    // machine may take ten times the bound.
+    EXPECT_LT(quitting.elapsed(), (10 * GstCaptureSystem::kQuitBound).count());
     ExpectFinishedMjpegAvi(ProbeAvi(File("stuck-at-quit.avi")));
     ASSERT_EQ(Reports().size(), 1u);
     EXPECT_EQ(Reports()[0].error, "");
@@ -630,7 +633,13 @@ TEST_F(FaultyCamera, ACameraThatStopsDeliveringOrVanishesEndsItsClipKeepingWhatI
         EXPECT_EQ(failures.size(), 1) << failures.join('\n').toStdString();
 
         // The vanished camera is back a moment later.
-        QTest::qWait(1500);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                const auto listed = system_->Cameras();
+                return std::any_of(listed.begin(), listed.end(),
+                                   [&](const capgst::Camera& cam) { return cam.path == c.camera; });
+            },
+            30000));
         ASSERT_TRUE(w->SetPreview(false));
         const QString next = File((std::string(c.camera) + "-next.avi").c_str());
         Prepare(*w, next, 66667, 1);
@@ -644,18 +653,19 @@ TEST_F(FaultyCamera, ACameraThatStopsDeliveringOrVanishesEndsItsClipKeepingWhatI
 // request returns at once, the next request is told the camera is still
 // held, and both are reported.
 TEST_F(FaultyCamera, ACameraThatNeverStartsHoldsUpNothingButItsOwnClip) {
-    qputenv("CAMWARDEN_FAULT_DEAD_MS", "4000");
+    // Hangs until this test lets it go, once both requests have returned
+    // and the second has been told: a request that waited for it would not.
+    qputenv("CAMWARDEN_FAULT_DEAD_MS", "600000");
     auto w = Connected("fault-dead");
     ASSERT_TRUE(w);
     QStringList& failures = Failures();
-    QElapsedTimer asking;
-    asking.start();
     Prepare(*w, File("dead-1.avi"));
     ASSERT_TRUE(w->Sequence());
     QTest::qWait(500);
     Prepare(*w, File("dead-2.avi"));
     ASSERT_TRUE(w->Sequence());
-    EXPECT_LT(asking.elapsed(), 1500) << "no request waited for the camera";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return failures.join('\n').contains("still held"); }, 60000));
+    faults::ReleaseStuckCameras();
     ASSERT_TRUE(system_->WaitUntilIdle(10s));
     QTest::qWait(50);
     ASSERT_EQ(failures.size(), 2) << failures.join('\n').toStdString();
