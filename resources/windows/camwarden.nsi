@@ -58,21 +58,31 @@ VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 Quillory, MIT licence"
 !insertmacro MUI_LANGUAGE "English"
 
 ; A running copy holds its files: it is asked to close as its close box
-; would, which finishes the clip it records, and given a few seconds.
+; would, which finishes the clip it records, and its process given up to
+; 20 seconds to end, so that its files can go and a copy started again
+; does not find it still there.
 Var ClosedRunningCopy
 !macro CloseRunningCopy
   StrCpy $ClosedRunningCopy 0
   FindWindow $0 "${RUNNING_WINDOW}"
   ${If} $0 <> 0
     StrCpy $ClosedRunningCopy 1
+    System::Call 'user32::GetWindowThreadProcessId(p r0, *i .r2) i'
+    ; SYNCHRONIZE
+    System::Call 'kernel32::OpenProcess(i 0x00100000, i 0, i r2) p .r3'
     SendMessage $0 ${WM_CLOSE} 0 0
-    StrCpy $1 0
-    ${DoWhile} $1 < 24
-      Sleep 250
-      IntOp $1 $1 + 1
-      FindWindow $0 "${RUNNING_WINDOW}"
-      ${IfThen} $0 = 0 ${|} ${Break} ${|}
-    ${Loop}
+    ${If} $3 P<> 0
+      System::Call 'kernel32::WaitForSingleObject(p r3, i 20000) i'
+      System::Call 'kernel32::CloseHandle(p r3) i'
+    ${Else}
+      StrCpy $1 0
+      ${DoWhile} $1 < 80
+        Sleep 250
+        IntOp $1 $1 + 1
+        FindWindow $0 "${RUNNING_WINDOW}"
+        ${IfThen} $0 = 0 ${|} ${Break} ${|}
+      ${Loop}
+    ${EndIf}
   ${EndIf}
 !macroend
 
@@ -206,6 +216,12 @@ Function un.onInit
   !insertmacro TakeTurn 60000
   ${If} ${Errors}
     MessageBox MB_ICONSTOP "Another Camwarden setup program or uninstaller is still at work." /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+  ; A folder mistyped after _?= would leave everything and still report success.
+  ${IfNot} ${FileExists} "$INSTDIR\${FILE_LIST}"
+    MessageBox MB_ICONSTOP "Camwarden is not installed in $INSTDIR: nothing was uninstalled." /SD IDOK
     SetErrorLevel 2
     Abort
   ${EndIf}
