@@ -114,6 +114,12 @@ probe() {
 }
 
 window_id() { xdotool search --onlyvisible --name '^Camwarden$' 2>/dev/null | head -1; }
+notice_id() {
+  local id
+  for id in $(xdotool search --onlyvisible --class explorer.exe 2>/dev/null); do
+    [[ -z $(xdotool getwindowname "$id" 2>/dev/null) ]] && { echo "$id"; return; }
+  done
+}
 
 # Clicks a control at its place in twips within the window (Form1's layout
 # at 100 %; the window has no frame here, there being no window manager).
@@ -177,7 +183,11 @@ preset Minimized=On StartStopState=Off
 start "$sdk/bin/wine-run" "$build/camwarden.exe"
 if [[ -n $screens ]]; then
   wait_log 'capture driver connected' 1 30
-  sleep 3  # the notice is up for five seconds, Wine's tray top left
+  # The notice, up for five seconds: Wine's tray draws it top left, as a
+  # window of its own without a name.
+  for _ in $(seq 300); do [[ -n $(notice_id) ]] && break; sleep 0.1; done
+  [[ -n $(notice_id) ]] || fail "no notice in the tray"
+  sleep 0.5  # painted
   shot tray-balloon 420x160+0+0
 fi
 wait_log 'camwarden.app: ready' 1 30
