@@ -51,10 +51,14 @@ set(package_dir ${CMAKE_BINARY_DIR}/package)
 set(stage ${package_dir}/Camwarden)
 set(setup ${package_dir}/Camwarden-${PROJECT_VERSION}-setup.exe)
 set(zip ${package_dir}/Camwarden-${PROJECT_VERSION}-portable.zip)
+set(file_list ${package_dir}/installed-files.txt)
 add_custom_target(windows_package
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${package_dir}
   COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${stage} --strip
-  COMMAND ${MAKENSIS} -V2 -DSTAGE=${stage} -DOUTFILE=${setup} -DVERSION=${PROJECT_VERSION}
+  COMMAND ${CMAKE_COMMAND} -Dstage=${stage} -Dlist=${file_list}
+          -P ${CMAKE_CURRENT_SOURCE_DIR}/windows/ListFiles.cmake
+  COMMAND ${MAKENSIS} -V2 -DSTAGE=${stage} -DFILES=${file_list} -DOUTFILE=${setup}
+          -DVERSION=${PROJECT_VERSION}
           -DICON=${CAMWARDEN_ICO} ${CMAKE_CURRENT_SOURCE_DIR}/windows/camwarden.nsi
   COMMAND ${CMAKE_COMMAND} -E chdir ${package_dir} ${CMAKE_COMMAND} -E tar cf ${zip} --format=zip
           Camwarden

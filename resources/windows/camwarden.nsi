@@ -1,11 +1,13 @@
 ; The setup program: installs Camwarden for the current user, without
 ; administrator rights, into %LOCALAPPDATA%\Programs\Camwarden, with a
 ; Start-menu entry and an entry in Windows' list of installed apps. The
-; uninstaller removes the program and its start-at-log-on value and leaves
-; the settings, the log and the clips.
-;   makensis -DSTAGE=<installed layout> -DOUTFILE=<setup.exe> -DVERSION=<x.y.z>
-;            -DICON=<camwarden.ico> camwarden.nsi
-; Silent: setup.exe /S [/D=<folder>]; uninstall.exe /S
+; uninstaller removes the program's own files (FILES, a list written at
+; install time), its start-at-log-on value, and keeps other programs' files
+; in the folder, the settings, the log and the clips.
+;   makensis -DSTAGE=<installed layout> -DFILES=<its file list> -DOUTFILE=<setup.exe>
+;            -DVERSION=<x.y.z> -DICON=<camwarden.ico> camwarden.nsi
+; Silent: setup.exe /S [/D=<folder>]; uninstall.exe /S _?=<folder> returns
+; when done (without _?= it returns at once and uninstalls from a copy).
 Target amd64-unicode   ; 64-bit like the program (and wine64 runs it without wine32)
 Unicode true
 SetCompressor /SOLID lzma
@@ -13,11 +15,18 @@ RequestExecutionLevel user
 
 !include MUI2.nsh
 !include LogicLib.nsh
+!include FileFunc.nsh
 
 !define PRODUCT "Camwarden"
 !define PUBLISHER "Quillory"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Camwarden"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+; Where the program keeps its settings; "Windows Startup" is the log-on box.
+!define SETTINGS_KEY "Software\VB and VBA Program Settings\Quillory\Camwarden"
+; The list of the program's own files, beside the uninstaller.
+!define FILE_LIST "installed-files.txt"
+; Held by a setup program or uninstaller at work, so that they take turns.
+!define SETUP_MUTEX "CamwardenSetup"
 ; The hidden window a running copy hears session ends and close requests on.
 !define RUNNING_WINDOW "CamwardenSessionEnd"
 
@@ -49,25 +58,123 @@ VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 Quillory, MIT licence"
 !insertmacro MUI_LANGUAGE "English"
 
 ; A running copy holds its files: it is asked to close as its close box
-; would, which finishes the clip it records, and given a few seconds.
+; would, which finishes the clip it records, and its process given up to
+; 20 seconds to end, so that its files can go and a copy started again
+; does not find it still there.
+Var ClosedRunningCopy
 !macro CloseRunningCopy
+  StrCpy $ClosedRunningCopy 0
   FindWindow $0 "${RUNNING_WINDOW}"
   ${If} $0 <> 0
+    StrCpy $ClosedRunningCopy 1
+    System::Call 'user32::GetWindowThreadProcessId(p r0, *i .r2) i'
+    ; SYNCHRONIZE
+    System::Call 'kernel32::OpenProcess(i 0x00100000, i 0, i r2) p .r3'
     SendMessage $0 ${WM_CLOSE} 0 0
-    StrCpy $1 0
-    ${DoWhile} $1 < 24
-      Sleep 250
-      IntOp $1 $1 + 1
-      FindWindow $0 "${RUNNING_WINDOW}"
-      ${IfThen} $0 = 0 ${|} ${Break} ${|}
-    ${Loop}
+    ${If} $3 P<> 0
+      System::Call 'kernel32::WaitForSingleObject(p r3, i 20000) i'
+      System::Call 'kernel32::CloseHandle(p r3) i'
+    ${Else}
+      StrCpy $1 0
+      ${DoWhile} $1 < 80
+        Sleep 250
+        IntOp $1 $1 + 1
+        FindWindow $0 "${RUNNING_WINDOW}"
+        ${IfThen} $0 = 0 ${|} ${Break} ${|}
+      ${Loop}
+    ${EndIf}
   ${EndIf}
 !macroend
+
+; Waits up to MS milliseconds for another setup program or uninstaller to
+; finish, then holds the turn until this one ends. Sets the error flag when
+; the turn did not come.
+!macro TakeTurn MS
+  System::Call 'kernel32::CreateMutexW(p 0, i 0, w "${SETUP_MUTEX}") p .r0'
+  ; WAIT_OBJECT_0, or WAIT_ABANDONED: the holder ended without letting go.
+  System::Call 'kernel32::WaitForSingleObject(p r0, i ${MS}) i .r1'
+  ClearErrors
+  ${If} $1 <> 0
+  ${AndIf} $1 <> 0x80
+    SetErrors
+  ${EndIf}
+!macroend
+
+; Removes the files the list in $INSTDIR names, then each of its folders
+; that is empty then. Other programs' files in the same folders stay. Names
+; that would reach outside $INSTDIR are passed over.
+!macro RemoveListedFilesFunction un
+Function ${un}RemoveListedFiles
+  ClearErrors
+  FileOpen $R0 "$INSTDIR\${FILE_LIST}" r
+  IfErrors done
+  ${Do}
+    ClearErrors
+    FileRead $R0 $R1
+    ${IfThen} ${Errors} ${|} ${Break} ${|}
+    ; Without the line end.
+    ${Do}
+      StrCpy $R2 $R1 1 -1
+      ${If} $R2 == "$\r"
+      ${OrIf} $R2 == "$\n"
+        StrCpy $R1 $R1 -1
+      ${Else}
+        ${Break}
+      ${EndIf}
+    ${Loop}
+    StrCpy $R2 $R1 1
+    ${If} $R1 == ""
+    ${OrIf} $R2 == "\"
+    ${OrIf} $R2 == "/"
+      ${Continue}
+    ${EndIf}
+    StrCpy $R3 0
+    ${Do}
+      StrCpy $R2 $R1 2 $R3
+      ${IfThen} $R2 == "" ${|} ${Break} ${|}
+      StrCpy $R4 $R2 1
+      ${If} $R2 == ".."
+      ${OrIf} $R4 == ":"
+        StrCpy $R1 ""
+        ${Break}
+      ${EndIf}
+      IntOp $R3 $R3 + 1
+    ${Loop}
+    ${IfThen} $R1 == "" ${|} ${Continue} ${|}
+    ; A folder's line ends in "\"; folders come after the files, inner ones first.
+    StrCpy $R2 $R1 1 -1
+    ${If} $R2 == "\"
+      RMDir "$INSTDIR\$R1"
+    ${Else}
+      Delete "$INSTDIR\$R1"
+    ${EndIf}
+  ${Loop}
+  FileClose $R0
+  Delete "$INSTDIR\${FILE_LIST}"
+  done:
+FunctionEnd
+!macroend
+!insertmacro RemoveListedFilesFunction ""
+!insertmacro RemoveListedFilesFunction "un."
+
+Function .onInit
+  !insertmacro TakeTurn 60000
+  ${If} ${Errors}
+    MessageBox MB_ICONSTOP "Another Camwarden setup program or uninstaller is still at work." /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+FunctionEnd
 
 Section "Camwarden"
   SetShellVarContext current
   !insertmacro CloseRunningCopy
+  ; An earlier version's files go first, so that none it had and this one
+  ; lacks (a GStreamer plugin) stays behind to be loaded.
+  Call RemoveListedFiles
   SetOutPath "$INSTDIR"
+  ; The list first: an install cut short can still be uninstalled.
+  File "/oname=${FILE_LIST}" "${FILES}"
   File /r "${STAGE}\*"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "$SMPROGRAMS\Camwarden.lnk" "$INSTDIR\bin\camwarden.exe" "" "$INSTDIR\bin\camwarden.exe" 0
@@ -77,24 +184,83 @@ Section "Camwarden"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\bin\camwarden.exe"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  ; _?= keeps the uninstaller in place, so that waiting for it waits for the uninstall.
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
   SectionGetSize 0 $0
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
+  ; Recording goes on after an upgrade: what setup closed, it starts again,
+  ; as the user who ran setup.
+  ${If} $ClosedRunningCopy = 1
+    SetOutPath "$INSTDIR\bin"
+    Exec '"$INSTDIR\bin\camwarden.exe"'
+  ${EndIf}
 SectionEnd
+
+Function un.onInit
+  ; Started by an uninstaller that ran in its folder (_?=), to remove it
+  ; once it has ended: the turn comes when it ends.
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/finish" $1
+  ${IfNot} ${Errors}
+    ; However long its last page stays open.
+    !insertmacro TakeTurn 0xFFFFFFFF
+    ; A list there means a setup program took the turn first and installed
+    ; again: its uninstaller stays.
+    ${IfNotThen} ${FileExists} "$INSTDIR\${FILE_LIST}" ${|} Call un.RemoveUninstaller ${|}
+    SetErrorLevel 0
+    Quit
+  ${EndIf}
+  !insertmacro TakeTurn 60000
+  ${If} ${Errors}
+    MessageBox MB_ICONSTOP "Another Camwarden setup program or uninstaller is still at work." /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+  ; A folder mistyped after _?= would leave everything and still report success.
+  ${IfNot} ${FileExists} "$INSTDIR\${FILE_LIST}"
+    MessageBox MB_ICONSTOP "Camwarden is not installed in $INSTDIR: nothing was uninstalled." /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+FunctionEnd
+
+; The process that ran it may hold uninstall.exe a moment longer.
+Function un.RemoveUninstaller
+  StrCpy $1 0
+  ${Do}
+    ClearErrors
+    Delete "$INSTDIR\uninstall.exe"
+    ${IfNotThen} ${FileExists} "$INSTDIR\uninstall.exe" ${|} ${Break} ${|}
+    ${IfThen} $1 >= 300 ${|} ${Break} ${|}
+    Sleep 100
+    IntOp $1 $1 + 1
+  ${Loop}
+  RMDir "$INSTDIR"
+FunctionEnd
 
 Section "Uninstall"
   SetShellVarContext current
   !insertmacro CloseRunningCopy
   ; The program's own start-at-log-on value: the program it starts is going.
+  ; Its log-on box goes off with it, or a later install shows it ticked
+  ; while nothing starts.
   DeleteRegValue HKCU "${RUN_KEY}" "camwarden.exe"
+  ClearErrors
+  ReadRegStr $0 HKCU "${SETTINGS_KEY}" "Windows Startup"
+  ${IfNot} ${Errors}
+    WriteRegStr HKCU "${SETTINGS_KEY}" "Windows Startup" "Off"
+  ${EndIf}
   Delete "$SMPROGRAMS\Camwarden.lnk"
-  RMDir /r "$INSTDIR\bin"
-  RMDir /r "$INSTDIR\plugins"
-  RMDir /r "$INSTDIR\lib"
-  RMDir /r "$INSTDIR\licenses"
+  Call un.RemoveListedFiles
+  DeleteRegKey HKCU "${UNINSTALL_KEY}"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
-  DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  ; Run in its folder (_?=), it cannot remove itself: a copy of it does
+  ; once it has ended.
+  ${If} ${FileExists} "$INSTDIR\uninstall.exe"
+    Exec '"$INSTDIR\uninstall.exe" /S /finish'
+  ${EndIf}
 SectionEnd

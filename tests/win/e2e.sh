@@ -12,11 +12,17 @@
 #     the first folder is the desktop as Windows names it;
 #  3. the setup program installs silently, the installed copy records (a
 #     clip cut off by a hard kill is repaired at its next start), and the
-#     uninstaller closes it, removes the program and its Run value, and
-#     keeps the settings and the clips.
+#     uninstaller, waited for, closes it, removes the program and its Run
+#     value, turns the log-on switch off, and keeps the settings and the
+#     clips; a reinstall then finds switch and Run value agreeing;
+#  4. into a folder with other programs' files in bin, lib and licenses: an
+#     older version, then this one over it while it runs, which removes the
+#     older one's plugin and starts the program again; the uninstaller
+#     removes the program's files and keeps the others.
 # With SCREENS-DIR: the window at 100 % and 150 %, the tray balloon and the
 # setup program's pages, as PNG files there.
 set -euo pipefail
+src=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "$1" && pwd)
 sdk=$(cd "$2" && pwd)
 screens=${3:-}
@@ -59,6 +65,18 @@ preset() {
   for kv in "$@"; do reg add "$key\\Camwarden" /v "${kv%%=*}" /d "${kv#*=}" /f; done
 }
 
+# Waits until the clip being recorded in FOLDER has COUNT frames on the
+# disk, at most SECONDS. Each frame is a "00db" chunk; the header's stream
+# index names that id once more.
+wait_frames() {
+  local folder=$1 count=$2 tenths=$(($3 * 10)) clip
+  until clip=$(ls -t "$folder"/SS*.avi 2>/dev/null | head -1) && [[ -n $clip ]] &&
+    (($(grep -aoF 00db "$clip" | wc -l) > count)); do
+    ((tenths-- > 0)) || fail "no clip with $count frames in $folder"
+    sleep 0.1
+  done
+}
+
 # Waits until the log holds PATTERN at least COUNT times, at most SECONDS.
 wait_log() {
   local pattern=$1 count=$2 tenths=$(($3 * 10))
@@ -96,6 +114,12 @@ probe() {
 }
 
 window_id() { xdotool search --onlyvisible --name '^Camwarden$' 2>/dev/null | head -1; }
+notice_id() {
+  local id
+  for id in $(xdotool search --onlyvisible --class explorer.exe 2>/dev/null); do
+    [[ -z $(xdotool getwindowname "$id" 2>/dev/null) ]] && { echo "$id"; return; }
+  done
+}
 
 # Clicks a control at its place in twips within the window (Form1's layout
 # at 100 %; the window has no frame here, there being no window manager).
@@ -120,7 +144,7 @@ preset OftenIndex=1 OftenIndex1=1 ReturnSecondsRec=5 StartStopState=On "Path=$(t
 start "$sdk/bin/wine-run" "$build/camwarden.exe"
 wait_log 'Clip finished:' 3 60
 wait_log 'Clip started:' 4 15
-sleep 1.5
+wait_frames "$clips" 5 15
 close_program
 mapfile -t files < <(find "$clips" -name 'SS *.avi' | sort)
 ((${#files[@]} == 4)) || fail "${#files[@]} clips, not 4: ${files[*]}"
@@ -142,7 +166,7 @@ preset OftenIndex=1 OftenIndex1=1 ReturnSecondsRec=5 StartStopState=On "Path=$(t
 rm -f "$clips"/*.avi
 start "$sdk/bin/wine-run" "$build/camwarden.exe"
 wait_log 'Clip started:' 1 30
-sleep 1.5
+wait_frames "$clips" 5 15
 # Wine's log-off: WM_QUERYENDSESSION and WM_ENDSESSION to every window, then
 # the processes are ended, as Windows does.
 "$wine" wineboot --end-session >/dev/null 2>&1
@@ -159,7 +183,11 @@ preset Minimized=On StartStopState=Off
 start "$sdk/bin/wine-run" "$build/camwarden.exe"
 if [[ -n $screens ]]; then
   wait_log 'capture driver connected' 1 30
-  sleep 3  # the notice is up for five seconds, Wine's tray top left
+  # The notice, up for five seconds: Wine's tray draws it top left, as a
+  # window of its own without a name.
+  for _ in $(seq 300); do [[ -n $(notice_id) ]] && break; sleep 0.1; done
+  [[ -n $(notice_id) ]] || fail "no notice in the tray"
+  sleep 0.5  # painted
   shot tray-balloon 420x160+0+0
 fi
 wait_log 'camwarden.app: ready' 1 30
@@ -168,19 +196,19 @@ rc=0
 "$sdk/bin/wine-run" "$build/camwarden.exe" --camera test >>"$work/out" 2>&1 || rc=$?
 ((rc == 0)) || fail "the second start ended with $rc"
 grep -q 'not starting: another copy' "$log" || fail "the second start did not say why it ended"
-for _ in $(seq 50); do [[ -n $(window_id) ]] && break; sleep 0.1; done
+for _ in $(seq 150); do [[ -n $(window_id) ]] && break; sleep 0.1; done
 [[ -n $(window_id) ]] || fail "the second start did not bring the window up"
-sleep 0.5
+[[ -z $screens ]] || sleep 0.5  # painted
 shot window-100 window
 # Check3, "Load this software on Windows startup": Frame6 at (120, 6420), the box at (240, 300) in it.
 click_twips $((120 + 240)) $((6420 + 300))
-for _ in $(seq 30); do [[ -n $(run_value) ]] && break; sleep 0.1; done
+for _ in $(seq 100); do [[ -n $(run_value) ]] && break; sleep 0.1; done
 expected="\"$(towin "$build/camwarden.exe")\""
 [[ $(run_value) == "$expected" ]] || fail "Run value '$(run_value)', not '$expected'"
 "$wine" reg query "$key\\Camwarden" /v "Windows Startup" 2>/dev/null | grep -q 'REG_SZ *On' ||
   fail "the box's setting is not stored"
 click_twips $((120 + 240)) $((6420 + 300))
-for _ in $(seq 30); do [[ -z $(run_value) ]] && break; sleep 0.1; done
+for _ in $(seq 100); do [[ -z $(run_value) ]] && break; sleep 0.1; done
 [[ -z $(run_value) ]] || fail "the Run value stayed after the box was cleared"
 close_program
 desktop=$("$wine" reg query "$key\\Camwarden" /v Path 2>/dev/null | sed -n 's/.*REG_SZ *//p' | tr -d '\r')
@@ -200,30 +228,44 @@ start_menu="$WINEPREFIX/drive_c/users/$user/AppData/Roaming/Microsoft/Windows/St
 ls "$inst/licenses" | grep -q qtbase.LGPL || fail "no licence notices beside the program"
 
 # Only what the setup program installed: none of the SDK's folders.
-installed() { env -u WINEPATH -u QT_PLUGIN_PATH -u GST_PLUGIN_SYSTEM_PATH -u GST_PLUGIN_SCANNER \
-  "$wine" "$inst/bin/camwarden.exe" "$@"; }
+bare() { env -u WINEPATH -u QT_PLUGIN_PATH -u GST_PLUGIN_SYSTEM_PATH -u GST_PLUGIN_SCANNER \
+  "$wine" "$@"; }
+installed() { bare "$inst/bin/camwarden.exe" "$@"; }
 clips2=$work/clips2
 mkdir -p "$clips2"
 preset OftenIndex=1 OftenIndex1=1 ReturnSecondsRec=5 StartStopState=On "Path=$(towin "$clips2")\\"
 start installed
 wait_log 'Clip finished:' 1 40
 wait_log 'Clip started:' 2 15
-sleep 1.5
+wait_frames "$clips2" 5 15
 "$wine" taskkill /f /im camwarden.exe >/dev/null 2>&1 || fail "taskkill /f found nothing"
 wait "$prog" || true
 start installed
 wait_log 'camwarden.app: ready' 1 30
 wait_log 'after an unfinished run' 1 10
 
-# Uninstalled while it runs: the uninstaller closes it as its close box would.
+# Uninstalled while it runs: the uninstaller closes it as its close box
+# would. Waited for as the README says, it is done when it returns.
 reg add "$run_key" /v camwarden.exe /d "\"$(towin "$inst")\\bin\\camwarden.exe\"" /f
-"$wine" "$inst/uninstall.exe" /S
+reg add "$key\\Camwarden" /v "Windows Startup" /d On /f
+uninstall() {  # FOLDER: the quiet uninstall command as the installed-apps list has it
+  local began rc=0
+  began=$(date +%s%N)
+  bare "$1/uninstall.exe" /S "_?=$("$wine" winepath -w "$1" 2>/dev/null | tr -d '\r')" || rc=$?
+  ((rc == 0)) || fail "the uninstaller ended with $rc"
+  echo "uninstall.exe /S _?=...: returned after $((($(date +%s%N) - began) / 1000000)) ms"
+}
+uninstall "$inst"
 rc=0
-timeout 20 tail --pid="$prog" -f /dev/null || fail "the uninstaller did not close the running copy"
+timeout 15 tail --pid="$prog" -f /dev/null || fail "the uninstaller did not close the running copy"
 wait "$prog" || rc=$?
 ((rc == 0)) || fail "the running copy ended with $rc when the uninstaller closed it"
-# The uninstaller runs on from a copy of itself.
-for _ in $(seq 150); do [[ -e $inst ]] || break; sleep 0.2; done
+[[ ! -e $inst/bin && ! -e $inst/lib && ! -e $inst/licenses ]] || fail "the uninstaller returned before it was done"
+[[ -z $(run_value) ]] || fail "the Run value stayed after uninstalling"
+"$wine" reg query "$key\\Camwarden" /v "Windows Startup" 2>/dev/null | grep -q 'REG_SZ *Off' ||
+  fail "the log-on switch stayed on without its Run value"
+# The uninstaller itself goes once it has ended.
+for _ in $(seq 150); do [[ -e $inst ]] || break; sleep 0.1; done
 mapfile -t files < <(find "$clips2" -name 'SS *.avi' | sort)
 ((${#files[@]} == 2)) || fail "${#files[@]} clips from the installed copy, not 2"
 IFS=, read -r frames index <<<"$(probe "${files[0]}")"
@@ -234,9 +276,63 @@ echo "installed copy: a clip of 75 frames, and one cut by a hard kill repaired t
 
 [[ ! -e $inst ]] || fail "$inst is still there after uninstalling"
 [[ ! -e $start_menu/Camwarden.lnk ]] || fail "the Start-menu entry stayed"
-[[ -z $(run_value) ]] || fail "the Run value stayed after uninstalling"
 ! "$wine" reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Camwarden' \
   >/dev/null 2>&1 || fail "still in the installed-apps list"
 "$wine" reg query "$key\\Camwarden" /v Path >/dev/null 2>&1 || fail "the settings went"
 [[ $(find "$clips2" -name 'SS *.avi' | wc -l) == 2 ]] || fail "the clips went"
-echo "uninstalled: program, entry and Run value gone; settings and clips kept"
+echo "uninstalled: program, entry and Run value gone, log-on switch off; settings and clips kept"
+
+# Installed again, the log-on box shows what the Run key holds: nothing.
+"$wine" "$setup" /S || fail "the setup program failed to install again"
+[[ -z $(run_value) ]] || fail "a Run value after installing again"
+"$wine" reg query "$key\\Camwarden" /v "Windows Startup" 2>/dev/null | grep -q 'REG_SZ *Off' ||
+  fail "installed again, the log-on box would show ticked with no Run value"
+uninstall "$inst"
+echo "installed again: log-on switch off, no Run value"
+
+step "setup program: a folder shared with other programs, an upgrade over a running copy"
+tools=$WINEPREFIX/drive_c/Tools
+rm -rf "$tools"
+for f in bin/other.exe bin/Qt6Core.conf lib/other.lib lib/gstreamer-1.0/other.txt licenses/other.txt; do
+  mkdir -p "$(dirname "$tools/$f")"
+  echo "not Camwarden's" >"$tools/$f"
+done
+others=$(cd "$tools" && find . -type f | sort)
+# An older version: the same setup program with a plugin this one lacks.
+old_stage=$work/old-stage
+cp -r "$build/package/Camwarden" "$old_stage"
+cp "$old_stage/lib/gstreamer-1.0/libgstvideorate.dll" "$old_stage/lib/gstreamer-1.0/libgstgone.dll"
+cmake -Dstage="$old_stage" -Dlist="$work/old-files.txt" -P "$src/resources/windows/ListFiles.cmake"
+makensis -V1 -X'SetCompress off' -DSTAGE="$old_stage" -DFILES="$work/old-files.txt" \
+  -DOUTFILE="$work/old-setup.exe" -DVERSION=0.9.0 -DICON="$build/resources/camwarden.ico" \
+  "$src/resources/windows/camwarden.nsi" >/dev/null
+bare "$work/old-setup.exe" /S "/D=C:\\Tools" || fail "the older setup program failed"
+[[ -f $tools/lib/gstreamer-1.0/libgstgone.dll ]] || fail "the older version was not installed"
+preset StartStopState=Off "Path=$(towin "$clips2")\\"
+start bare "$tools/bin/camwarden.exe"
+wait_log 'camwarden.app: ready' 1 30
+bare "$setup" /S "/D=C:\\Tools" || fail "the upgrade failed"
+rc=0
+timeout 15 tail --pid="$prog" -f /dev/null || fail "the upgrade did not close the running copy"
+wait "$prog" || rc=$?
+((rc == 0)) || fail "the running copy ended with $rc when the upgrade closed it"
+[[ ! -e $tools/lib/gstreamer-1.0/libgstgone.dll ]] || fail "the older version's plugin stayed"
+version=${setup##*/Camwarden-}
+"$wine" reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Camwarden' \
+  /v DisplayVersion 2>/dev/null | grep -q "REG_SZ *${version%-setup.exe}" || fail "still the older version"
+wait_log 'camwarden.app: ready' 2 30
+[[ $(grep -c 'camwarden.app: closing' "$log") == 1 ]] || fail "the program the upgrade started again did not stay"
+echo "upgrade: the older plugin gone, the program started again"
+
+rc=0
+bare "$tools/uninstall.exe" /S '_?=C:\nowhere' || rc=$?
+((rc != 0)) && [[ -f $tools/bin/camwarden.exe ]] || fail "uninstalling from a wrong folder ended with $rc"
+uninstall "$tools"
+[[ $(grep -c 'camwarden.app: closing' "$log") == 2 ]] || fail "the uninstaller did not close the copy the upgrade started"
+for _ in $(seq 150); do [[ -e $tools/uninstall.exe ]] || break; sleep 0.1; done
+left=$(cd "$tools" && find . | sort)
+expected=$(printf '%s\n' "$others" . ./bin ./lib ./lib/gstreamer-1.0 ./licenses | sort)
+[[ $left == "$expected" ]] ||
+  fail "after uninstalling, the folder holds"$'\n'"$left"$'\n'"not what it held before installing"$'\n'"$expected"
+grep -qx "not Camwarden's" "$tools/bin/other.exe" || fail "another program's file was changed"
+echo "uninstalled from a shared folder: the program's files gone, $(wc -l <<<"$others") others kept"
