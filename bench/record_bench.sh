@@ -101,3 +101,30 @@ wait_log 'Deleted the oldest clip' 1
 stop
 first=$(grep -o 'Deleted the oldest clip [^(]*' "$work/log" | head -1 | sed 's/.*\/SS /SS /')
 echo "recorded first: $(basename "${before[0]}"); deleted first: $first"
+
+# Four clips whose names run against the order they were recorded in, with
+# numbers equal, or past the top of their range: the first recorded goes first.
+for numbers in "5 5 5 5" "9223372036854775806 9223372036854775807 9223372036854775808 9223372036854775809"; do
+  echo "== numbers $numbers"
+  rm -rf "$work/run" "$work/log"
+  preset "$work/run" OftenIndex=1 OftenIndex1=1 ReturnSecondsRec=5 StartStopState=On \
+    'Size%20Limit=On' 'Size%20Limit%20GB=0.1'
+  mkdir -p "$state"
+  order=()
+  i=0
+  for n in $numbers; do
+    i=$((i + 1))
+    name="SS $(date -d "-$i hours" '+%Y-%m-%d %H-%M-%S').avi"
+    truncate -s 60000000 "$work/run/clips/$name"
+    order+=("$name")
+    # Written as the earlier versions wrote a number past the top of qint64.
+    n=$(python3 -c "n = $n; print(n - 2**64 if n >= 2**63 else n)")
+    printf '{"boot":"b","file":"%s","seq":%s,"up":%d,"wall":%d}\n' \
+      "$work/run/clips/$name" "$n" "$i" "$i"
+  done >"$record"
+  start
+  wait_log 'Clip started:' 1
+  stop
+  echo "recorded in order: ${order[*]}"
+  echo "deleted in order:  $(grep -o 'Deleted the oldest clip [^(]*' "$work/log" | sed 's/.*\/SS /SS /' | tr '\n' ' ')"
+done
