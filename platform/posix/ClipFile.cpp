@@ -1,4 +1,4 @@
-#include "platform/gst/ClipFile.h"
+#include "storage/ClipFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 namespace {
 
 QString ErrnoText(int err) {
@@ -149,4 +149,4 @@ void ClipFile::Remove() {
     if (StillInPlace(nullptr)) ::unlink(QFile::encodeName(path_).constData());
 }
 
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

@@ -1,4 +1,4 @@
-#include "platform/gst/StateFile.h"
+#include "storage/StateFile.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string_view>
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 namespace {
 
 QString ErrnoText(int err) {
@@ -151,4 +151,4 @@ void RemoveStateFile(const QString& path) {
     ::unlink(QFile::encodeName(path).constData());
 }
 
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

@@ -1,4 +1,4 @@
-#include "platform/gst/ClipFile.h"
+#include "storage/ClipFile.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -12,7 +12,7 @@
 
 #include "platform/win/WinText.h"
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 namespace {
 
 using win::ErrorText;
@@ -201,4 +201,4 @@ void ClipFile::Remove() {
     DeleteFileW(Native(path_).c_str());
 }
 
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

@@ -1,4 +1,4 @@
-#include "platform/gst/StateFile.h"
+#include "storage/StateFile.h"
 
 #include <windows.h>
 
@@ -8,7 +8,7 @@
 
 #include "platform/win/WinText.h"
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 namespace {
 
 // What is at the name, without following a link planted there.
@@ -156,4 +156,4 @@ void RemoveStateFile(const QString& path) {
     DeleteFileW(win::Native(path).c_str());
 }
 
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

@@ -3,7 +3,7 @@
 #include <QString>
 #include <memory>
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 
 // The file one clip is written into. It is created exclusively, so a clip
 // never writes over another file or through a link planted at its name; the
@@ -84,4 +84,4 @@ inline std::unique_ptr<ClipFile> ClipFile::Create(const QString& wanted, QString
     return nullptr;
 }
 
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store
