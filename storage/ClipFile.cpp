@@ -3,18 +3,11 @@
 #include <QFileInfo>
 #include <utility>
 
+#include "storage/NotOurs.h"
 #include "storage/System.h"
 
 namespace camwarden::store {
 namespace {
-
-// Why what was found is none of the program's clips; empty when it may be one.
-QString NotOurs(const sys::Found& found) {
-    if (found.link) return QStringLiteral("it is a link");
-    if (!found.plain) return QStringLiteral("it is not a plain file");
-    if (!found.mine) return QStringLiteral("it belongs to another user");
-    return {};
-}
 
 const QString& StillWriting() {
     static const QString text = QStringLiteral("another copy of the program is still writing it");
@@ -73,6 +66,8 @@ std::unique_ptr<ClipFile> ClipFile::OpenLeftover(const QString& path, Leftover* 
                 return fail(Leftover::Later, StillWriting());
             case sys::Refusal::Denied:
                 return fail(Leftover::NotOurs, why);
+            case sys::Refusal::Link:
+            case sys::Refusal::Missing:
             case sys::Refusal::Other:
                 break;
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 
@@ -58,8 +59,10 @@ bool IsFolder(const QString& path);
 
 // Why an existing file could not be opened.
 enum class Refusal {
-    Busy,    // another copy holds it for writing
-    Denied,  // a link, or the system says it is not the user's to open
+    Busy,     // another copy holds it for writing
+    Denied,   // a link, or the system says it is not the user's to open
+    Link,     // a state file's name is a link
+    Missing,  // a state file is not there
     Other,
 };
 // Opens the existing file at `path` to read and write, as itself and
@@ -69,5 +72,14 @@ int OpenExisting(const QString& path, Refusal* refusal, QString* why);
 // Claims the open file for this copy; false while another copy still
 // writes into it.
 bool Claim(int fd);
+
+// The program's own state files: opened as themselves, to read or to
+// append to (made when missing); else -1 with *refusal and *why.
+enum class Use { Read, Append };
+int OpenState(const QString& path, Use use, Refusal* refusal, QString* why);
+// Up to `size` bytes into `into`: how many, 0 at the end; -1 with *why.
+long long ReadSome(int fd, char* into, long long size, QString* why);
+// All of `bytes` at the end, and on the disk; false with *why.
+bool AppendAll(int fd, const QByteArray& bytes, QString* why);
 
 }  // namespace camwarden::store::sys
