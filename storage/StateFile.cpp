@@ -65,4 +65,22 @@ bool AppendStateFile(const QString& path, const QByteArray& bytes, QString* why)
     return written;
 }
 
+void RemoveLeftAsides(const QString& path) {
+    const QFileInfo info(path);
+    const QDir folder(info.absolutePath());
+    const QStringList names =
+        folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        if (!sys::IsAsideOf(info.fileName(), name)) continue;
+        // Only what the rewrite itself could have left: a plain file of the user's.
+        const QString aside = folder.filePath(name);
+        const sys::Found found = sys::At(aside);
+        if (found.there && NotOurs(found).isEmpty()) sys::RemoveName(aside);
+    }
+}
+
+void RemoveStateFile(const QString& path) {
+    sys::RemoveName(path);
+}
+
 }  // namespace camwarden::store

@@ -81,5 +81,10 @@ int OpenState(const QString& path, Use use, Refusal* refusal, QString* why);
 long long ReadSome(int fd, char* into, long long size, QString* why);
 // All of `bytes` at the end, and on the disk; false with *why.
 bool AppendAll(int fd, const QByteArray& bytes, QString* why);
+// Whether `name`, beside the state file named `fileName`, is a copy its
+// rewrite (ReplaceStateFile) writes aside; each system names them its way.
+bool IsAsideOf(const QString& fileName, const QString& name);
+// Removes the name itself: a link there goes, what it points to stays.
+void RemoveName(const QString& path);
 
 }  // namespace camwarden::store::sys

@@ -1,6 +1,5 @@
 #include "storage/StateFile.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <string_view>
 
 #include "storage/System.h"
 
@@ -70,34 +68,6 @@ bool ReplaceStateFile(const QString& path, const QByteArray& bytes, QString* why
     return true;
 }
 
-void RemoveLeftAsides(const QString& path) {
-    const QFileInfo info(path);
-    const QByteArray base = QFile::encodeName(info.fileName()) + '.';
-    const QByteArray folder = QFile::encodeName(info.absolutePath());
-    DIR* dir = ::opendir(folder.constData());
-    if (!dir) return;
-    const int fd = ::dirfd(dir);
-    // As mkostemp names them: the name, a dot and six letters or digits.
-    constexpr size_t kRandom = 6;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name(entry->d_name);
-        if (name.size() != size_t(base.size()) + kRandom || !name.starts_with(base.constData()) ||
-            !std::all_of(name.end() - kRandom, name.end(), [](char c) {
-                return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-            }))
-            continue;
-        struct stat st = {};
-        if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-            st.st_uid == ::geteuid())
-            ::unlinkat(fd, entry->d_name, 0);
-    }
-    ::closedir(dir);
-}
-
-void RemoveStateFile(const QString& path) {
-    ::unlink(QFile::encodeName(path).constData());
-}
-
 }  // namespace camwarden::store
 
 namespace camwarden::store::sys {
@@ -127,6 +97,22 @@ bool AppendAll(int fd, const QByteArray& bytes, QString* why) {
     const bool written = WriteAll(fd, bytes) && ::fdatasync(fd) == 0;
     if (!written && why) *why = ErrnoText(errno);
     return written;
+}
+
+bool IsAsideOf(const QString& fileName, const QString& name) {
+    // As mkostemp names them: the name, a dot and six letters or digits.
+    constexpr qsizetype kRandom = 6;
+    const QString base = fileName + QLatin1Char('.');
+    return name.size() == base.size() + kRandom && name.startsWith(base) &&
+           std::all_of(name.end() - kRandom, name.end(), [](QChar c) {
+               return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+                      (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+                      (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+           });
+}
+
+void RemoveName(const QString& path) {
+    ::unlink(QFile::encodeName(path).constData());
 }
 
 }  // namespace camwarden::store::sys

@@ -68,34 +68,6 @@ bool ReplaceStateFile(const QString& path, const QByteArray& bytes, QString* why
     return true;
 }
 
-void RemoveLeftAsides(const QString& path) {
-    const QFileInfo info(path);
-    // As ReplaceStateFile names them: the name, the writer's process id, ".new".
-    const QString base = info.fileName() + QLatin1Char('.');
-    const QString suffix = QStringLiteral(".new");
-    const QStringList names =
-        QDir(info.absolutePath())
-            .entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
-    for (const QString& name : names) {
-        if (name.size() <= base.size() + suffix.size() ||
-            !name.startsWith(base, Qt::CaseInsensitive) ||
-            !name.endsWith(suffix, Qt::CaseInsensitive))
-            continue;
-        const QStringView id =
-            QStringView(name).mid(base.size(), name.size() - base.size() - suffix.size());
-        if (!std::all_of(id.begin(), id.end(),
-                         [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }))
-            continue;
-        const std::wstring aside = win::Native(info.absolutePath() + QLatin1Char('/') + name);
-        if (IsPlain(AttributesAt(aside))) DeleteFileW(aside.c_str());
-    }
-}
-
-void RemoveStateFile(const QString& path) {
-    // A link at the name goes itself; what it points to stays.
-    DeleteFileW(win::Native(path).c_str());
-}
-
 }  // namespace camwarden::store
 
 namespace camwarden::store::sys {
@@ -148,6 +120,23 @@ bool AppendAll(int fd, const QByteArray& bytes, QString* why) {
     const bool written = WriteAll(file, bytes) && FlushFileBuffers(file);
     if (!written && why) *why = win::ErrorText(GetLastError());
     return written;
+}
+
+bool IsAsideOf(const QString& fileName, const QString& name) {
+    // As ReplaceStateFile names them: the name, the writer's process id, ".new".
+    const QString base = fileName + QLatin1Char('.');
+    const QString suffix = QStringLiteral(".new");
+    if (name.size() <= base.size() + suffix.size() || !name.startsWith(base, Qt::CaseInsensitive) ||
+        !name.endsWith(suffix, Qt::CaseInsensitive))
+        return false;
+    const QStringView id =
+        QStringView(name).mid(base.size(), name.size() - base.size() - suffix.size());
+    return std::all_of(id.begin(), id.end(),
+                       [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+}
+
+void RemoveName(const QString& path) {
+    DeleteFileW(win::Native(path).c_str());
 }
 
 }  // namespace camwarden::store::sys
