@@ -4,6 +4,8 @@
 #include <QtGlobal>
 #include <cstdint>
 
+#include "storage/System.h"
+
 // What the program asks of the operating system; the build links the
 // platform's answer (platform/posix, platform/win).
 namespace camwarden::os {
@@ -19,9 +21,9 @@ QString SettingsFile(const QString& application);
 // it; empty where settings are files.
 QString SettingsKey(const QString& application);
 
-// The folder of the program's own state: the list of clips being recorded,
-// and the log where the system gives a window program no other.
-QString StateFolder();
+// The program's state folder and the boot clock are the store's to ask for
+// (storage/System.h); the window and main() use the same answers.
+using store::sys::StateFolder;
 
 // The single-instance lock and the local server a later start asks the
 // running copy through: one running copy per user (and, where a user can
@@ -36,12 +38,7 @@ InstanceNames DefaultInstanceNames();
 // to show its window; Windows would otherwise only flash its taskbar button.
 void LetRunningCopyComeForward(qintptr connection);
 
-// Milliseconds since the machine started, a suspend included: a clock that
-// no one sets and that does not stop while the program is stopped.
-int64_t SinceBootMs();
-
-// What tells this boot from every other, as text; empty where the system
-// names none. Boot clock readings compare only within one boot.
-QString BootId();
+using store::sys::BootId;
+using store::sys::SinceBootMs;
 
 }  // namespace camwarden::os

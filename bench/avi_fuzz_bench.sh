@@ -13,8 +13,8 @@
 set -euo pipefail
 
 build=${1:-build}
-tests=$build/tests/gst/gst_avirepair_tests
-[[ -x $tests ]] || { echo "no $tests: build the gst_avirepair_tests target first" >&2; exit 1; }
+tests=$build/tests/storage/storage_avirepair_tests
+[[ -x $tests ]] || { echo "no $tests: build the storage_avirepair_tests target first" >&2; exit 1; }
 runs=${AVI_FUZZ_RUNS:-20000}
 seconds=${AVI_FUZZ_SECONDS:-300}
 seed=${AVI_FUZZ_SEED:-1}

@@ -9,7 +9,7 @@
 #include <QFile>
 #include <cstdio>
 
-#include "platform/gst/AviRepair.h"
+#include "storage/AviRepair.h"
 #include "tests/gst/GstAvi.h"
 
 namespace {
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
         const long long before = BytesRead();
         QElapsedTimer clock;
         clock.start();
-        const camwarden::capgst::AviRepair r = camwarden::capgst::RepairAvi(f);
+        const camwarden::store::AviRepair r = camwarden::store::RepairAvi(f);
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
         std::printf("ok=%d changed=%d frames=%llu seconds=%.3f read_kib=%lld error=%s\n", r.ok,
                     r.changed, (unsigned long long)r.frames, seconds, (BytesRead() - before) / 1024,

@@ -12,10 +12,10 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/gst/AgeLimit.h"
-#include "platform/gst/ClipFolder.h"
+#include "storage/AgeLimit.h"
+#include "storage/ClipFolder.h"
 
-using namespace camwarden::capgst;
+using namespace camwarden::store;
 using Clock = std::chrono::steady_clock;
 
 namespace {

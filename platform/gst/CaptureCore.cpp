@@ -11,14 +11,23 @@
 #include <thread>
 #include <utility>
 
-#include "platform/gst/AgeLimit.h"
 #include "platform/gst/CaptureLog.h"
-#include "platform/gst/ClipFolder.h"
-#include "platform/gst/ClipJournal.h"
-#include "platform/gst/FsPath.h"
-#include "platform/gst/RecordedClips.h"
+#include "storage/AgeLimit.h"
+#include "storage/ClipFolder.h"
+#include "storage/ClipJournal.h"
+#include "storage/FsPath.h"
+#include "storage/RecordedClips.h"
 
 namespace camwarden::capgst {
+
+using store::AgeLimit;
+using store::ClipFolder;
+using store::ClipJournal;
+using store::ClockNote;
+using store::FolderPart;
+using store::Moment;
+using store::RecordedClip;
+using store::RecordedClips;
 
 Q_LOGGING_CATEGORY(lcCapture, "camwarden.gst")
 

@@ -5,11 +5,16 @@
 #include <QStorageInfo>
 #include <algorithm>
 
-#include "platform/gst/AviRepair.h"
 #include "platform/gst/CaptureLog.h"
-#include "platform/gst/ClipFolder.h"
+#include "storage/AviRepair.h"
+#include "storage/ClipFolder.h"
 
 namespace camwarden::capgst {
+
+using store::AviRepair;
+using store::ClipFile;
+using store::ClipFolder;
+using store::RepairAvi;
 
 // How long putting each clip on disk takes, for whoever measures it.
 Q_LOGGING_CATEGORY(lcClipDisk, "camwarden.gst.disk", QtInfoMsg)

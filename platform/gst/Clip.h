@@ -12,8 +12,8 @@
 #include "platform/gst/Camera.h"
 #include "platform/gst/CameraFeed.h"
 #include "platform/gst/CaptureSettings.h"
-#include "platform/gst/ClipFile.h"
 #include "platform/gst/GstPtr.h"
+#include "storage/ClipFile.h"
 
 namespace camwarden::capgst {
 
@@ -152,7 +152,7 @@ private:
 
     ClipPlan plan_;
     const uint64_t id_;
-    std::unique_ptr<ClipFile> file_;  // outlives the pipeline writing into it
+    std::unique_ptr<store::ClipFile> file_;  // outlives the pipeline writing into it
     GstElementPtr pipeline_;
     GstElement* source_ = nullptr;      // owned by the pipeline
     std::shared_ptr<CameraFeed> feed_;  // where source_ takes its frames from, if anywhere

@@ -6,14 +6,16 @@
 
 #include "platform/gst/CaptureCore.h"
 #include "platform/gst/CaptureLog.h"
-#include "platform/gst/ClipJournal.h"
 #include "platform/gst/GstCaptureWindow.h"
 #include "platform/gst/GstPtr.h"
-#include "platform/gst/RecordedClips.h"
+#include "storage/ClipJournal.h"
+#include "storage/RecordedClips.h"
 
 namespace camwarden {
 
 using namespace capgst;
+using store::ClipJournal;
+using store::RecordedClips;
 
 bool InitGStreamer(QString* error) {
     static std::once_flag once;

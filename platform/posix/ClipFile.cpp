@@ -1,5 +1,3 @@
-#include "platform/gst/ClipFile.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,29 +7,34 @@
 #include <cerrno>
 #include <cstring>
 
-namespace camwarden::capgst {
+#include "storage/System.h"
+
+namespace camwarden::store::sys {
 namespace {
 
 QString ErrnoText(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
-// Held for as long as the file is open: the next run repairs a leftover only
-// when no copy of the program (one that ran without the single-instance
-// lock) still writes into it. A folder that cannot lock goes without.
-bool Claim(int fd) {
-    return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && errno != EINTR);
+Found FromStat(const struct stat& st) {
+    Found found;
+    found.there = true;
+    found.link = S_ISLNK(st.st_mode);
+    found.plain = S_ISREG(st.st_mode);
+    found.mine = st.st_uid == ::geteuid();
+    return found;
+}
+
+Found Failed(int err) {
+    Found found;
+    found.missing = err == ENOENT || err == ENOTDIR;
+    found.error = ErrnoText(err);
+    return found;
 }
 
 }  // namespace
 
-ClipFile::ClipFile(QString path, int fd) : path_(std::move(path)), fd_(fd) {}
-
-ClipFile::~ClipFile() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-int ClipFile::CreateNew(const QString& name, bool* taken, QString* why) {
+int CreateNew(const QString& name, bool* taken, QString* why) {
     // O_EXCL with O_CREAT fails on any existing name, a link included.
     const int fd = ::open(QFile::encodeName(name).constData(),
                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
@@ -45,62 +48,21 @@ int ClipFile::CreateNew(const QString& name, bool* taken, QString* why) {
     return -1;
 }
 
-std::unique_ptr<ClipFile> ClipFile::OpenLeftover(const QString& path, Leftover* state,
-                                                 QString* error) {
-    const QByteArray name = QFile::encodeName(path);
-    const auto fail = [&](Leftover what, const QString& why) {
-        *state = what;
-        if (error) *error = why;
-        return nullptr;
-    };
-    struct stat st = {};
-    // Looked at before it is opened: opening a device or a FIFO may do something.
-    if (::lstat(name.constData(), &st) != 0) {
-        const int err = errno;
-        struct stat folder = {};
-        const bool folderThere =
-            ::stat(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &folder) == 0 &&
-            S_ISDIR(folder.st_mode);
-        if (err == ENOENT && folderThere) return fail(Leftover::Gone, ErrnoText(err));
-        return fail(err == ENOENT || err == ENOTDIR ? Leftover::Later : Leftover::NotOurs,
-                    folderThere ? ErrnoText(err) : QStringLiteral("its folder is not there"));
-    }
-    const auto notOurs = [&](const struct stat& s) -> QString {
-        if (S_ISLNK(s.st_mode)) return QStringLiteral("it is a link");
-        if (!S_ISREG(s.st_mode)) return QStringLiteral("it is not a plain file");
-        if (s.st_uid != ::geteuid()) return QStringLiteral("it belongs to another user");
-        return {};
-    };
-    if (const QString why = notOurs(st); !why.isEmpty()) return fail(Leftover::NotOurs, why);
-    const int fd =
-        ::open(name.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        const int err = errno;
-        return fail(
-            err == ELOOP || err == EACCES || err == EPERM ? Leftover::NotOurs : Leftover::Later,
-            ErrnoText(err));
-    }
-    // The same checks on what was opened: the name may have changed since.
-    if (::fstat(fd, &st) != 0 || !notOurs(st).isEmpty()) {
-        const QString why = notOurs(st);
-        ::close(fd);
-        return fail(Leftover::NotOurs, why.isEmpty() ? ErrnoText(errno) : why);
-    }
-    if (!Claim(fd)) {
-        ::close(fd);
-        return fail(Leftover::Later,
-                    QStringLiteral("another copy of the program is still writing it"));
-    }
-    *state = Leftover::Open;
-    return std::unique_ptr<ClipFile>(new ClipFile(path, fd));
+void Close(int fd) {
+    ::close(fd);
 }
 
-bool ClipFile::Sync(QString* why) const {
-    if (::fsync(fd_) != 0) {
+long long SizeOf(int fd) {
+    struct stat st = {};
+    return ::fstat(fd, &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+}
+
+bool Flush(int fd, const QString& path, QString* why) {
+    if (::fsync(fd) != 0) {
         if (why) *why = ErrnoText(errno);
         return false;
     }
-    const QByteArray folder = QFile::encodeName(QFileInfo(path_).absolutePath());
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
     const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     // Some file systems (FUSE, network shares) cannot sync a folder; the
     // file itself is what matters most.
@@ -112,41 +74,59 @@ bool ClipFile::Sync(QString* why) const {
     return ok;
 }
 
-long long ClipFile::Size() const {
+Place PlaceOf(int fd, const QString& path) {
+    struct stat mine = {};
+    struct stat named = {};
+    if (::fstat(fd, &mine) != 0 || mine.st_nlink == 0) return Place::Removed;
+    if (::lstat(QFile::encodeName(path).constData(), &named) != 0) return Place::Moved;
+    if (mine.st_dev != named.st_dev || mine.st_ino != named.st_ino) return Place::Replaced;
+    return Place::Same;
+}
+
+bool MovedAway(int fd, const QString& path) {
+    struct stat mine = {};
+    struct stat named = {};
+    return ::fstat(fd, &mine) == 0 && mine.st_nlink > 0 &&
+           ::lstat(QFile::encodeName(path).constData(), &named) != 0;
+}
+
+void RemoveHeld(int* fd, const QString& path) {
+    if (PlaceOf(*fd, path) == Place::Same) ::unlink(QFile::encodeName(path).constData());
+}
+
+Found At(const QString& path) {
     struct stat st = {};
-    return ::fstat(fd_, &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0) return Failed(errno);
+    return FromStat(st);
 }
 
-bool ClipFile::StillInPlace(QString* why) const {
-    struct stat mine = {};
-    struct stat named = {};
-    if (::fstat(fd_, &mine) != 0 || mine.st_nlink == 0) {
-        if (why) *why = QStringLiteral("the clip's file was removed while recording");
-        return false;
+Found Of(int fd) {
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0) return Failed(errno);
+    return FromStat(st);
+}
+
+bool IsFolder(const QString& path) {
+    struct stat st = {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int OpenExisting(const QString& path, Refusal* refusal, QString* why) {
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        *refusal = err == ELOOP || err == EACCES || err == EPERM ? Refusal::Denied : Refusal::Other;
+        *why = ErrnoText(err);
     }
-    if (::lstat(QFile::encodeName(path_).constData(), &named) != 0) {
-        if (why)
-            *why = QStringLiteral(
-                "the clip's file is no longer at its path: it was moved away (with its folder "
-                "or alone) while recording");
-        return false;
-    }
-    if (mine.st_dev != named.st_dev || mine.st_ino != named.st_ino) {
-        if (why) *why = QStringLiteral("the clip's file was replaced while recording");
-        return false;
-    }
-    return true;
+    return fd;
 }
 
-bool ClipFile::Moved() const {
-    struct stat mine = {};
-    struct stat named = {};
-    return ::fstat(fd_, &mine) == 0 && mine.st_nlink > 0 &&
-           ::lstat(QFile::encodeName(path_).constData(), &named) != 0;
+// Held for as long as the file is open: the next run repairs a leftover only
+// when no copy of the program (one that ran without the single-instance
+// lock) still writes into it. A folder that cannot lock goes without.
+bool Claim(int fd) {
+    return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && errno != EINTR);
 }
 
-void ClipFile::Remove() {
-    if (StillInPlace(nullptr)) ::unlink(QFile::encodeName(path_).constData());
-}
-
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store::sys

@@ -2,9 +2,7 @@
 
 #include <unistd.h>
 #include <QDir>
-#include <QFile>
 #include <QStandardPaths>
-#include <ctime>
 
 namespace camwarden::os {
 
@@ -24,14 +22,6 @@ QString SettingsKey(const QString& /*application*/) {
     return {};
 }
 
-QString StateFolder() {
-    QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    // A relative path is invalid by the XDG rules and is ignored.
-    if (state.isEmpty() || QDir::isRelativePath(state))
-        state = QDir::homePath() + QStringLiteral("/.local/state");
-    return state + QStringLiteral("/camwarden");
-}
-
 InstanceNames DefaultInstanceNames() {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     QString name = QStringLiteral("camwarden");
@@ -47,19 +37,5 @@ InstanceNames DefaultInstanceNames() {
 }
 
 void LetRunningCopyComeForward(qintptr /*connection*/) {}
-
-int64_t SinceBootMs() {
-    timespec t = {};
-#ifdef CLOCK_BOOTTIME
-    if (clock_gettime(CLOCK_BOOTTIME, &t) != 0)
-#endif
-        clock_gettime(CLOCK_MONOTONIC, &t);
-    return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1'000'000;
-}
-
-QString BootId() {
-    QFile id(QStringLiteral("/proc/sys/kernel/random/boot_id"));
-    return id.open(QIODevice::ReadOnly) ? QString::fromLatin1(id.readAll().trimmed()) : QString();
-}
 
 }  // namespace camwarden::os

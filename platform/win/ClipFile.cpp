@@ -1,18 +1,15 @@
-#include "platform/gst/ClipFile.h"
-
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 // After windows.h, which it needs.
 #include <aclapi.h>
 
-#include <QDir>
-#include <QFileInfo>
 #include <vector>
 
 #include "platform/win/WinText.h"
+#include "storage/System.h"
 
-namespace camwarden::capgst {
+namespace camwarden::store::sys {
 namespace {
 
 using win::ErrorText;
@@ -46,13 +43,12 @@ bool SameFile(HANDLE a, HANDLE b) {
            ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
-// Why a file with these attributes is none of the program's clips; empty
-// when it may be one.
-QString NotOurs(DWORD attributes) {
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return QStringLiteral("it is a link");
-    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))
-        return QStringLiteral("it is not a plain file");
-    return {};
+Found FromAttributes(DWORD attributes) {
+    Found found;
+    found.there = true;
+    found.link = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+    found.plain = !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+    return found;
 }
 
 // Whether the file's owner is the account running this copy.
@@ -84,13 +80,7 @@ DWORD LinksOf(HANDLE file) {
 
 }  // namespace
 
-ClipFile::ClipFile(QString path, int fd) : path_(std::move(path)), fd_(fd) {}
-
-ClipFile::~ClipFile() {
-    if (fd_ >= 0) _close(fd_);
-}
-
-int ClipFile::CreateNew(const QString& name, bool* taken, QString* why) {
+int CreateNew(const QString& name, bool* taken, QString* why) {
     // CREATE_NEW fails on any existing name, a link included.
     HANDLE file = CreateFileW(Native(name).c_str(), kAccess, kShared, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -105,100 +95,106 @@ int ClipFile::CreateNew(const QString& name, bool* taken, QString* why) {
     return fd;
 }
 
-std::unique_ptr<ClipFile> ClipFile::OpenLeftover(const QString& path, Leftover* state,
-                                                 QString* error) {
-    const auto fail = [&](Leftover what, const QString& why) {
-        *state = what;
-        if (error) *error = why;
-        return nullptr;
-    };
-    // Looked at before it is opened: opening a device or a pipe may do something.
-    const DWORD attributes = GetFileAttributesW(Native(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD err = GetLastError();
-        const DWORD folder = GetFileAttributesW(Native(QFileInfo(path).absolutePath()).c_str());
-        const bool folderThere =
-            folder != INVALID_FILE_ATTRIBUTES && (folder & FILE_ATTRIBUTE_DIRECTORY);
-        const bool missing = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
-        if (missing && folderThere) return fail(Leftover::Gone, ErrorText(err));
-        return fail(missing ? Leftover::Later : Leftover::NotOurs,
-                    folderThere ? ErrorText(err) : QStringLiteral("its folder is not there"));
-    }
-    if (const QString why = NotOurs(attributes); !why.isEmpty())
-        return fail(Leftover::NotOurs, why);
-    HANDLE file = CreateFileW(Native(path).c_str(), kAccess, kShared, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD err = GetLastError();
-        if (err == ERROR_SHARING_VIOLATION)
-            return fail(Leftover::Later,
-                        QStringLiteral("another copy of the program is still writing it"));
-        return fail(err == ERROR_ACCESS_DENIED ? Leftover::NotOurs : Leftover::Later,
-                    ErrorText(err));
-    }
-    // The same checks on what was opened: the name may have changed since.
-    BY_HANDLE_FILE_INFORMATION info = {};
-    QString why = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info)
-                      ? NotOurs(info.dwFileAttributes)
-                      : QStringLiteral("it is not a plain file");
-    if (why.isEmpty() && !OwnedByUser(file)) why = QStringLiteral("it belongs to another user");
-    if (!why.isEmpty()) {
-        CloseHandle(file);
-        return fail(Leftover::NotOurs, why);
-    }
-    const int fd = Descriptor(file);
-    if (fd < 0) return fail(Leftover::Later, QStringLiteral("it cannot be opened for writing"));
-    *state = Leftover::Open;
-    return std::unique_ptr<ClipFile>(new ClipFile(path, fd));
+void Close(int fd) {
+    _close(fd);
 }
 
-bool ClipFile::Sync(QString* why) const {
+long long SizeOf(int fd) {
+    LARGE_INTEGER size = {};
+    return GetFileSizeEx(HandleOf(fd), &size) ? size.QuadPart : 0;
+}
+
+bool Flush(int fd, const QString& /*path*/, QString* why) {
     // NTFS journals the folder's entry itself; the file's data is what
     // a power cut could still take.
-    if (!FlushFileBuffers(HandleOf(fd_))) {
+    if (!FlushFileBuffers(HandleOf(fd))) {
         if (why) *why = ErrorText(GetLastError());
         return false;
     }
     return true;
 }
 
-long long ClipFile::Size() const {
-    LARGE_INTEGER size = {};
-    return GetFileSizeEx(HandleOf(fd_), &size) ? size.QuadPart : 0;
-}
-
-bool ClipFile::StillInPlace(QString* why) const {
+Place PlaceOf(int fd, const QString& path) {
     // Opened for nothing but its identity, which any sharing mode allows.
-    HANDLE named = CreateFileW(Native(path_).c_str(), 0,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (named == INVALID_HANDLE_VALUE) {
-        if (why)
-            *why = LinksOf(HandleOf(fd_)) == 0
-                       ? QStringLiteral("the clip's file was removed while recording")
-                       : QStringLiteral(
-                             "the clip's file is no longer at its path: it was moved away (with "
-                             "its folder or alone) while recording");
-        return false;
-    }
-    const bool same = SameFile(HandleOf(fd_), named);
+    HANDLE named =
+        CreateFileW(Native(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (named == INVALID_HANDLE_VALUE)
+        return LinksOf(HandleOf(fd)) == 0 ? Place::Removed : Place::Moved;
+    const bool same = SameFile(HandleOf(fd), named);
     CloseHandle(named);
-    if (!same && why) *why = QStringLiteral("the clip's file was replaced while recording");
-    return same;
+    return same ? Place::Same : Place::Replaced;
 }
 
-bool ClipFile::Moved() const {
-    if (LinksOf(HandleOf(fd_)) == 0) return false;
-    return GetFileAttributesW(Native(path_).c_str()) == INVALID_FILE_ATTRIBUTES;
+bool MovedAway(int fd, const QString& path) {
+    if (LinksOf(HandleOf(fd)) == 0) return false;
+    return GetFileAttributesW(Native(path).c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
-void ClipFile::Remove() {
-    if (fd_ < 0) return;
+void RemoveHeld(int* fd, const QString& path) {
+    if (*fd < 0) return;
     // Held without sharing deletion, the file could not be removed or
     // renamed meanwhile: its name still means it.
-    _close(fd_);
-    fd_ = -1;
-    DeleteFileW(Native(path_).c_str());
+    _close(*fd);
+    *fd = -1;
+    DeleteFileW(Native(path).c_str());
 }
 
-}  // namespace camwarden::capgst
+Found At(const QString& path) {
+    const DWORD attributes = GetFileAttributesW(Native(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD err = GetLastError();
+        Found found;
+        found.missing = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
+        found.error = ErrorText(err);
+        return found;
+    }
+    Found found = FromAttributes(attributes);
+    // Whose it is shows only on what is opened (Of).
+    found.mine = true;
+    return found;
+}
+
+Found Of(int fd) {
+    HANDLE file = HandleOf(fd);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info)) {
+        Found found;
+        found.there = true;  // but no plain file
+        return found;
+    }
+    Found found = FromAttributes(info.dwFileAttributes);
+    found.mine = !found.link && found.plain && OwnedByUser(file);
+    return found;
+}
+
+bool IsFolder(const QString& path) {
+    const DWORD attributes = GetFileAttributesW(Native(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int OpenExisting(const QString& path, Refusal* refusal, QString* why) {
+    HANDLE file = CreateFileW(Native(path).c_str(), kAccess, kShared, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD err = GetLastError();
+        *refusal = err == ERROR_SHARING_VIOLATION ? Refusal::Busy
+                   : err == ERROR_ACCESS_DENIED   ? Refusal::Denied
+                                                  : Refusal::Other;
+        *why = ErrorText(err);
+        return -1;
+    }
+    const int fd = Descriptor(file);
+    if (fd < 0) {
+        *refusal = Refusal::Other;
+        *why = QStringLiteral("it cannot be opened for writing");
+    }
+    return fd;
+}
+
+bool Claim(int /*fd*/) {
+    // The sharing mode it was opened with is the claim.
+    return true;
+}
+
+}  // namespace camwarden::store::sys

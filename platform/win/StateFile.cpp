@@ -1,5 +1,7 @@
-#include "platform/gst/StateFile.h"
+#include "storage/StateFile.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <QDir>
@@ -7,8 +9,9 @@
 #include <algorithm>
 
 #include "platform/win/WinText.h"
+#include "storage/System.h"
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 namespace {
 
 // What is at the name, without following a link planted there.
@@ -20,34 +23,6 @@ bool IsPlain(DWORD attributes) {
     return attributes != INVALID_FILE_ATTRIBUTES &&
            !(attributes &
              (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
-}
-
-QString NotPlainWhy(DWORD attributes) {
-    return attributes & FILE_ATTRIBUTE_REPARSE_POINT ? QStringLiteral("it is a link")
-                                                     : QStringLiteral("it is not a plain file");
-}
-
-// A plain file at the name, opened for `access`; INVALID_HANDLE_VALUE with
-// *why (and the error left in GetLastError) otherwise. The name is opened
-// as itself, never as what a link there points to.
-HANDLE OpenPlain(const std::wstring& name, DWORD access, DWORD disposition, QString* why) {
-    HANDLE file = CreateFileW(name.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD err = GetLastError();
-        if (why) *why = win::ErrorText(err);
-        SetLastError(err);
-        return INVALID_HANDLE_VALUE;
-    }
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
-        !IsPlain(info.dwFileAttributes)) {
-        if (why) *why = NotPlainWhy(info.dwFileAttributes);
-        CloseHandle(file);
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
-    return file;
 }
 
 bool WriteAll(HANDLE file, const QByteArray& bytes) {
@@ -63,31 +38,6 @@ bool WriteAll(HANDLE file, const QByteArray& bytes) {
 }
 
 }  // namespace
-
-std::optional<QByteArray> ReadStateFile(const QString& path, qint64 maxBytes, QString* why) {
-    const std::wstring name = win::Native(path);
-    HANDLE file = OpenPlain(name, GENERIC_READ, OPEN_EXISTING, why);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD err = GetLastError();
-        if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) return QByteArray();
-        return std::nullopt;
-    }
-    LARGE_INTEGER size = {};
-    if (!GetFileSizeEx(file, &size) || size.QuadPart > maxBytes) {
-        if (why) *why = QStringLiteral("it is larger than any the program writes");
-        CloseHandle(file);
-        return std::nullopt;
-    }
-    QByteArray bytes(static_cast<qsizetype>(size.QuadPart), Qt::Uninitialized);
-    DWORD read = 0;
-    const bool ok = bytes.isEmpty() ||
-                    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-    if (!ok && why) *why = win::ErrorText(GetLastError());
-    CloseHandle(file);
-    if (!ok) return std::nullopt;
-    bytes.truncate(read);
-    return bytes;
-}
 
 bool ReplaceStateFile(const QString& path, const QByteArray& bytes, QString* why,
                       QString* replaced) {
@@ -118,42 +68,75 @@ bool ReplaceStateFile(const QString& path, const QByteArray& bytes, QString* why
     return true;
 }
 
-bool AppendStateFile(const QString& path, const QByteArray& bytes, QString* why) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    HANDLE file = OpenPlain(win::Native(path), FILE_APPEND_DATA, OPEN_ALWAYS, why);
-    if (file == INVALID_HANDLE_VALUE) return false;
+}  // namespace camwarden::store
+
+namespace camwarden::store::sys {
+namespace {
+
+HANDLE HandleOf(int fd) {
+    // The C runtime hands out the handle as an integer.
+    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));  // NOLINT(performance-no-int-to-ptr)
+}
+
+}  // namespace
+
+int OpenState(const QString& path, Use use, Refusal* refusal, QString* why) {
+    // The name is opened as itself, never as what a link there points to;
+    // with the right to read its owner, which the store checks.
+    const bool read = use == Use::Read;
+    const DWORD access =
+        read ? GENERIC_READ : FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL;
+    HANDLE file = CreateFileW(win::Native(path).c_str(), access, FILE_SHARE_READ, nullptr,
+                              read ? OPEN_EXISTING : OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD err = GetLastError();
+        *refusal = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? Refusal::Missing
+                                                                              : Refusal::Other;
+        *why = win::ErrorText(err);
+        return -1;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file),
+                                   (read ? _O_RDONLY : _O_WRONLY | _O_APPEND) | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(file);
+        *refusal = Refusal::Other;
+        *why = QStringLiteral("it cannot be opened");
+    }
+    return fd;
+}
+
+long long ReadSome(int fd, char* into, long long size, QString* why) {
+    DWORD read = 0;
+    if (!ReadFile(HandleOf(fd), into, static_cast<DWORD>(size), &read, nullptr)) {
+        if (why) *why = win::ErrorText(GetLastError());
+        return -1;
+    }
+    return read;
+}
+
+bool AppendAll(int fd, const QByteArray& bytes, QString* why) {
+    HANDLE file = HandleOf(fd);
     const bool written = WriteAll(file, bytes) && FlushFileBuffers(file);
     if (!written && why) *why = win::ErrorText(GetLastError());
-    CloseHandle(file);
     return written;
 }
 
-void RemoveLeftAsides(const QString& path) {
-    const QFileInfo info(path);
+bool IsAsideOf(const QString& fileName, const QString& name) {
     // As ReplaceStateFile names them: the name, the writer's process id, ".new".
-    const QString base = info.fileName() + QLatin1Char('.');
+    const QString base = fileName + QLatin1Char('.');
     const QString suffix = QStringLiteral(".new");
-    const QStringList names =
-        QDir(info.absolutePath())
-            .entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
-    for (const QString& name : names) {
-        if (name.size() <= base.size() + suffix.size() ||
-            !name.startsWith(base, Qt::CaseInsensitive) ||
-            !name.endsWith(suffix, Qt::CaseInsensitive))
-            continue;
-        const QStringView id =
-            QStringView(name).mid(base.size(), name.size() - base.size() - suffix.size());
-        if (!std::all_of(id.begin(), id.end(),
-                         [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }))
-            continue;
-        const std::wstring aside = win::Native(info.absolutePath() + QLatin1Char('/') + name);
-        if (IsPlain(AttributesAt(aside))) DeleteFileW(aside.c_str());
-    }
+    if (name.size() <= base.size() + suffix.size() || !name.startsWith(base, Qt::CaseInsensitive) ||
+        !name.endsWith(suffix, Qt::CaseInsensitive))
+        return false;
+    const QStringView id =
+        QStringView(name).mid(base.size(), name.size() - base.size() - suffix.size());
+    return std::all_of(id.begin(), id.end(),
+                       [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
 }
 
-void RemoveStateFile(const QString& path) {
-    // A link at the name goes itself; what it points to stays.
+void RemoveName(const QString& path) {
     DeleteFileW(win::Native(path).c_str());
 }
 
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store::sys

@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "AviProbe.h"
-#include "platform/gst/AviRepair.h"
 #include "platform/gst/Camera.h"
 #include "platform/gst/GstCaptureSystem.h"
+#include "storage/AviRepair.h"
 #include "tests/gstfaults/FaultyCameras.h"
 
 namespace camwarden {
@@ -699,10 +699,10 @@ TEST_F(TestCameraCapture, ACutOffFileIsRepairedToItsWholeFrames) {
         EXPECT_TRUE(f.open(QIODevice::ReadWrite | QIODevice::Truncate));
         f.write(whole.left(keep));
         f.flush();
-        return capgst::RepairAvi(f);
+        return store::RepairAvi(f);
     };
 
-    const capgst::AviRepair r = repair(tenth + 100);
+    const store::AviRepair r = repair(tenth + 100);
     ASSERT_TRUE(r.ok) << r.error.toStdString();
     EXPECT_EQ(r.frames, 9u);
     const QByteArray repaired = ReadAll(File("cut.avi"));

@@ -15,14 +15,14 @@
 #include "app/SettingsStore.h"
 #include "app/SingleInstance.h"
 #include "platform/gst/Clip.h"
-#include "platform/gst/ClipFile.h"
 #include "platform/gst/GstCaptureSystem.h"
-#include "platform/gst/StateFile.h"
 #include "platform/win/LogFile.h"
 #include "platform/win/SessionEnd.h"
 #include "platform/win/WinRegistry.h"
 #include "startup/RegStuff.h"
 #include "startup/mStartUp.h"
+#include "storage/ClipFile.h"
+#include "storage/StateFile.h"
 
 #include <windows.h>
 #undef RegOpenKeyEx
@@ -148,10 +148,10 @@ TEST(WinClipFile, ExclusiveSharedForReadingAndClaimedWhileOpen) {
     QTemporaryDir dir;
     const QString wanted = dir.filePath(QStringLiteral("Été 日本 SS 2024-01-02 03-04-05.avi"));
     QString error;
-    auto first = capgst::ClipFile::Create(wanted, &error);
+    auto first = store::ClipFile::Create(wanted, &error);
     ASSERT_TRUE(first) << qPrintable(error);
     EXPECT_EQ(first->path(), wanted);
-    auto second = capgst::ClipFile::Create(wanted, &error);
+    auto second = store::ClipFile::Create(wanted, &error);
     ASSERT_TRUE(second);
     EXPECT_EQ(QFileInfo(second->path()).fileName(),
               QStringLiteral("Été 日本 SS 2024-01-02 03-04-05 (2).avi"));
@@ -165,9 +165,9 @@ TEST(WinClipFile, ExclusiveSharedForReadingAndClaimedWhileOpen) {
     ASSERT_TRUE(reader.open(QIODevice::ReadOnly)) << "a player may read a clip being recorded";
     EXPECT_EQ(reader.readAll(), QByteArray("RIFF"));
     reader.close();
-    capgst::ClipFile::Leftover state{};
-    EXPECT_FALSE(capgst::ClipFile::OpenLeftover(wanted, &state, &error));
-    EXPECT_EQ(state, capgst::ClipFile::Leftover::Later);
+    store::ClipFile::Leftover state{};
+    EXPECT_FALSE(store::ClipFile::OpenLeftover(wanted, &state, &error));
+    EXPECT_EQ(state, store::ClipFile::Leftover::Later);
     EXPECT_EQ(error, QStringLiteral("another copy of the program is still writing it"));
     EXPECT_TRUE(first->StillInPlace(&why));
 
@@ -178,9 +178,9 @@ TEST(WinClipFile, ExclusiveSharedForReadingAndClaimedWhileOpen) {
 
     const QString kept = first->path();
     first.reset();
-    const auto leftover = capgst::ClipFile::OpenLeftover(kept, &state, &error);
+    const auto leftover = store::ClipFile::OpenLeftover(kept, &state, &error);
     ASSERT_TRUE(leftover) << qPrintable(error);
-    EXPECT_EQ(state, capgst::ClipFile::Leftover::Open);
+    EXPECT_EQ(state, store::ClipFile::Leftover::Open);
     EXPECT_EQ(leftover->Size(), 4);
 }
 
@@ -189,12 +189,12 @@ TEST(WinClipFile, ExclusiveSharedForReadingAndClaimedWhileOpen) {
 // one whose folder is there without it is gone. The program's state files
 // are never written through a link planted at their names.
 TEST(WinClipFile, OnlyThePlainFilesOfTheUserAreRepairedAndStateFilesNeverFollowALink) {
-    using Leftover = capgst::ClipFile::Leftover;
+    using Leftover = store::ClipFile::Leftover;
     QTemporaryDir dir;
     const auto state = [](const QString& path) {
         Leftover s{};
         QString error;
-        capgst::ClipFile::OpenLeftover(path, &s, &error);
+        store::ClipFile::OpenLeftover(path, &s, &error);
         return s;
     };
     EXPECT_EQ(state(dir.filePath(QStringLiteral("away/SS 2024-01-02 03-04-05.avi"))),
@@ -219,21 +219,21 @@ TEST(WinClipFile, OnlyThePlainFilesOfTheUserAreRepairedAndStateFilesNeverFollowA
         GTEST_SKIP() << "this system does not show a link as one (Wine)";
     EXPECT_EQ(state(list), Leftover::NotOurs);
     QString why;
-    EXPECT_FALSE(capgst::ReadStateFile(list, 1024, &why));
-    EXPECT_FALSE(capgst::AppendStateFile(list, "[]", &why));
+    EXPECT_FALSE(store::ReadStateFile(list, 1024, &why));
+    EXPECT_FALSE(store::AppendStateFile(list, "[]", &why));
     QString replaced;
-    ASSERT_TRUE(capgst::ReplaceStateFile(list, "[]", &why, &replaced)) << qPrintable(why);
+    ASSERT_TRUE(store::ReplaceStateFile(list, "[]", &why, &replaced)) << qPrintable(why);
     EXPECT_EQ(replaced, QStringLiteral("a link"));
     QFile f(notes);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), QByteArray("my notes\n"));
-    EXPECT_EQ(capgst::ReadStateFile(list, 1024, &why), QByteArray("[]"));
+    EXPECT_EQ(store::ReadStateFile(list, 1024, &why), QByteArray("[]"));
 }
 
 TEST(WinClipFile, AFolderThatIsNotThereSaysWhy) {
     QTemporaryDir dir;
     QString error;
-    EXPECT_FALSE(capgst::ClipFile::Create(dir.filePath(QStringLiteral("gone/SS.avi")), &error));
+    EXPECT_FALSE(store::ClipFile::Create(dir.filePath(QStringLiteral("gone/SS.avi")), &error));
     EXPECT_TRUE(error.contains(QStringLiteral("cannot be created"))) << qPrintable(error);
 }
 

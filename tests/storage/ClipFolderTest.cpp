@@ -6,10 +6,10 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include "platform/gst/ClipFolder.h"
-#include "platform/gst/RecordedClips.h"
+#include "storage/ClipFolder.h"
+#include "storage/RecordedClips.h"
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 namespace {
 
 class ClipFolderTest : public ::testing::Test {
@@ -236,4 +236,4 @@ TEST(Moments, AreComparedByTheClockNoOneSets) {
 }
 
 }  // namespace
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

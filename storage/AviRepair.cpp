@@ -1,4 +1,4 @@
-#include "platform/gst/AviRepair.h"
+#include "storage/AviRepair.h"
 
 #include <QFile>
 #include <QFileDevice>
@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 namespace {
 
 // The muxer starts a new RIFF segment before one reaches 1 GiB, so no chunk
@@ -714,4 +714,4 @@ AviRepair RepairAvi(QFileDevice& file) {
     return r;
 }
 
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

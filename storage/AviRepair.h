@@ -5,7 +5,7 @@
 
 class QFileDevice;
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 
 // What became of the file:
 //   ok,  changed   repaired: the torn end cut, the indexes and counts written
@@ -43,4 +43,4 @@ struct AviRepair {
 // before reading it again.
 AviRepair RepairAvi(QFileDevice& file);
 
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

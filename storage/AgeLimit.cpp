@@ -1,4 +1,4 @@
-#include "platform/gst/AgeLimit.h"
+#include "storage/AgeLimit.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -9,11 +9,11 @@
 #include <limits>
 #include <map>
 
-#include "platform/gst/CaptureLog.h"
-#include "platform/gst/ClipFolder.h"
-#include "platform/gst/StateFile.h"
+#include "storage/ClipFolder.h"
+#include "storage/StateFile.h"
+#include "storage/StoreLog.h"
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 
 namespace {
 
@@ -113,7 +113,7 @@ void ClockNote::Write(const Seen& seen) {
         complained_ = false;
     } else if (!complained_) {
         complained_ = true;
-        qCWarning(lcCapture).noquote()
+        qCWarning(lcStore).noquote()
             << "Cannot note the clock in" << path_ << ":" << why
             << "- a jump of the clock while the program is not running may go unseen";
     }
@@ -179,7 +179,7 @@ void AgeLimit::WatchClock(const Moment& now) {
     if (std::abs(drift) > kJumpMs) {
         steadyAt_ = now.sinceBootMs + kSteadyMs;
         due_ = std::min(due_.value_or(*steadyAt_), *steadyAt_);
-        qCWarning(lcCapture).noquote()
+        qCWarning(lcStore).noquote()
             << QStringLiteral(
                    "The clock jumped %1 %2 against the time since the machine started: clips "
                    "whose age only the clock can tell (recorded before the machine started, or "
@@ -190,8 +190,7 @@ void AgeLimit::WatchClock(const Moment& now) {
     } else if (steadyAt_ && now.sinceBootMs >= *steadyAt_) {
         steadyAt_.reset();
         due_ = now.sinceBootMs;
-        qCInfo(lcCapture)
-            << "The clock has been steady for an hour: clips are deleted by age again";
+        qCInfo(lcStore) << "The clock has been steady for an hour: clips are deleted by age again";
     }
     // Any moment of this boot serves to measure a later jump against, so the
     // note is written when it says something new, not at each look (a look
@@ -238,11 +237,11 @@ void AgeLimit::Sweep(const Moment& now, const QStringList& inUse) {
         due_ = now.sinceBootMs + std::max(soonest + 1, kLeastWaitMs);
     // Those held are looked at again once the clock is trusted.
     if (held) due_ = std::min(due_.value_or(*steadyAt_), *steadyAt_);
-    qCDebug(lcCapture).noquote()
+    qCDebug(lcStore).noquote()
         << QStringLiteral("Looked at the ages of the clips in %1%2; %3")
                .arg(folder_, held ? QStringLiteral(", those the clock dates held") : QString(),
                     due_ ? QStringLiteral("the next look in ") + Span(*due_ - now.sinceBootMs)
                          : QStringLiteral("none is left to come due"));
 }
 
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

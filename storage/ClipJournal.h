@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <mutex>
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 
 // The clips being recorded, noted on disk while they are, so that a run
 // which ends without finishing them (a kill, a crash, a power cut) leaves
@@ -40,4 +40,4 @@ private:
     bool complained_ = false;
 };
 
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

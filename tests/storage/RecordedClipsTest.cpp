@@ -6,9 +6,9 @@
 #include <QTemporaryDir>
 #include <mutex>
 
-#include "platform/gst/RecordedClips.h"
+#include "storage/RecordedClips.h"
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 namespace {
 
 // What the capture layer logs while a test runs; the record logs from its thread.
@@ -216,4 +216,4 @@ TEST_F(RecordedClipsTest, ACopyAKilledRewriteLeftGoesAtTheNextStart) {
 }
 
 }  // namespace
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

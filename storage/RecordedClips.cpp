@@ -1,4 +1,4 @@
-#include "platform/gst/RecordedClips.h"
+#include "storage/RecordedClips.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -9,12 +9,12 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "app/Os.h"
-#include "platform/gst/CaptureLog.h"
-#include "platform/gst/FsPath.h"
-#include "platform/gst/StateFile.h"
+#include "storage/FsPath.h"
+#include "storage/StateFile.h"
+#include "storage/StoreLog.h"
+#include "storage/System.h"
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 namespace fs = std::filesystem;
 
 namespace {
@@ -34,7 +34,7 @@ QString Join(const QString& folder, const QString& name) {
 }
 
 const QString& ThisBoot() {
-    static const QString boot = os::BootId();
+    static const QString boot = sys::BootId();
     return boot;
 }
 
@@ -109,7 +109,7 @@ std::optional<NotedLine> Salvage(const QByteArray& fragment) {
 }  // namespace
 
 Moment Moment::Now() {
-    return Moment{QDateTime::currentMSecsSinceEpoch(), ThisBoot(), os::SinceBootMs()};
+    return Moment{QDateTime::currentMSecsSinceEpoch(), ThisBoot(), sys::SinceBootMs()};
 }
 
 std::optional<std::chrono::milliseconds> TimeBetween(const Moment& then, const Moment& now) {
@@ -120,7 +120,7 @@ std::optional<std::chrono::milliseconds> TimeBetween(const Moment& then, const M
 }
 
 QString RecordedClips::DefaultPath() {
-    return os::StateFolder() + QStringLiteral("/recorded-clips.jsonl");
+    return sys::StateFolder() + QStringLiteral("/recorded-clips.jsonl");
 }
 
 QString RecordedClips::BesidePath(const QString& settingsFile) {
@@ -173,7 +173,7 @@ void RecordedClips::Load() {
     QString why;
     const std::optional<QByteArray> bytes = ReadStateFile(path_, kMaxRecordBytes, &why);
     if (!bytes)
-        qCWarning(lcCapture).noquote()
+        qCWarning(lcStore).noquote()
             << "Ignoring" << path_ << ":" << why
             << "- the clips recorded so far count as older than those recorded from now on";
     const QByteArray all = bytes.value_or(QByteArray());
@@ -218,12 +218,12 @@ void RecordedClips::Load() {
         at = end + 1;
     }
     if (torn)
-        qCInfo(lcCapture).noquote()
-            << "Ignoring what a tear left in" << path_ << "- it is written anew";
+        qCInfo(lcStore).noquote() << "Ignoring what a tear left in" << path_
+                                  << "- it is written anew";
     // Lines are only ever added in the order clips are recorded: numbers out
     // of range, repeated or going back lose to that order.
     if (!trusted)
-        qCWarning(lcCapture).noquote()
+        qCWarning(lcStore).noquote()
             << "The numbers in" << path_
             << "cannot be trusted: its clips are numbered again in the order they were noted";
 
@@ -289,8 +289,8 @@ void RecordedClips::Renumber() {
     next_ = 1;
     for (Entry* e : order) e->sequence = next_++;
     rewriteDue_ = true;
-    qCWarning(lcCapture).noquote()
-        << "The clips in" << path_ << "are numbered again: their numbers ran out";
+    qCWarning(lcStore).noquote() << "The clips in" << path_
+                                 << "are numbered again: their numbers ran out";
 }
 
 std::optional<RecordedClip> RecordedClips::Find(const QString& file) const {
@@ -459,7 +459,7 @@ void RecordedClips::Rewrite(std::unique_lock<std::mutex>& lock) {
     newline_ = false;
     complained_ = false;
     if (!replaced.isEmpty())
-        qCWarning(lcCapture).noquote()
+        qCWarning(lcStore).noquote()
             << path_ << "was" << replaced + QStringLiteral(": replaced by the record itself");
 }
 
@@ -495,9 +495,9 @@ void RecordedClips::AppendPending(std::unique_lock<std::mutex>& lock) {
 void RecordedClips::Complain(const QString& why) {
     if (complained_) return;
     complained_ = true;
-    qCWarning(lcCapture).noquote()
-        << "Cannot note the order clips are recorded in, in" << path_ << ":" << why
-        << "- after a restart the clips recorded now count as the oldest";
+    qCWarning(lcStore).noquote() << "Cannot note the order clips are recorded in, in" << path_
+                                 << ":" << why
+                                 << "- after a restart the clips recorded now count as the oldest";
 }
 
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

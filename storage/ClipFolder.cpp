@@ -1,15 +1,15 @@
-#include "platform/gst/ClipFolder.h"
+#include "storage/ClipFolder.h"
 
 #include <QFile>
 #include <QSet>
 #include <algorithm>
 #include <chrono>
 
-#include "platform/gst/CaptureLog.h"
-#include "platform/gst/FsPath.h"
-#include "platform/gst/RecordedClips.h"
+#include "storage/FsPath.h"
+#include "storage/RecordedClips.h"
+#include "storage/StoreLog.h"
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 namespace fs = std::filesystem;
 
 namespace {
@@ -110,8 +110,8 @@ void ClipFolder::Relist() {
     }
     // A listing cut short by an error is no list of what is gone.
     if (!sequences.isEmpty() && !ec) recorded_->Listed(folder_, names, before);
-    qCInfo(lcCapture).noquote() << "The clips in" << folder_ << "take" << Megabytes(total_)
-                                << QStringLiteral("(%1 files)").arg(clips_.size());
+    qCInfo(lcStore).noquote() << "The clips in" << folder_ << "take" << Megabytes(total_)
+                              << QStringLiteral("(%1 files)").arg(clips_.size());
 }
 
 void ClipFolder::Stamp() {
@@ -196,7 +196,7 @@ bool ClipFolder::MakeRoom(const QString& folder, int64_t limit, int64_t need,
             continue;
         }
         if (removal == Removal::Deleted)
-            qCInfo(lcCapture).noquote()
+            qCInfo(lcStore).noquote()
                 << "Deleted the oldest clip" << FileIn(folder_, name)
                 << (deleted <= forLimit
                         ? QStringLiteral("(%1) to keep the folder within %2")
@@ -212,8 +212,8 @@ bool ClipFolder::MakeRoom(const QString& folder, int64_t limit, int64_t need,
         return false;
     }
     if (total_ + need > limit)
-        qCWarning(lcCapture).noquote() << "The clips in" << folder_ << "take more than the limit of"
-                                       << Megabytes(limit) << "even with every old clip gone";
+        qCWarning(lcStore).noquote() << "The clips in" << folder_ << "take more than the limit of"
+                                     << Megabytes(limit) << "even with every old clip gone";
     return true;
 }
 
@@ -231,8 +231,8 @@ ClipFolder::Removal ClipFolder::Remove(const QString& name) {
     std::error_code ec;
     const bool ours = fs::symlink_status(p, ec).type() == fs::file_type::regular;
     if (ours && !fs::remove(p, ec)) {
-        qCWarning(lcCapture).noquote() << "Cannot delete the old clip" << FileIn(folder_, name)
-                                       << ":" << QString::fromStdString(ec.message());
+        qCWarning(lcStore).noquote() << "Cannot delete the old clip" << FileIn(folder_, name) << ":"
+                                     << QString::fromStdString(ec.message());
         return Removal::Failed;
     }
     if (recorded_) recorded_->Forget(FileIn(folder_, name));
@@ -257,7 +257,7 @@ int ClipFolder::DeleteWhere(const QStringList& inUse, const Judge& judge) {
         }
         if (removal == Removal::Deleted) {
             ++deleted;
-            qCInfo(lcCapture).noquote()
+            qCInfo(lcStore).noquote()
                 << QStringLiteral("Deleted the clip %1, %2").arg(FileIn(folder_, name), *why);
         }
         total_ -= bytes;
@@ -299,4 +299,4 @@ void ClipFolder::Settled(const QString& file) {
     Stamp();
 }
 
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

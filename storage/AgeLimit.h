@@ -6,9 +6,9 @@
 #include <functional>
 #include <optional>
 
-#include "platform/gst/RecordedClips.h"
+#include "storage/RecordedClips.h"
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 
 class ClipFolder;
 
@@ -88,4 +88,4 @@ private:
     std::optional<qint64> steadyAt_;  // by the boot clock: when a jumped clock is trusted again
 };
 
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

@@ -3,7 +3,7 @@
 #include <QString>
 #include <memory>
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 
 // The file one clip is written into. It is created exclusively, so a clip
 // never writes over another file or through a link planted at its name; the
@@ -49,9 +49,6 @@ public:
 
 private:
     ClipFile(QString path, int fd);
-    // One try at exactly `name`, never through a link there: the descriptor;
-    // else -1, with *taken set when something is at the name, or *why.
-    static int CreateNew(const QString& name, bool* taken, QString* why);
 
     QString path_;
     int fd_ = -1;
@@ -65,23 +62,4 @@ inline QString NumberedName(const QString& wanted, int attempt) {
     return wanted + suffix;
 }
 
-inline std::unique_ptr<ClipFile> ClipFile::Create(const QString& wanted, QString* error) {
-    // More clips than this sharing one second's name means something else is
-    // wrong; give up rather than search on.
-    constexpr int kMaxAttempts = 999;
-    for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
-        const QString name = attempt == 1 ? wanted : NumberedName(wanted, attempt);
-        bool taken = false;
-        QString why;
-        const int fd = CreateNew(name, &taken, &why);
-        if (fd >= 0) return std::unique_ptr<ClipFile>(new ClipFile(name, fd));
-        if (!taken) {
-            if (error) *error = why;
-            return nullptr;
-        }
-    }
-    if (error) *error = QStringLiteral("every name for %1 is taken").arg(wanted);
-    return nullptr;
-}
-
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

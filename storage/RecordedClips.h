@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 
 // A moment as the machine tells it: by the wall clock, which anyone may set
 // (a dead clock battery, a bad time server), and by the clock that runs from
@@ -135,4 +135,4 @@ private:
     std::thread worker_;  // last: it uses all of the above
 };
 
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

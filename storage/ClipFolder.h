@@ -10,7 +10,7 @@
 #include <tuple>
 #include <utility>
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 
 class RecordedClips;
 struct Moment;
@@ -96,4 +96,4 @@ private:
     int listings_ = 0;
 };
 
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

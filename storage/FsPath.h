@@ -5,7 +5,7 @@
 #include <QString>
 #include <filesystem>
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 
 // Paths between Qt's text, always with "/", and the system's own form. A
 // folder typed with backslashes on Windows is the same folder; nothing else
@@ -24,4 +24,4 @@ inline QString NamePart(const QString& file) {
     return QFileInfo(QDir::fromNativeSeparators(file)).fileName();
 }
 
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

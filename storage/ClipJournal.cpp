@@ -1,15 +1,15 @@
-#include "platform/gst/ClipJournal.h"
+#include "storage/ClipJournal.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 
-#include "app/Os.h"
-#include "platform/gst/CaptureLog.h"
-#include "platform/gst/StateFile.h"
+#include "storage/StateFile.h"
+#include "storage/StoreLog.h"
+#include "storage/System.h"
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 namespace {
 
 // Far more than ever record at once: a list longer than this is not ours.
@@ -18,7 +18,7 @@ constexpr qint64 kMaxJournalBytes = qint64(1024) * 1024;
 }  // namespace
 
 QString ClipJournal::DefaultPath() {
-    return os::StateFolder() + QStringLiteral("/unfinished-clips.json");
+    return sys::StateFolder() + QStringLiteral("/unfinished-clips.json");
 }
 
 QString ClipJournal::BesidePath(const QString& settingsFile) {
@@ -30,7 +30,7 @@ ClipJournal::ClipJournal(QString path) : path_(std::move(path)) {
     QString why;
     const std::optional<QByteArray> bytes = ReadStateFile(path_, kMaxJournalBytes, &why);
     if (!bytes) {
-        qCWarning(lcCapture).noquote() << "Ignoring" << path_ << ":" << why;
+        qCWarning(lcStore).noquote() << "Ignoring" << path_ << ":" << why;
         return;
     }
     // Only names of files: whatever else is in there was not written by us.
@@ -76,15 +76,15 @@ void ClipJournal::Store() {
     const bool stored = ReplaceStateFile(
         path_, QJsonDocument(QJsonArray::fromStringList(listed_)).toJson(), &why, &replaced);
     if (!replaced.isEmpty())
-        qCWarning(lcCapture).noquote()
+        qCWarning(lcStore).noquote()
             << path_ << "was" << replaced + QStringLiteral(": replaced by the list itself");
     if (!stored && !complained_) {
         complained_ = true;
-        qCWarning(lcCapture).noquote()
+        qCWarning(lcStore).noquote()
             << "Cannot note the clips being recorded in" << path_ << ":" << why
             << "- a clip cut off by a crash will not be repaired at the next start";
     }
     if (stored) complained_ = false;
 }
 
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

@@ -10,14 +10,14 @@
 #include <cstdio>
 #include <random>
 
-#include "AviProbe.h"
-#include "GstAvi.h"
-#include "platform/gst/AviRepair.h"
+#include "storage/AviRepair.h"
+#include "tests/gst/AviProbe.h"
+#include "tests/gst/GstAvi.h"
 
 namespace camwarden {
 namespace {
 
-using capgst::AviRepair;
+using store::AviRepair;
 using testing::MjpegClip;
 using testing::MuxMjpegAvi;
 
@@ -33,8 +33,7 @@ bool WriteAll(const QString& path, const QByteArray& bytes) {
 }
 
 AviRepair Repair(QFile&& f) {
-    return f.open(QIODevice::ReadWrite | QIODevice::Unbuffered) ? capgst::RepairAvi(f)
-                                                                : AviRepair{};
+    return f.open(QIODevice::ReadWrite | QIODevice::Unbuffered) ? store::RepairAvi(f) : AviRepair{};
 }
 
 AviRepair Repair(const QString& path) {

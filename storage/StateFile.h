@@ -4,7 +4,7 @@
 #include <QString>
 #include <optional>
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 
 // Files the program keeps for itself in its state folder. None is ever read
 // or written through a link: one found at the name is replaced itself, and
@@ -35,4 +35,4 @@ void RemoveLeftAsides(const QString& path);
 // Removes the file; a link at the name is removed itself.
 void RemoveStateFile(const QString& path);
 
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

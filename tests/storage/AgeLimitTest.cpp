@@ -5,11 +5,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "platform/gst/AgeLimit.h"
-#include "platform/gst/ClipFolder.h"
-#include "platform/gst/RecordedClips.h"
+#include "storage/AgeLimit.h"
+#include "storage/ClipFolder.h"
+#include "storage/RecordedClips.h"
 
-namespace camwarden::capgst {
+namespace camwarden::store {
 namespace {
 
 using std::chrono::milliseconds;
@@ -258,4 +258,4 @@ TEST_F(AgeLimitTest, AJumpAfterARunThatRecordedNothingIsHeld) {
 }
 
 }  // namespace
-}  // namespace camwarden::capgst
+}  // namespace camwarden::store

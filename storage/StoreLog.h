@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+namespace camwarden::store {
+Q_DECLARE_LOGGING_CATEGORY(lcStore)
+}
