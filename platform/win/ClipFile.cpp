@@ -51,7 +51,18 @@ Found FromAttributes(DWORD attributes) {
     return found;
 }
 
-// Whether the file's owner is the account running this copy.
+// One piece of the running copy's token; empty when it cannot be read.
+std::vector<BYTE> TokenPart(HANDLE token, TOKEN_INFORMATION_CLASS part) {
+    DWORD size = 0;
+    GetTokenInformation(token, part, nullptr, 0, &size);
+    std::vector<BYTE> bytes(size);
+    if (size == 0 || !GetTokenInformation(token, part, bytes.data(), size, &size)) bytes.clear();
+    return bytes;
+}
+
+// Whether the file's owner is the account running this copy, or the owner
+// this copy gives the files it makes: run elevated by an administrator,
+// that is the Administrators group, and its own files must still count.
 bool OwnedByUser(HANDLE file) {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -61,11 +72,12 @@ bool OwnedByUser(HANDLE file) {
     bool mine = false;
     HANDLE token = nullptr;
     if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        DWORD size = 0;
-        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-        std::vector<BYTE> user(size);
-        if (size > 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size))
-            mine = EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
+        const std::vector<BYTE> user = TokenPart(token, TokenUser);
+        const std::vector<BYTE> made = TokenPart(token, TokenOwner);
+        mine = (!user.empty() &&
+                EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid)) ||
+               (!made.empty() &&
+                EqualSid(owner, reinterpret_cast<const TOKEN_OWNER*>(made.data())->Owner));
         CloseHandle(token);
     }
     LocalFree(descriptor);
