@@ -1,5 +1,6 @@
 #include "platform/gst/CaptureCore.h"
 
+#include "platform/gst/AgeKeeper.h"
 #include "platform/gst/CameraFeed.h"
 
 #include <QSet>
@@ -35,52 +36,48 @@ namespace {
 
 // How long a process ending through exit() waits for its clips.
 constexpr std::chrono::milliseconds kExitBound{3000};
-// The age limit's thread waits by a clock that stops while the machine
-// sleeps: it looks at the clock at least this often, so clips that came due
-// during a sleep go within this of the machine waking.
-constexpr std::chrono::milliseconds kAgeLookBound{std::chrono::hours(1)};
 // How long quitting waits for the age limit's thread to let go of a folder.
 constexpr std::chrono::milliseconds kAgeQuitBound{500};
 
 // A library may end the process with exit() (Qt does when the display
 // connection breaks), which runs no destructor of ours. The cores alive
-// then are found here, so their clips still get their index. It is the one
+// then are listed here, so their clips still get their index. It is the one
 // process-wide list: exit() hands its handlers no context to find them by.
-struct LiveCores {
-    std::mutex m;
-    std::vector<CaptureCore*> cores;
-};
-
-LiveCores& Live() {
-    static LiveCores live;
-    return live;
-}
-
-void FinishClipsAtExit() {
-    std::vector<CaptureCore*> cores;
-    {
-        std::lock_guard lock(Live().m);
-        cores = Live().cores;
+class ExitRegistry {
+public:
+    // The one list; made before its handler is registered, so it is still
+    // there when the handler runs (exit() undoes them in reverse).
+    static ExitRegistry& Get() {
+        static ExitRegistry registry;
+        [[maybe_unused]] static const bool handled = std::atexit(&ExitRegistry::FinishClips) == 0;
+        return registry;
     }
-    if (!cores.empty()) qCWarning(lcCapture) << "The process is ending; finishing its clips";
-    for (CaptureCore* core : cores) core->Shutdown(kExitBound);
-}
 
-void Register(CaptureCore* core) {
-    static std::once_flag once;
-    // Made before the handler is registered, so it is still there when the handler runs.
-    std::call_once(once, [] {
-        Live();
-        std::atexit(FinishClipsAtExit);
-    });
-    std::lock_guard lock(Live().m);
-    Live().cores.push_back(core);
-}
+    void Add(CaptureCore* core) {
+        std::lock_guard lock(m_);
+        cores_.push_back(core);
+    }
+    void Remove(CaptureCore* core) {
+        std::lock_guard lock(m_);
+        std::erase(cores_, core);
+    }
 
-void Unregister(CaptureCore* core) {
-    std::lock_guard lock(Live().m);
-    std::erase(Live().cores, core);
-}
+private:
+    ExitRegistry() = default;
+
+    static void FinishClips() {
+        std::vector<CaptureCore*> cores;
+        {
+            std::lock_guard lock(Get().m_);
+            cores = Get().cores_;
+        }
+        if (!cores.empty()) qCWarning(lcCapture) << "The process is ending; finishing its clips";
+        for (CaptureCore* core : cores) core->Shutdown(kExitBound);
+    }
+
+    std::mutex m_;
+    std::vector<CaptureCore*> cores_;
+};
 
 }  // namespace
 
@@ -106,18 +103,13 @@ public:
               },
               &recorded_),
           clockNote_(ClockNote::BesideRecord(recordFile)),
-          ages_(folder_, &recorded_, &Moment::Now, &clockNote_) {}
+          ageLimit_(folder_, &recorded_, &Moment::Now, &clockNote_) {}
 
     // The age limit, told from the window's thread. It is kept by a thread of
     // its own, made with the first limit, that sleeps until a clip comes due.
     void SetAgeLimit(const QString& folder, int days, const std::shared_ptr<Clips>& self) {
-        std::lock_guard lock(ageM_);
-        if (ageStop_ || (folder == ageFolder_ && days == ageDays_)) return;
-        ageFolder_ = folder;
-        ageDays_ = days;
-        ++ageEvents_;
-        if (days > 0 && !keeper_.joinable()) keeper_ = std::thread([self] { self->KeepAges(); });
-        ageWake_.notify_all();
+        ages_.Set(
+            folder, days, [this](const AgeKeeper::Told& told) { return LookAtAges(told); }, self);
     }
 
     // Forgets, on a thread of its own, the recorded clips whose files are
@@ -128,7 +120,7 @@ public:
                 // With the record read: a jump of the clock since an earlier
                 // run of this boot is held, whatever that run recorded.
                 std::lock_guard lock(self->folderM_);
-                self->ages_.WatchClockNow();
+                self->ageLimit_.WatchClockNow();
             }
             self->recorded_.ForgetVanished();
         });
@@ -199,7 +191,7 @@ public:
     // Asks every clip to finish; those still holding on after `bound` are
     // left to their threads, and nothing is heard from them again.
     bool Close(std::chrono::milliseconds bound) {
-        EndKeeper(std::min(bound, kAgeQuitBound));
+        ages_.End(std::min(bound, kAgeQuitBound));
         std::vector<std::shared_ptr<Clip>> all;
         {
             std::lock_guard lock(m_);
@@ -257,15 +249,10 @@ public:
     }
 
     void ExpireOld() override {
-        {
-            std::lock_guard lock(ageM_);
-            if (ageDays_ <= 0) return;
-        }
-        LookAtAges();
+        if (!ages_.On()) return;
+        LookAtAges(ages_.Take());
         // What it found may bring the keeper's next look forward.
-        std::lock_guard lock(ageM_);
-        ++ageEvents_;
-        ageWake_.notify_all();
+        ages_.Nudge();
     }
 
     bool MakeRoom(const ClipPlan& plan, int64_t need, QString* why) override {
@@ -280,12 +267,7 @@ public:
         journal_.Began(file);
         const RecordedClip clip = recorded_.Add(ClipFolder::Resolved(file));
         // Handed to the age limit when it next looks: the folder may be busy now.
-        std::lock_guard lock(ageM_);
-        if (ageDays_ <= 0) return;
-        if (!ageNoted_ || clip.started.sinceBootMs < ageNoted_->sinceBootMs)
-            ageNoted_ = clip.started;
-        ++ageEvents_;
-        ageWake_.notify_all();
+        ages_.Noted(clip.started);
     }
     void Settled(const QString& file) override {
         journal_.Ended(file);
@@ -331,7 +313,13 @@ public:
     CameraFeeds& Feeds() override { return feeds_; }
     void CloseFeeds(const QString& why) { feeds_.CloseAllNow(why); }
     void ReleaseFeeds() { feeds_.Release(); }
-    std::mutex& Lock() { return m_; }
+    // What an earlier run left: its unfinished clips repaired and its
+    // record tidied, each on a thread of its own.
+    void TakeOverFromEarlierRuns(const std::shared_ptr<Clips>& self) {
+        std::lock_guard lock(m_);
+        RepairLeftovers(self);
+        TidyRecord(self);
+    }
 
 private:
     QStringList InUse() const {
@@ -344,59 +332,12 @@ private:
 
     // Hands the age limit what it was told, and has it look. It may read
     // the folder: never on the window's thread.
-    std::optional<std::chrono::milliseconds> LookAtAges() {
-        QString folder;
-        int days = 0;
-        std::optional<Moment> noted;
-        {
-            std::lock_guard lock(ageM_);
-            folder = ageFolder_;
-            days = ageDays_;
-            noted = std::exchange(ageNoted_, std::nullopt);
-        }
-        const QStringList inUse = days > 0 ? InUse() : QStringList();
+    std::optional<std::chrono::milliseconds> LookAtAges(const AgeKeeper::Told& told) {
+        const QStringList inUse = told.days > 0 ? InUse() : QStringList();
         std::lock_guard lock(folderM_);
-        ages_.Set(folder, days);
-        if (noted) ages_.Noted(*noted);
-        return ages_.Look(inUse);
-    }
-
-    // The age limit's thread: looks, then sleeps until the next clip comes
-    // due or it is told of a change. With no limit it only waits to be told.
-    void KeepAges() {
-        std::unique_lock lock(ageM_);
-        while (!ageStop_) {
-            const uint64_t seen = ageEvents_;
-            lock.unlock();
-            const auto wait = LookAtAges();
-            lock.lock();
-            const auto told = [&] { return ageStop_ || ageEvents_ != seen; };
-            if (ageDays_ > 0) {
-                ageWake_.wait_for(lock, std::min(wait.value_or(kAgeLookBound), kAgeLookBound),
-                                  told);
-            } else {
-                ageWake_.wait(lock, told);
-            }
-        }
-        keeperDone_ = true;
-        ageWake_.notify_all();
-    }
-
-    // Stops the age limit's thread; one held up by a folder that does not
-    // answer is left to itself after `bound`.
-    void EndKeeper(std::chrono::milliseconds bound) {
-        std::unique_lock lock(ageM_);
-        ageStop_ = true;
-        ageWake_.notify_all();
-        if (!keeper_.joinable()) return;
-        if (ageWake_.wait_for(lock, bound, [&] { return keeperDone_; })) {
-            lock.unlock();
-            keeper_.join();
-        } else {
-            qCWarning(lcCapture) << "The folder kept within an age limit does not answer; leaving "
-                                    "it as it is";
-            keeper_.detach();
-        }
+        ageLimit_.Set(told.folder, told.days);
+        if (told.noted) ageLimit_.Noted(*told.noted);
+        return ageLimit_.Look(inUse);
     }
 
     // Joins the threads of released clips: each has no more to do than return.
@@ -413,6 +354,10 @@ private:
         });
     }
 
+    // The locks here, and their one order: m_ may be held while a clip's own
+    // lock or handlerM_ is taken, never the other way round; folderM_ is
+    // taken with none of the others held, and the record's and the
+    // journal's own locks are taken under it; the age keeper's lock is held alone.
     mutable std::mutex m_;
     std::condition_variable done_;
     std::vector<Entry> entries_;
@@ -429,17 +374,8 @@ private:
     std::mutex folderM_;   // held while the folder is listed or cleared out
     ClipFolder folder_;    // deletes by recorded_'s order
     ClockNote clockNote_;  // under folderM_
-    AgeLimit ages_;        // under folderM_
-    // What the keeper of the age limit is told; never held while a folder is read.
-    std::mutex ageM_;
-    std::condition_variable ageWake_;
-    QString ageFolder_;
-    int ageDays_ = 0;
-    std::optional<Moment> ageNoted_;  // the earliest clip made since the limit last looked
-    uint64_t ageEvents_ = 0;          // bumped by everything the keeper should look at
-    bool ageStop_ = false;
-    bool keeperDone_ = false;
-    std::thread keeper_;
+    AgeLimit ageLimit_;    // under folderM_
+    AgeKeeper ages_;       // last but the chores: its thread reaches for the above
     // Work beside the clips; each counts as busy until done.
     struct Chore {
         std::thread thread;
@@ -471,17 +407,13 @@ CaptureCore::CaptureCore(QString runCamera, SettingsLocation settings, const QSt
       monitor_([clips = clips_](const Camera& gone) { clips->CameraGone(gone); },
                [clips = clips_] { clips->CloseFeeds(QStringLiteral("PipeWire went away")); }),
       runCamera_(std::move(runCamera)) {
-    Register(this);
-    {
-        std::lock_guard lock(clips_->Lock());
-        clips_->RepairLeftovers(clips_);
-        clips_->TidyRecord(clips_);
-    }
+    ExitRegistry::Get().Add(this);
+    clips_->TakeOverFromEarlierRuns(clips_);
     if (const auto test = TestCameraFromName(runCamera_)) SetTestCameraPlugged(*test, true);
 }
 
 CaptureCore::~CaptureCore() {
-    Unregister(this);
+    ExitRegistry::Get().Remove(this);
     Shutdown(kExitBound);
     // Taking the test cameras down is no camera going.
     monitor_.Stop();
