@@ -19,14 +19,6 @@ cd "$work"
 start program.log env QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 bin/camwarden --camera VirtCam
 wait_for 150 window_is focused || fail "the window did not show"
 
-camera_node() {
-  in_session pw-dump | python3 -c '
-import json, sys
-sys.exit(not any(o.get("type") == "PipeWire:Interface:Node"
-                 and o["info"]["props"].get("node.name") == "camwarden"
-                 and o["info"]["props"].get("media.class") == "Stream/Input/Video"
-                 for o in json.load(sys.stdin)))'
-}
 finished() { (($(grep -c 'Clip finished' "$work/program.log" || true) >= $1)); }
 now() { date +%s.%N; }
 # A busy machine may be slow to offer the button on the accessibility bus.

@@ -25,36 +25,13 @@ notices_up() { # notices_up COUNT: true when the daemon shows that many
 logged() { grep -c "$1" "$work/program.log" || true; }
 clips_finished() { (($(logged 'Clip finished') >= $1)); }
 clips_started() { (($(logged 'Clip started') >= $1)); }
-# The clip's own connection to the camera, as PipeWire lists it.
-camera_node() {
-  in_session pw-dump | python3 -c '
-import json, sys
-sys.exit(not any(o.get("type") == "PipeWire:Interface:Node"
-                 and o["info"]["props"].get("node.name") == "camwarden"
-                 and o["info"]["props"].get("media.class") == "Stream/Input/Video"
-                 for o in json.load(sys.stdin)))'
-}
 camera_released() { ! camera_node; }
 # Presses a button of the program's through the accessibility bus, once it
 # is there: a busy machine may be slow to offer it.
 press() { wait_for 100 in_session python3 bin/press_button.py "$1" 2>/dev/null; }
 # True once the newest clip holds $1 whole frames on disk.
 clip_holds() {
-  python3 - "$(ls -t "$work"/clips/*.avi | head -1)" "$1" <<'PY'
-import struct, sys
-data = open(sys.argv[1], 'rb').read()
-at = data.find(b'LIST', 12)
-while at >= 0 and data[at + 8:at + 12] != b'movi':
-    at = data.find(b'LIST', at + 4)
-pos, frames = at + 12, 0
-while at >= 0 and pos + 8 <= len(data):
-    tag, size = data[pos:pos + 4], struct.unpack('<I', data[pos + 4:pos + 8])[0]
-    if pos + 8 + size > len(data): break
-    if tag[2:] in (b'dc', b'db'): frames += 1
-    elif tag != b'JUNK' and not tag.startswith(b'ix'): break
-    pos += 8 + size + (size & 1)
-sys.exit(frames < int(sys.argv[2]))
-PY
+  (($(python3 "$here/../support/avi_frames.py" "$(ls -t "$work"/clips/*.avi | head -1)") >= $1))
 }
 
 echo "== the window shows; no tray yet"

@@ -139,3 +139,13 @@ for child in json.load(sys.stdin)["data"][1][2]:
   [[ -n $quit_id ]] || return 1
   in_session busctl --user call "$item" /MenuBar com.canonical.dbusmenu Event isvu "$quit_id" clicked i 0 0
 }
+
+# The clip's own connection to the camera, as PipeWire lists it.
+camera_node() {
+  in_session pw-dump | python3 -c '
+import json, sys
+sys.exit(not any(o.get("type") == "PipeWire:Interface:Node"
+                 and o["info"]["props"].get("node.name") == "camwarden"
+                 and o["info"]["props"].get("media.class") == "Stream/Input/Video"
+                 for o in json.load(sys.stdin)))'
+}

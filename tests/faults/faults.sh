@@ -141,23 +141,7 @@ clips_in() { find "$1" -maxdepth 1 -name '*.avi' | sort; }
 
 # Frames wholly written into a clip whose writer was cut off, counted
 # without the program's own code.
-whole_frames() {
-  python3 - "$1" <<'PY'
-import struct, sys
-data = open(sys.argv[1], 'rb').read()
-at = data.find(b'LIST', 12)
-while at >= 0 and data[at + 8:at + 12] != b'movi':
-    at = data.find(b'LIST', at + 4)
-pos, frames = at + 12, 0
-while at >= 0 and pos + 8 <= len(data):
-    tag, size = data[pos:pos + 4], struct.unpack('<I', data[pos + 4:pos + 8])[0]
-    if pos + 8 + size > len(data): break
-    if tag[2:] in (b'dc', b'db'): frames += 1
-    elif tag not in (b'JUNK',) and not tag.startswith(b'ix'): break
-    pos += 8 + size + (size & 1)
-print(frames)
-PY
-}
+whole_frames() { python3 "$(dirname "$0")/../support/avi_frames.py" "$1"; }
 
 # Waits until the newest clip holds $1 whole frames on disk: frames were
 # written, however slowly the machine runs.
