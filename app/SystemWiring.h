@@ -29,7 +29,7 @@ std::unique_ptr<Registry> MakeRegistry();
 // The system's requests to end the program (signals; the session ending)
 // close `window`; `finishClips` finishes the clip being recorded where the
 // system ends the process the moment it is told. Held for the run.
-std::shared_ptr<void> WatchCloseRequests(QWidget* window, std::function<void()> finishClips);
+std::shared_ptr<void> WatchCloseRequests(QWidget* window, const std::function<void()>& finishClips);
 
 // The program waits for events from now on.
 void StartUpOver();

@@ -31,7 +31,8 @@ std::unique_ptr<Registry> MakeRegistry() {
         QStringLiteral(CAMWARDEN_APP_ID), QStringLiteral("Records webcam clips on a schedule"));
 }
 
-std::shared_ptr<void> WatchCloseRequests(QWidget* window, std::function<void()> /*finishClips*/) {
+std::shared_ptr<void> WatchCloseRequests(QWidget* window,
+                                         const std::function<void()>& /*finishClips*/) {
     // A signal ends the run as a close request does; the clip is finished on the way out.
     auto signals = std::make_shared<UnixSignals>();
     QObject::connect(signals.get(), &UnixSignals::CloseRequested, window, &QWidget::close);

@@ -30,10 +30,11 @@ std::unique_ptr<Registry> MakeRegistry() {
     return std::make_unique<WinRegistry>();
 }
 
-std::shared_ptr<void> WatchCloseRequests(QWidget* window, std::function<void()> finishClips) {
+std::shared_ptr<void> WatchCloseRequests(QWidget* window,
+                                         const std::function<void()>& finishClips) {
     // At log-off Windows ends the process once the handler returns: the
     // clip being recorded is finished first.
-    auto sessionEnd = std::make_shared<SessionEnd>(std::move(finishClips));
+    auto sessionEnd = std::make_shared<SessionEnd>(finishClips);
     QObject::connect(sessionEnd.get(), &SessionEnd::CloseRequested, window, &QWidget::close);
     return sessionEnd;
 }
