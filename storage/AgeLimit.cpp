@@ -84,13 +84,15 @@ QString ClockNote::BesideRecord(const QString& recordFile) {
     return QFileInfo(recordFile).absolutePath() + QStringLiteral("/clock-seen.json");
 }
 
-ClockNote::ClockNote(QString path) : path_(std::move(path)) {
-    if (path_.isEmpty()) return;
+std::optional<ClockNote::Seen> ClockNote::Last() {
+    if (read_ || path_.isEmpty()) return last_;
+    read_ = true;
     QString why;
     const auto bytes = ReadStateFile(path_, 4096, &why);
     const QJsonObject o = QJsonDocument::fromJson(bytes.value_or(QByteArray())).object();
     // A torn or foreign note is none: the next look starts afresh.
-    if (!o.contains(QLatin1String("boot")) || !o.value(QLatin1String("up")).isDouble()) return;
+    if (!o.contains(QLatin1String("boot")) || !o.value(QLatin1String("up")).isDouble())
+        return last_;
     Seen seen{
         Moment{o.value(QLatin1String("wall")).toInteger(),
                o.value(QLatin1String("boot")).toString(), o.value(QLatin1String("up")).toInteger()},
@@ -98,9 +100,11 @@ ClockNote::ClockNote(QString path) : path_(std::move(path)) {
     if (o.value(QLatin1String("steady")).isDouble())
         seen.steadyAt = o.value(QLatin1String("steady")).toInteger();
     last_ = seen;
+    return last_;
 }
 
 void ClockNote::Write(const Seen& seen) {
+    read_ = true;
     last_ = seen;
     if (path_.isEmpty()) return;
     QJsonObject o{{QStringLiteral("wall"), seen.at.wallMs},

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <utility>
 
 #include "storage/RecordedClips.h"
 
@@ -23,12 +24,15 @@ public:
     };
     // Beside the record of recorded clips; an empty path keeps it in memory.
     static QString BesideRecord(const QString& recordFile);
-    explicit ClockNote(QString path);
-    std::optional<Seen> Last() const { return last_; }
+    // Read at its first use, on the thread that looks at the clock, not
+    // while the program starts.
+    explicit ClockNote(QString path) : path_(std::move(path)) {}
+    std::optional<Seen> Last();
     void Write(const Seen& seen);
 
 private:
     QString path_;
+    bool read_ = false;
     std::optional<Seen> last_;
     bool complained_ = false;
 };

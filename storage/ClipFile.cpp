@@ -118,7 +118,7 @@ bool ClipFile::StillInPlace(QString* why) const {
 }
 
 bool ClipFile::Moved() const {
-    return sys::MovedAway(fd_, path_);
+    return sys::PlaceOf(fd_, path_) == sys::Place::Moved;
 }
 
 void ClipFile::Remove() {

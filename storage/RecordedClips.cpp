@@ -332,16 +332,19 @@ uint64_t RecordedClips::NextSequence() const {
     return next_;
 }
 
-std::vector<RecordedClip> RecordedClips::All() const {
-    const auto lock = Loaded();
+std::vector<RecordedClip> RecordedClips::Ordered(const Folders& clips) {
     std::vector<RecordedClip> all;
-    all.reserve(count_);
-    for (const auto& [folder, names] : clips_)
+    for (const auto& [folder, names] : clips)
         for (auto it = names.cbegin(); it != names.cend(); ++it)
             all.push_back({Join(folder, it.key()), it->sequence, it->started});
     std::sort(all.begin(), all.end(),
               [](const RecordedClip& a, const RecordedClip& b) { return a.sequence < b.sequence; });
     return all;
+}
+
+std::vector<RecordedClip> RecordedClips::All() const {
+    const auto lock = Loaded();
+    return Ordered(clips_);
 }
 
 void RecordedClips::Forget(const QString& file) {
@@ -428,19 +431,14 @@ void RecordedClips::Rewrite(std::unique_lock<std::mutex>& lock) {
         it = it->second.isEmpty() ? clips_.erase(it) : std::next(it);
     // A copy shares the folders' clips until they change: cheap to take,
     // and what waits to be added is in it.
-    const std::map<QString, QHash<QString, Entry>> copy = clips_;
+    const Folders copy = clips_;
     pending_.clear();
     // Anything that wants one meanwhile wants another.
     rewriteDue_ = false;
     writing_ = true;
     ++rewrites_;
     lock.unlock();
-    std::vector<RecordedClip> clips;
-    for (const auto& [folder, names] : copy)
-        for (auto it = names.cbegin(); it != names.cend(); ++it)
-            clips.push_back({Join(folder, it.key()), it->sequence, it->started});
-    std::sort(clips.begin(), clips.end(),
-              [](const RecordedClip& a, const RecordedClip& b) { return a.sequence < b.sequence; });
+    const std::vector<RecordedClip> clips = Ordered(copy);
     QByteArray all;
     for (const RecordedClip& clip : clips) all += Line(clip.file, clip.sequence, clip.started);
     QString why;

@@ -91,7 +91,10 @@ private:
         uint64_t sequence = 0;
         Moment started;
     };
+    // Folder, then file name: a folder's clips share their folder's text.
+    using Folders = std::map<QString, QHash<QString, Entry>>;
     using Clock = std::chrono::steady_clock;
+    static std::vector<RecordedClip> Ordered(const Folders& clips);
     // The record's thread: loads, then writes what is noted.
     void Work();
     void Load();
@@ -109,8 +112,7 @@ private:
     mutable std::mutex m_;
     mutable std::condition_variable read_;
     bool loaded_ = false;
-    // Folder, then file name: a folder's clips share their folder's text.
-    std::map<QString, QHash<QString, Entry>> clips_;
+    Folders clips_;
     uint64_t next_ = 1;
     std::optional<Moment> latest_;
     size_t count_ = 0;

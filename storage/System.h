@@ -38,8 +38,6 @@ bool Flush(int fd, const QString& path, QString* why);
 // Where the file held as `fd` is, seen from the name it was made at.
 enum class Place { Same, Removed, Moved, Replaced };
 Place PlaceOf(int fd, const QString& path);
-// Not at `path` any more, yet not removed.
-bool MovedAway(int fd, const QString& path);
 // Removes the file held as *fd while `path` still names it; *fd is -1
 // after where the system lets go of a file only closed.
 void RemoveHeld(int* fd, const QString& path);

@@ -83,13 +83,6 @@ Place PlaceOf(int fd, const QString& path) {
     return Place::Same;
 }
 
-bool MovedAway(int fd, const QString& path) {
-    struct stat mine = {};
-    struct stat named = {};
-    return ::fstat(fd, &mine) == 0 && mine.st_nlink > 0 &&
-           ::lstat(QFile::encodeName(path).constData(), &named) != 0;
-}
-
 void RemoveHeld(int* fd, const QString& path) {
     if (PlaceOf(*fd, path) == Place::Same) ::unlink(QFile::encodeName(path).constData());
 }

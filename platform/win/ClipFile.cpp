@@ -138,11 +138,6 @@ Place PlaceOf(int fd, const QString& path) {
     return same ? Place::Same : Place::Replaced;
 }
 
-bool MovedAway(int fd, const QString& path) {
-    if (LinksOf(HandleOf(fd)) == 0) return false;
-    return GetFileAttributesW(Native(path).c_str()) == INVALID_FILE_ATTRIBUTES;
-}
-
 void RemoveHeld(int* fd, const QString& path) {
     if (*fd < 0) return;
     // Held without sharing deletion, the file could not be removed or

@@ -8,6 +8,7 @@
 #include "storage/AgeLimit.h"
 #include "storage/ClipFolder.h"
 #include "storage/RecordedClips.h"
+#include "support/StoreLog.h"
 
 namespace camwarden::store {
 namespace {
@@ -17,10 +18,9 @@ constexpr qint64 kMinute = 60'000;
 constexpr qint64 kHour = 60 * kMinute;
 constexpr qint64 kDay = 24 * kHour;
 
-// Lines the capture layer logs while a test runs.
-QStringList& Logged() {
-    static QStringList logged;
-    return logged;
+// What the age limit logged in this test.
+QStringList Logged() {
+    return testing::StoreLog::Lines();
 }
 
 // A folder kept within a day's age by a clock the test moves: the wall
@@ -29,15 +29,8 @@ class AgeLimitTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
-        Logged().clear();
-        before_ = qInstallMessageHandler(
-            [](QtMsgType, const QMessageLogContext& context, const QString& text) {
-                if (QLatin1String(context.category) == QLatin1String("camwarden.gst"))
-                    Logged() << text;
-            });
         ages_.Set(dir_.path() + QLatin1Char('/'), 1);
     }
-    void TearDown() override { qInstallMessageHandler(before_); }
 
     QString Path(const QString& name) const { return dir_.filePath(name); }
     // A clip named after a wall time `ago` before now, as the program names them.
@@ -67,10 +60,17 @@ protected:
         names.sort();
         return names;
     }
+    // A run of the program, the clock noted in `note`, clips kept a day.
+    AgeLimit RunNoting(ClockNote& note) {
+        AgeLimit run(
+            folder_, &record_, [this] { return now_; }, &note);
+        run.Set(dir_.path() + QLatin1Char('/'), 1);
+        return run;
+    }
     int Deletions() const { return Logged().filter(QStringLiteral("Deleted the clip")).size(); }
 
     QTemporaryDir dir_;
-    QtMessageHandler before_ = nullptr;
+    testing::StoreLog log_;
     // Noon of a summer's day, 100 days into this boot.
     Moment now_{QDateTime(QDate(2026, 6, 10), QTime(12, 0)).toMSecsSinceEpoch(), "this",
                 100 * kDay};
@@ -225,9 +225,7 @@ TEST_F(AgeLimitTest, AJumpAfterARunThatRecordedNothingIsHeld) {
     const QString notePath = Path(QStringLiteral("clock-seen.json"));
     {
         ClockNote note(notePath);
-        AgeLimit quiet(
-            folder_, &record_, [this] { return now_; }, &note);
-        quiet.WatchClockNow();
+        RunNoting(note).WatchClockNow();
     }
     const QString unrecorded = NamedAgo(2 * kHour);
     Write(unrecorded);
@@ -235,10 +233,7 @@ TEST_F(AgeLimitTest, AJumpAfterARunThatRecordedNothingIsHeld) {
     now_.wallMs += kDay + kHour;
     {
         ClockNote note(notePath);
-        AgeLimit next(
-            folder_, &record_, [this] { return now_; }, &note);
-        next.Set(dir_.path() + QLatin1Char('/'), 1);
-        next.Look({});
+        RunNoting(note).Look({});
     }
     EXPECT_TRUE(Left().contains(unrecorded));
     EXPECT_EQ(Logged().filter(QStringLiteral("The clock jumped 1 day 1 hour ahead")).size(), 1);
@@ -246,9 +241,7 @@ TEST_F(AgeLimitTest, AJumpAfterARunThatRecordedNothingIsHeld) {
     // The run after, within the hour: still held, and the jump not seen twice.
     Pass(30 * kMinute);
     ClockNote note(notePath);
-    AgeLimit third(
-        folder_, &record_, [this] { return now_; }, &note);
-    third.Set(dir_.path() + QLatin1Char('/'), 1);
+    AgeLimit third = RunNoting(note);
     third.Look({});
     EXPECT_TRUE(Left().contains(unrecorded));
     Pass(31 * kMinute);

@@ -7,37 +7,17 @@
 #include <mutex>
 
 #include "storage/RecordedClips.h"
+#include "support/StoreLog.h"
 
 namespace camwarden::store {
 namespace {
 
-// What the capture layer logs while a test runs; the record logs from its thread.
-struct Logs {
-    std::mutex m;
-    QStringList lines;
-};
-Logs& Logged() {
-    static Logs logs;
-    return logs;
-}
-
 class RecordedClipsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        Logged().lines.clear();
-        before_ = qInstallMessageHandler(
-            [](QtMsgType, const QMessageLogContext& context, const QString& text) {
-                if (QLatin1String(context.category) != QLatin1String("camwarden.gst")) return;
-                std::lock_guard lock(Logged().m);
-                Logged().lines << text;
-            });
-    }
-    void TearDown() override { qInstallMessageHandler(before_); }
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
 
     static qsizetype LoggedCount(const QString& text = QString()) {
-        std::lock_guard lock(Logged().m);
-        return Logged().lines.filter(text).size();
+        return testing::StoreLog::Lines(text).size();
     }
     QString Path(const QString& name) const { return dir_.filePath(name); }
     QString Clip(int i) const {
@@ -63,7 +43,7 @@ protected:
 
     QTemporaryDir dir_;
     QString record_ = dir_.filePath(QStringLiteral("recorded-clips.jsonl"));
-    QtMessageHandler before_ = nullptr;
+    testing::StoreLog log_;
 };
 
 // A power cut or a crash tears the last line (a fragment, a line without its
@@ -127,7 +107,7 @@ TEST_F(RecordedClipsTest, NumbersThatCannotBeTrustedGiveWayToTheLinesOrder) {
             order.push_back(int(i) + 1);
         }
         Store(bytes);
-        Logged().lines.clear();
+        testing::StoreLog::Clear();
         {
             RecordedClips clips(record_);
             EXPECT_EQ(Order(clips), order) << numbers[0];
