@@ -1,6 +1,7 @@
 #include "storage/StateFile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <array>
 
@@ -32,6 +33,30 @@ int OpenPlain(const QString& path, sys::Use use, bool* missing, QString* why) {
 }
 
 }  // namespace
+
+bool ReplaceStateFile(const QString& path, const QByteArray& bytes, QString* why,
+                      QString* replaced) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QString aside;
+    QString error;
+    const int fd = sys::CreateAside(path, &aside, &error);
+    bool written = fd >= 0 && sys::AppendAll(fd, bytes, &error);
+    if (fd >= 0) sys::Close(fd);
+    const sys::Found there = sys::At(path);
+    if (written && there.there && (there.link || !there.plain) && replaced) {
+        const QString target = there.link ? QFile::symLinkTarget(path) : QString();
+        *replaced = !there.link        ? QStringLiteral("not a plain file")
+                    : target.isEmpty() ? QStringLiteral("a link")
+                                       : QStringLiteral("a link to %1").arg(target);
+    }
+    // The rename replaces whatever is at the name itself, a link included.
+    written = written && sys::Rename(aside, path, &error);
+    if (!written) {
+        if (fd >= 0) sys::RemoveName(aside);
+        if (why) *why = error;
+    }
+    return written;
+}
 
 std::optional<QByteArray> ReadStateFile(const QString& path, qint64 maxBytes, QString* why) {
     bool missing = false;

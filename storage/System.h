@@ -79,8 +79,14 @@ int OpenState(const QString& path, Use use, Refusal* refusal, QString* why);
 long long ReadSome(int fd, char* into, long long size, QString* why);
 // All of `bytes` at the end, and on the disk; false with *why.
 bool AppendAll(int fd, const QByteArray& bytes, QString* why);
+// A new file beside the state file `path` for its rewrite to write into:
+// the descriptor, with *aside its name; else -1 with *why.
+int CreateAside(const QString& path, QString* aside, QString* why);
+// Puts `from` at the name `to`, whatever is there itself (a link included)
+// giving way, and the change on the disk; false with *why.
+bool Rename(const QString& from, const QString& to, QString* why);
 // Whether `name`, beside the state file named `fileName`, is a copy its
-// rewrite (ReplaceStateFile) writes aside; each system names them its way.
+// rewrite writes aside (CreateAside); each system names them its way.
 bool IsAsideOf(const QString& fileName, const QString& name);
 // Removes the name itself: a link there goes, what it points to stays.
 void RemoveName(const QString& path);

@@ -1,9 +1,6 @@
-#include "storage/StateFile.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -12,7 +9,7 @@
 
 #include "storage/System.h"
 
-namespace camwarden::store {
+namespace camwarden::store::sys {
 namespace {
 
 QString ErrnoText(int err) {
@@ -39,38 +36,25 @@ void SyncFolder(const QByteArray& name) {
 
 }  // namespace
 
-bool ReplaceStateFile(const QString& path, const QByteArray& bytes, QString* why,
-                      QString* replaced) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    const QByteArray name = QFile::encodeName(path);
-    QByteArray aside = name + ".XXXXXX";
-    const int fd = ::mkostemp(aside.data(), O_CLOEXEC);
-    if (fd < 0) {
-        if (why) *why = ErrnoText(errno);
-        return false;
-    }
-    const bool written = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    const int err = errno;
-    ::close(fd);
-    struct stat st = {};
-    if (written && ::lstat(name.constData(), &st) == 0 && !S_ISREG(st.st_mode) && replaced) {
-        const QString target = QFile::symLinkTarget(path);
-        *replaced = S_ISLNK(st.st_mode) ? QStringLiteral("a link to %1").arg(target)
-                                        : QStringLiteral("not a plain file");
-    }
-    // A rename replaces whatever is at the name itself, a link included.
-    if (!written || ::rename(aside.constData(), name.constData()) != 0) {
-        if (why) *why = ErrnoText(written ? errno : err);
-        ::unlink(aside.constData());
+int CreateAside(const QString& path, QString* aside, QString* why) {
+    QByteArray name = QFile::encodeName(path) + ".XXXXXX";
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0)
+        *why = ErrnoText(errno);
+    else
+        *aside = QFile::decodeName(name);
+    return fd;
+}
+
+bool Rename(const QString& from, const QString& to, QString* why) {
+    const QByteArray name = QFile::encodeName(to);
+    if (::rename(QFile::encodeName(from).constData(), name.constData()) != 0) {
+        *why = ErrnoText(errno);
         return false;
     }
     SyncFolder(name);
     return true;
 }
-
-}  // namespace camwarden::store
-
-namespace camwarden::store::sys {
 
 int OpenState(const QString& path, Use use, Refusal* refusal, QString* why) {
     const int flags = use == Use::Read ? O_RDONLY : O_WRONLY | O_APPEND | O_CREAT;

@@ -1,28 +1,18 @@
-#include "storage/StateFile.h"
-
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
-#include <QDir>
-#include <QFileInfo>
 #include <algorithm>
 
 #include "platform/win/WinText.h"
 #include "storage/System.h"
 
-namespace camwarden::store {
+namespace camwarden::store::sys {
 namespace {
 
-// What is at the name, without following a link planted there.
-DWORD AttributesAt(const std::wstring& name) {
-    return GetFileAttributesW(name.c_str());
-}
-
-bool IsPlain(DWORD attributes) {
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           !(attributes &
-             (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+HANDLE HandleOf(int fd) {
+    // The C runtime hands out the handle as an integer.
+    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));  // NOLINT(performance-no-int-to-ptr)
 }
 
 bool WriteAll(HANDLE file, const QByteArray& bytes) {
@@ -39,46 +29,29 @@ bool WriteAll(HANDLE file, const QByteArray& bytes) {
 
 }  // namespace
 
-bool ReplaceStateFile(const QString& path, const QByteArray& bytes, QString* why,
-                      QString* replaced) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    const std::wstring name = win::Native(path);
-    const std::wstring aside =
-        win::Native(path + QStringLiteral(".%1.new").arg(GetCurrentProcessId()));
-    HANDLE file = CreateFileW(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+int CreateAside(const QString& path, QString* aside, QString* why) {
+    *aside = path + QStringLiteral(".%1.new").arg(GetCurrentProcessId());
+    HANDLE file = CreateFileW(win::Native(*aside).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        if (why) *why = win::ErrorText(GetLastError());
-        return false;
+        *why = win::ErrorText(GetLastError());
+        return -1;
     }
-    const bool written = WriteAll(file, bytes) && FlushFileBuffers(file);
-    const DWORD err = GetLastError();
-    CloseHandle(file);
-    const DWORD there = AttributesAt(name);
-    if (written && there != INVALID_FILE_ATTRIBUTES && !IsPlain(there) && replaced)
-        *replaced = there & FILE_ATTRIBUTE_REPARSE_POINT ? QStringLiteral("a link")
-                                                         : QStringLiteral("not a plain file");
-    // Renaming over the name replaces whatever is there itself, a link included.
-    if (!written || !MoveFileExW(aside.c_str(), name.c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        if (why) *why = win::ErrorText(written ? GetLastError() : err);
-        DeleteFileW(aside.c_str());
-        return false;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(file);
+        *why = QStringLiteral("it cannot be opened");
     }
-    return true;
+    return fd;
 }
 
-}  // namespace camwarden::store
-
-namespace camwarden::store::sys {
-namespace {
-
-HANDLE HandleOf(int fd) {
-    // The C runtime hands out the handle as an integer.
-    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));  // NOLINT(performance-no-int-to-ptr)
+bool Rename(const QString& from, const QString& to, QString* why) {
+    if (MoveFileExW(win::Native(from).c_str(), win::Native(to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    *why = win::ErrorText(GetLastError());
+    return false;
 }
-
-}  // namespace
 
 int OpenState(const QString& path, Use use, Refusal* refusal, QString* why) {
     // The name is opened as itself, never as what a link there points to;
@@ -123,7 +96,7 @@ bool AppendAll(int fd, const QByteArray& bytes, QString* why) {
 }
 
 bool IsAsideOf(const QString& fileName, const QString& name) {
-    // As ReplaceStateFile names them: the name, the writer's process id, ".new".
+    // As CreateAside names them: the name, the writer's process id, ".new".
     const QString base = fileName + QLatin1Char('.');
     const QString suffix = QStringLiteral(".new");
     if (name.size() <= base.size() + suffix.size() || !name.startsWith(base, Qt::CaseInsensitive) ||

@@ -223,7 +223,7 @@ TEST(WinClipFile, OnlyThePlainFilesOfTheUserAreRepairedAndStateFilesNeverFollowA
     EXPECT_FALSE(store::AppendStateFile(list, "[]", &why));
     QString replaced;
     ASSERT_TRUE(store::ReplaceStateFile(list, "[]", &why, &replaced)) << qPrintable(why);
-    EXPECT_EQ(replaced, QStringLiteral("a link"));
+    EXPECT_TRUE(replaced.startsWith(QStringLiteral("a link"))) << qPrintable(replaced);
     QFile f(notes);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), QByteArray("my notes\n"));
