@@ -3,7 +3,6 @@
 #include "platform/gst/AgeKeeper.h"
 #include "platform/gst/CameraFeed.h"
 
-#include <QSet>
 #include <QStorageInfo>
 #include <algorithm>
 #include <condition_variable>
@@ -16,6 +15,7 @@
 #include "storage/AgeLimit.h"
 #include "storage/ClipFolder.h"
 #include "storage/ClipJournal.h"
+#include "storage/ClipRepair.h"
 #include "storage/FsPath.h"
 #include "storage/RecordedClips.h"
 
@@ -26,6 +26,7 @@ using store::ClipFolder;
 using store::ClipJournal;
 using store::ClockNote;
 using store::FolderPart;
+using store::LeftoverRepair;
 using store::Moment;
 using store::RecordedClip;
 using store::RecordedClips;
@@ -130,19 +131,8 @@ public:
     // unfinished; those that cannot be yet (their folder not there) stay
     // listed, and are tried again as each clip starts. Under m_.
     void RepairLeftovers(const std::shared_ptr<Clips>& self) {
-        if (repairing_ || !journal_.HasLeftovers()) return;
-        repairing_ = true;
-        RunChore(self, [self] {
-            for (const QString& file : self->journal_.Leftovers()) {
-                if (RepairLeftover(file, !self->toldLater_.contains(file))) {
-                    self->journal_.Ended(file);
-                } else {
-                    self->toldLater_.insert(file);
-                }
-            }
-            std::lock_guard lock(self->m_);
-            self->repairing_ = false;
-        });
+        if (!repair_.Begin()) return;
+        RunChore(self, [self] { self->repair_.Run(); });
     }
 
     // Lists a folder whose clips are kept within a limit now, so that the
@@ -369,6 +359,7 @@ private:
     FailedHandler onFailed_;
     std::optional<DiskUse> lastDiskUse_;
     ClipJournal journal_;
+    LeftoverRepair repair_{journal_};
     RecordedClips recorded_;
     CameraFeeds feeds_;
     std::mutex folderM_;   // held while the folder is listed or cleared out
@@ -383,8 +374,6 @@ private:
     };
     std::list<Chore> chores_;  // stable, for the threads to find their own
     bool listingAhead_ = false;
-    bool repairing_ = false;
-    QSet<QString> toldLater_;  // leftovers told to stay listed; by the one repairing chore
 
     // Under m_.
     void RunChore(const std::shared_ptr<Clips>& self, std::function<void()> work) {

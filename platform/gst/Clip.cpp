@@ -1,23 +1,20 @@
 #include "platform/gst/Clip.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QStorageInfo>
 #include <algorithm>
 
 #include "platform/gst/CaptureLog.h"
-#include "storage/AviRepair.h"
-#include "storage/ClipFolder.h"
+#include "storage/ClipRepair.h"
 
 namespace camwarden::capgst {
 
 using store::AviRepair;
 using store::ClipFile;
-using store::ClipFolder;
-using store::RepairAvi;
-
-// How long putting each clip on disk takes, for whoever measures it.
-Q_LOGGING_CATEGORY(lcClipDisk, "camwarden.gst.disk", QtInfoMsg)
+using store::PassedOver;
+using store::RemoveFrameless;
+using store::RepairInPlace;
+using store::SyncClip;
 
 namespace {
 
@@ -60,43 +57,6 @@ QString Seconds(std::chrono::milliseconds t) {
     return QString::number(double(t.count()) / 1000, 'f', 1);
 }
 
-AviRepair RepairInPlace(const ClipFile& file) {
-    QFile f;
-    if (!f.open(file.descriptor(), QIODevice::ReadWrite | QIODevice::Unbuffered,
-                QFileDevice::DontCloseHandle)) {
-        AviRepair failed;
-        failed.error = f.errorString();
-        return failed;
-    }
-    return RepairAvi(f);
-}
-
-// What a repair passed over, for its log line.
-QString Skipped(const AviRepair& r) {
-    if (r.damaged == 0) return {};
-    return QStringLiteral("; %1 damaged stretches (%2 bytes) passed over")
-        .arg(r.damaged)
-        .arg(r.damagedBytes);
-}
-
-// A clip without a frame plays nothing; its file would only mislead.
-void RemoveFrameless(ClipFile& file) {
-    file.Remove();
-    qCWarning(lcCapture).noquote() << "Clip" << file.path() << "removed: it holds no frame";
-}
-
-// A finished clip goes to the disk before it is reported finished.
-bool SyncClip(const ClipFile& file, QString* why) {
-    const auto start = steady_clock::now();
-    const bool synced = file.Sync(why);
-    const std::chrono::duration<double, std::milli> took = steady_clock::now() - start;
-    qCDebug(lcClipDisk).noquote() << "Clip" << file.path() << "put on disk in" << took.count()
-                                  << "ms";
-    if (!synced)
-        qCWarning(lcCapture).noquote() << "Clip" << file.path() << "may not be on disk:" << *why;
-    return synced;
-}
-
 }  // namespace
 
 long long RoomNeeded(const ClipPlan& plan, const std::optional<DiskUse>& last) {
@@ -107,65 +67,6 @@ long long RoomNeeded(const ClipPlan& plan, const std::optional<DiskUse>& last) {
     const double seconds = std::max(length, kShortestClip);
     return std::max(kRoomFloor,
                     static_cast<long long>(last->bytesPerSecond * seconds * kRoomMargin));
-}
-
-bool RepairLeftover(const QString& path, bool tell) {
-    const auto leftAlone = [&](const QString& why) {
-        qCWarning(lcCapture).noquote()
-            << "Clip" << path << "listed as unfinished is left alone:" << why;
-        return true;
-    };
-    const auto later = [&](const QString& why) {
-        if (tell)
-            qCWarning(lcCapture).noquote()
-                << "Clip" << path << "left unfinished by an earlier run cannot be repaired yet:"
-                << why + QStringLiteral("; it stays listed");
-        return false;
-    };
-    // Only what the program itself names so is ever one of its clips.
-    const QFileInfo info(path);
-    if (!info.isAbsolute() || !ClipFolder::IsClipName(info.fileName()))
-        return leftAlone(QStringLiteral("it is not named as the program names its clips"));
-    QString why;
-    ClipFile::Leftover state = ClipFile::Leftover::NotOurs;
-    const auto file = ClipFile::OpenLeftover(path, &state, &why);
-    switch (state) {
-        case ClipFile::Leftover::Open:
-            break;
-        case ClipFile::Leftover::Gone:
-            qCInfo(lcCapture).noquote()
-                << "Clip" << path << "left unfinished by an earlier run is no longer there";
-            return true;
-        case ClipFile::Leftover::Later:
-            return later(why);
-        case ClipFile::Leftover::NotOurs:
-            return leftAlone(why);
-    }
-    // Made, then the run ended before the camera delivered anything.
-    if (file->Size() == 0) {
-        RemoveFrameless(*file);
-        return true;
-    }
-    const AviRepair repaired = RepairInPlace(*file);
-    if (!repaired.ok && repaired.retry) return later(repaired.error);
-    if (!repaired.ok) {
-        qCWarning(lcCapture).noquote() << "Clip" << path << "kept without index:" << repaired.error;
-        return true;
-    }
-    if (repaired.frames == 0) {
-        RemoveFrameless(*file);
-        return true;
-    }
-    SyncClip(*file, &why);
-    if (repaired.changed)
-        qCInfo(lcCapture).noquote()
-            << "Repaired" << path << "after an unfinished run:" << repaired.frames
-            << "frames" + Skipped(repaired);
-    else
-        qCInfo(lcCapture).noquote()
-            << "Clip" << path << "of an unfinished run was complete:" << repaired.frames
-            << "frames";
-    return true;
 }
 
 Clip::Clip(ClipPlan plan, uint64_t id)
@@ -527,7 +428,7 @@ Clip::Kept Clip::SettleFile(bool closedProperly) {
         if (repaired.ok) {
             qCInfo(lcCapture).noquote()
                 << "Clip" << plan_.file << "closed with its index:" << repaired.frames
-                << "whole frames kept" + Skipped(repaired);
+                << "whole frames kept" + PassedOver(repaired);
             frames_ = repaired.frames;
         } else {
             // Players that scan the file still show what it holds.

@@ -56,13 +56,6 @@ class Clip;
 // bytes per second, with a margin.
 long long RoomNeeded(const ClipPlan& plan, const std::optional<DiskUse>& last);
 
-// Repairs a clip an earlier run left unfinished (killed, crashed, power cut)
-// and says what became of it; anything at `file` that is not a clip of the
-// user's is left alone. False while it is to be tried again later (its
-// folder not there, no room for its index); then it is told only when
-// `tell`. On the caller's thread; it may block on the folder.
-bool RepairLeftover(const QString& file, bool tell);
-
 // What a clip's thread asks of, and tells, the capture system. Called on
 // that thread; it may outlive the system when the clip was abandoned.
 class ClipHost {
