@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Os.h"
+#include "platform/Os.h"
 
 #include <QDateTime>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "app/SettingsStore.h"
 
-#include "app/Os.h"
+#include "platform/Os.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "app/SingleInstance.h"
 
 #include "app/Logging.h"
-#include "app/Os.h"
+#include "platform/Os.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "app/Os.h"
+#include "platform/Os.h"
 #include "app/SystemWiring.h"
 #include "platform/win/LogFile.h"
 #include "platform/win/SessionEnd.h"

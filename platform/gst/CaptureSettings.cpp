@@ -2,7 +2,7 @@
 
 #include <QSettings>
 
-#include "app/Os.h"
+#include "platform/Os.h"
 #include "platform/gst/Camera.h"
 
 namespace camwarden::capgst {

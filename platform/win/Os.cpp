@@ -1,4 +1,4 @@
-#include "app/Os.h"
+#include "platform/Os.h"
 
 #include <windows.h>
 // After windows.h, which it needs.

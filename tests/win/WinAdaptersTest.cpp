@@ -11,7 +11,7 @@
 #include <memory>
 #include <mutex>
 
-#include "app/Os.h"
+#include "platform/Os.h"
 #include "app/SettingsStore.h"
 #include "app/SingleInstance.h"
 #include "platform/gst/Clip.h"
