@@ -5,16 +5,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
-#include <cstring>
 
+#include "platform/posix/PosixText.h"
 #include "storage/System.h"
 
 namespace camwarden::store::sys {
 namespace {
 
-QString ErrnoText(int err) {
-    return QString::fromLocal8Bit(std::strerror(err));
-}
+using posix::ErrnoText;
 
 Found FromStat(const struct stat& st) {
     Found found;

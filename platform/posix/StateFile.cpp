@@ -5,16 +5,14 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
+#include "platform/posix/PosixText.h"
 #include "storage/System.h"
 
 namespace camwarden::store::sys {
 namespace {
 
-QString ErrnoText(int err) {
-    return QString::fromLocal8Bit(std::strerror(err));
-}
+using posix::ErrnoText;
 
 bool WriteAll(int fd, const QByteArray& bytes) {
     for (qsizetype done = 0; done < bytes.size();) {

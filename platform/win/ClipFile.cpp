@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/win/WinText.h"
+#include "platform/win/WinToken.h"
 #include "storage/System.h"
 
 namespace camwarden::store::sys {
@@ -51,15 +52,6 @@ Found FromAttributes(DWORD attributes) {
     return found;
 }
 
-// One piece of the running copy's token; empty when it cannot be read.
-std::vector<BYTE> TokenPart(HANDLE token, TOKEN_INFORMATION_CLASS part) {
-    DWORD size = 0;
-    GetTokenInformation(token, part, nullptr, 0, &size);
-    std::vector<BYTE> bytes(size);
-    if (size == 0 || !GetTokenInformation(token, part, bytes.data(), size, &size)) bytes.clear();
-    return bytes;
-}
-
 // Whether the file's owner is the account running this copy, or the owner
 // this copy gives the files it makes: run elevated by an administrator,
 // that is the Administrators group, and its own files must still count.
@@ -69,17 +61,13 @@ bool OwnedByUser(HANDLE file) {
     if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
                         nullptr, &descriptor) != ERROR_SUCCESS)
         return false;
-    bool mine = false;
-    HANDLE token = nullptr;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        const std::vector<BYTE> user = TokenPart(token, TokenUser);
-        const std::vector<BYTE> made = TokenPart(token, TokenOwner);
-        mine = (!user.empty() &&
-                EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid)) ||
-               (!made.empty() &&
-                EqualSid(owner, reinterpret_cast<const TOKEN_OWNER*>(made.data())->Owner));
-        CloseHandle(token);
-    }
+    const std::vector<BYTE> user = win::OwnTokenPart(TokenUser);
+    const std::vector<BYTE> made = win::OwnTokenPart(TokenOwner);
+    const bool mine =
+        (!user.empty() &&
+         EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid)) ||
+        (!made.empty() &&
+         EqualSid(owner, reinterpret_cast<const TOKEN_OWNER*>(made.data())->Owner));
     LocalFree(descriptor);
     return mine;
 }

@@ -6,25 +6,22 @@
 
 #include <vector>
 
+#include "platform/win/WinToken.h"
+
 namespace camwarden::os {
 namespace {
 
 // The account's security identifier: unlike the name it is never reused by
 // another account, and a domain user and a local one of the same name differ.
 QString UserSid() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> buffer(size);
+    const std::vector<BYTE> user = win::OwnTokenPart(TokenUser);
     QString sid;
     LPWSTR text = nullptr;
-    if (size > 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
-        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+    if (!user.empty() &&
+        ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid, &text)) {
         sid = QString::fromWCharArray(text);
         LocalFree(text);
     }
-    CloseHandle(token);
     return sid;
 }
 
