@@ -1,5 +1,5 @@
-#include "platform/Os.h"
 #include "app/SystemWiring.h"
+#include "platform/Os.h"
 #include "platform/win/LogFile.h"
 #include "platform/win/SessionEnd.h"
 #include "platform/win/WinRegistry.h"

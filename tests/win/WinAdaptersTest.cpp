@@ -11,9 +11,9 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/Os.h"
 #include "app/SettingsStore.h"
 #include "app/SingleInstance.h"
+#include "platform/Os.h"
 #include "platform/gst/Clip.h"
 #include "platform/gst/GstCaptureSystem.h"
 #include "platform/win/LogFile.h"
