@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 
+class QCommandLineParser;
 class QWidget;
 
 namespace camwarden {
@@ -17,6 +18,15 @@ namespace wiring {
 
 // Where this system keeps the settings, the log-on entry and the log, for --help.
 QString CommandLineDescription();
+// --camera's help, with this system's own camera names.
+QString CameraOptionDescription();
+
+enum class Answer { Help, Version, Problem };
+// Answers the command line instead of starting: its help (as `parser`
+// describes it), the version, or `problem` with it. A window program
+// without a console (Windows) answers in a message box, and in the log.
+// Returns the exit code: not 0 for a problem.
+int AnswerCommandLine(Answer answer, const QCommandLineParser& parser, const QString& problem = {});
 
 // Before anything is logged: the log's form and, where a window program has
 // no standard error, its file; and signals caught from the first moment.
