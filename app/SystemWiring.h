@@ -33,6 +33,12 @@ int AnswerCommandLine(Answer answer, const QCommandLineParser& parser, const QSt
 // Held for the run.
 std::shared_ptr<void> StartLogging(const char* timedLines);
 
+// Before GStreamer starts: the plugins it may load and where it keeps its
+// registry of them. An installed copy on Windows loads only its own and
+// keeps its own registry, whatever the environment names; elsewhere the
+// system's GStreamer is used as the environment sets it up.
+void UseOwnPlugins();
+
 // The store the log-on entry goes into.
 std::unique_ptr<Registry> MakeRegistry();
 

@@ -51,6 +51,8 @@ std::shared_ptr<void> StartLogging(const char* timedLines) {
     return nullptr;
 }
 
+void UseOwnPlugins() {}
+
 std::unique_ptr<Registry> MakeRegistry() {
     return std::make_unique<XdgAutostartRegistry>(
         XdgAutostartRegistry::DefaultAutostartFolder(), QLatin1String(kProductTitle),

@@ -8,7 +8,10 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QWidget>
+#include <utility>
 
 namespace camwarden::wiring {
 
@@ -67,6 +70,27 @@ std::shared_ptr<void> StartLogging(const char* timedLines) {
     auto log = std::make_shared<LogFile>(os::StateFolder() + QStringLiteral("/camwarden.log"));
     log->Install();
     return log;
+}
+
+void UseOwnPlugins() {
+    // Installed, bin\camwarden.exe has its plugins in lib\gstreamer-1.0; a
+    // build tree has none there and takes the SDK's from the environment.
+    const QString plugins =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/gstreamer-1.0");
+    if (!QFileInfo(plugins).isDir()) return;
+    // Another GStreamer's plugins would load beside the program's own, and
+    // a registry shared with it would describe its plugins, not these.
+    const std::pair<const wchar_t*, QString> settings[] = {
+        {L"GST_PLUGIN_SYSTEM_PATH_1_0", QDir::cleanPath(plugins)},
+        {L"GST_PLUGIN_SYSTEM_PATH", QDir::cleanPath(plugins)},
+        {L"GST_PLUGIN_PATH_1_0", {}},
+        {L"GST_PLUGIN_PATH", {}},
+        {L"GST_REGISTRY_1_0", os::StateFolder() + QStringLiteral("/gstreamer-registry.bin")},
+        {L"GST_REGISTRY", os::StateFolder() + QStringLiteral("/gstreamer-registry.bin")},
+    };
+    // GLib reads the process's environment, not the C runtime's copy.
+    for (const auto& [name, value] : settings)
+        SetEnvironmentVariableW(name, value.isNull() ? nullptr : win::Native(value).c_str());
 }
 
 std::unique_ptr<Registry> MakeRegistry() {

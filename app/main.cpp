@@ -127,6 +127,7 @@ int main(int argc, char* argv[]) {
     Platform platform;
     platform.settings = std::make_unique<QSettingsStore>();
     platform.dialogs = std::make_unique<QtDialogs>();
+    wiring::UseOwnPlugins();
     platform.capture = MakeGstCaptureSystem(parser.value(CameraOption()));
     if (!platform.capture) platform.capture = std::make_unique<NoCaptureSystem>();
     platform.shell = std::make_unique<QtShellFolders>();
