@@ -56,6 +56,16 @@ T* Make(Parent* parent, const char* name, const char* caption, Twips at) {
 }
 
 QFont ArialBold(double points) {
+    // Where Arial is missing (Wine's own prefix, a Linux without it), a font
+    // of the same widths and height keeps every caption whole and every box
+    // filled; Tahoma, which Wine brings, is the nearest after those.
+    static const bool substituted = [] {
+        QFont::insertSubstitutions(
+            QStringLiteral("Arial"),
+            {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("Tahoma")});
+        return true;
+    }();
+    Q_UNUSED(substituted);
     QFont f(QStringLiteral("Arial"));
     f.setPointSizeF(points);
     f.setBold(true);
