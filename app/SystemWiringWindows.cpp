@@ -57,8 +57,8 @@ int AnswerCommandLine(Answer answer, const QCommandLineParser& /*parser*/, const
             qCWarning(lcApp).noquote() << "not starting:" << problem;
             break;
     }
-    MessageBoxW(nullptr, win::Native(text).c_str(),
-                win::Native(QCoreApplication::applicationName()).c_str(),
+    MessageBoxW(nullptr, text.toStdWString().c_str(),
+                QCoreApplication::applicationName().toStdWString().c_str(),
                 MB_OK | icon | MB_SETFOREGROUND);
     return answer == Answer::Problem ? 2 : 0;
 }
@@ -90,7 +90,9 @@ void UseOwnPlugins() {
     };
     // GLib reads the process's environment, not the C runtime's copy.
     for (const auto& [name, value] : settings)
-        SetEnvironmentVariableW(name, value.isNull() ? nullptr : win::Native(value).c_str());
+        SetEnvironmentVariableW(name, value.isNull()
+                                          ? nullptr
+                                          : QDir::toNativeSeparators(value).toStdWString().c_str());
 }
 
 std::unique_ptr<Registry> MakeRegistry() {
