@@ -148,6 +148,7 @@ mkdir -p "$clips"
 step "command line: problems and /? answered in a message box and the log"
 answer() {  # ARGS...: the exit code once the box it shows is closed
   local p id= rc=0
+  mkdir -p "$(dirname "$log")"
   : >"$log"
   "$sdk/bin/wine-run" "$build/camwarden.exe" "$@" >>"$work/out" 2>&1 &
   p=$!
