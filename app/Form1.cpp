@@ -409,22 +409,22 @@ void Form1::FitInto(QSize room) {
     if (!scroll_) {
         if (designed.width() <= room.width() && designed.height() <= room.height()) return;
         // The controls move onto a page of the same size, each where it was.
-        auto* page = new QWidget;
+        scroll_ = new QScrollArea(this);
+        scroll_->setObjectName(QStringLiteral("Scroll"));
+        scroll_->setFrameShape(QFrame::NoFrame);
+        scroll_->setFocusPolicy(Qt::NoFocus);
+        auto* page = new QWidget(scroll_);
         page->setObjectName(QStringLiteral("Page"));
         page->resize(designed);
         page->setAutoFillBackground(true);
         page->setMouseTracking(true);
         page->installEventFilter(this);
         for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            if (w->isWindow()) continue;  // the tray's menu
+            if (w == scroll_ || w->isWindow()) continue;  // the tray's menu is a window
             const bool hidden = w->isHidden();
             w->setParent(page);
             w->setHidden(hidden);
         }
-        scroll_ = new QScrollArea(this);
-        scroll_->setObjectName(QStringLiteral("Scroll"));
-        scroll_->setFrameShape(QFrame::NoFrame);
-        scroll_->setFocusPolicy(Qt::NoFocus);
         scroll_->setWidget(page);
         scroll_->show();
     }
