@@ -23,11 +23,18 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTimer>
+#include <QWindow>
+#include <algorithm>
 
 namespace camwarden {
 namespace {
+
+// Pixels kept free beside the window's frame, on a small screen.
+constexpr int kFrameSlack = 4;
 
 struct Twips {
     int left, top, width, height;
@@ -49,6 +56,16 @@ T* Make(Parent* parent, const char* name, const char* caption, Twips at) {
 }
 
 QFont ArialBold(double points) {
+    // Where Arial is missing (Wine's own prefix, a Linux without it), a font
+    // of the same widths and height keeps every caption whole and every box
+    // filled; Tahoma, which Wine brings, is the nearest after those.
+    static const bool substituted = [] {
+        QFont::insertSubstitutions(
+            QStringLiteral("Arial"),
+            {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("Tahoma")});
+        return true;
+    }();
+    Q_UNUSED(substituted);
     QFont f(QStringLiteral("Arial"));
     f.setPointSizeF(points);
     f.setBold(true);
@@ -387,13 +404,76 @@ void Form1::Form_Load() {
     cam_.AgeLimitChanged(*this);
 }
 
+void Form1::FitInto(QSize room) {
+    const QSize designed = scroll_ ? scroll_->widget()->size() : size();
+    if (!scroll_) {
+        if (designed.width() <= room.width() && designed.height() <= room.height()) return;
+        // The controls move onto a page of the same size, each where it was.
+        scroll_ = new QScrollArea(this);
+        scroll_->setObjectName(QStringLiteral("Scroll"));
+        scroll_->setFrameShape(QFrame::NoFrame);
+        scroll_->setFocusPolicy(Qt::NoFocus);
+        auto* page = new QWidget(scroll_);
+        page->setObjectName(QStringLiteral("Page"));
+        page->resize(designed);
+        page->setAutoFillBackground(true);
+        page->setMouseTracking(true);
+        page->installEventFilter(this);
+        for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (w == scroll_ || w->isWindow()) continue;  // the tray's menu is a window
+            const bool hidden = w->isHidden();
+            w->setParent(page);
+            w->setHidden(hidden);
+        }
+        scroll_->setWidget(page);
+        scroll_->show();
+    }
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    bool across = designed.width() > room.width();
+    bool down = designed.height() > room.height();
+    across = across || (down && designed.width() + bar > room.width());
+    down = down || (across && designed.height() + bar > room.height());
+    const QSize fitted(std::min(designed.width() + (down ? bar : 0), room.width()),
+                       std::min(designed.height() + (across ? bar : 0), room.height()));
+    setFixedSize(fitted);
+    scroll_->setGeometry(rect());
+}
+
+void Form1::FitToScreen() {
+    winId();  // the native window, to know its screen and frame
+    // A window moved to a screen of another size or scaling fits that one.
+    connect(windowHandle(), &QWindow::screenChanged, this, &Form1::FitToScreen,
+            Qt::UniqueConnection);
+    const QScreen* screen = this->screen();
+    if (!screen) return;
+    FitInto(screen->availableGeometry().size().shrunkBy(FrameMargins()));
+}
+
+QMargins Form1::FrameMargins() const {
+    // A frame scaled apart from the window (Wine's) may be reported a few
+    // pixels short, or less than none: some room is kept on every side.
+    const QMargins reported = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    return {std::max(reported.left(), kFrameSlack), std::max(reported.top(), kFrameSlack),
+            std::max(reported.right(), kFrameSlack), std::max(reported.bottom(), kFrameSlack)};
+}
+
+void Form1::CentreOnScreen() {
+    const QScreen* screen = this->screen();
+    if (!screen) return;
+    const QRect room = screen->availableGeometry();
+    const QMargins margins = FrameMargins();
+    QRect frame = geometry().marginsAdded(margins);
+    frame.moveCenter(room.center());
+    // The title bar never off the top.
+    frame.moveTop(std::max(frame.top(), room.top()));
+    frame.moveLeft(std::max(frame.left(), room.left()));
+    setGeometry(frame.marginsRemoved(margins));
+}
+
 void Form1::ShowAfterLoad() {
     if (state_.HiddenInTray) return;
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    FitToScreen();
+    CentreOnScreen();
     if (windowState() & Qt::WindowMinimized) {
         // Straight to the tray, without a flash on the taskbar first. A click
         // on the icon during the notice may already have brought it back.
@@ -404,6 +484,10 @@ void Form1::ShowAfterLoad() {
         }
     } else {
         show();
+        // The frame the system gave the window, now that it is shown.
+        const QSize before = size();
+        FitToScreen();
+        if (size() != before) CentreOnScreen();
     }
 }
 
@@ -500,6 +584,7 @@ void Form1::cSysTray1_MouseUp(int /*Button*/, int /*Id*/) {
 
 void Form1::RestoreFromTray() {
     if (state_.HiddenInTray) setWindowState(windowState() & ~Qt::WindowMinimized);
+    FitToScreen();
     show();
     raise();
     activateWindow();

@@ -21,6 +21,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QProgressBar;
+class QScrollArea;
 class QPushButton;
 
 namespace camwarden {
@@ -132,6 +133,9 @@ public:
 
     // Brings the window back to the front, e.g. when a second start asks.
     void ShowAndFocus();
+    // Sizes the window for `room`, the screen's work area less the window's
+    // frame: where the controls as laid out do not fit, they scroll within it.
+    void FitInto(QSize room);
 
     MousePointer Pointer() const { return pointer_; }
     void SetPointer(MousePointer pointer);
@@ -151,6 +155,11 @@ protected:
 
 private:
     void CreateControls();
+    // FitInto the work area of the screen the window is on.
+    void FitToScreen();
+    void CentreOnScreen();
+    // The frame the system draws around the window, not less than some room.
+    QMargins FrameMargins() const;
     void ConnectHandlers();
     QString HandCursorPath() const;
     // The folder an optional file is taken from: beside the program, else
@@ -174,6 +183,8 @@ private:
     bool hasCustomPointer_ = false;
     bool unloaded_ = false;
     bool selectOnRelease_ = false;
+    // Made only once the window does not fit its screen: scrolls the controls.
+    QScrollArea* scroll_ = nullptr;
 };
 
 // Texts the window shows.

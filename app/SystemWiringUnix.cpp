@@ -4,7 +4,10 @@
 #include "platform/posix/UnixSignals.h"
 #include "platform/xdg/XdgAutostartRegistry.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QWidget>
+#include <cstdio>
 
 namespace camwarden::wiring {
 
@@ -17,6 +20,29 @@ QString CommandLineDescription() {
         "Debug logging: QT_LOGGING_RULES=\"camwarden.*.debug=true\" camwarden");
 }
 
+QString CameraOptionDescription() {
+    return QStringLiteral(
+        "Camera for this run: a device path such as /dev/video2 or a camera's name, \"test\" for "
+        "the built-in test camera, or \"test-mjpeg\" for a test camera that delivers MJPEG like "
+        "most webcams.");
+}
+
+int AnswerCommandLine(Answer answer, const QCommandLineParser& parser, const QString& problem) {
+    switch (answer) {
+        case Answer::Help:
+            std::fputs(qPrintable(parser.helpText()), stdout);
+            return 0;
+        case Answer::Version:
+            std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
+                        qPrintable(QCoreApplication::applicationVersion()));
+            return 0;
+        case Answer::Problem:
+            break;
+    }
+    std::fprintf(stderr, "camwarden: %s (see camwarden --help)\n", qPrintable(problem));
+    return 2;
+}
+
 std::shared_ptr<void> StartLogging(const char* timedLines) {
     UnixSignals::CatchEarly();
     // The journal times its lines itself.
@@ -24,6 +50,8 @@ std::shared_ptr<void> StartLogging(const char* timedLines) {
         qSetMessagePattern(QLatin1String(timedLines));
     return nullptr;
 }
+
+void UseOwnPlugins() {}
 
 std::unique_ptr<Registry> MakeRegistry() {
     return std::make_unique<XdgAutostartRegistry>(

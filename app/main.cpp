@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 #include <string_view>
 
 namespace {
@@ -32,13 +33,9 @@ public:
 };
 
 const QCommandLineOption& CameraOption() {
-    static const QCommandLineOption camera(
-        QStringLiteral("camera"),
-        QStringLiteral("Camera for this run: a device path such as /dev/video2 or a camera's name, "
-                       "\"test\" for the "
-                       "built-in test camera, or \"test-mjpeg\" for a test camera that delivers "
-                       "MJPEG like most webcams."),
-        QStringLiteral("camera"));
+    static const QCommandLineOption camera(QStringLiteral("camera"),
+                                           camwarden::wiring::CameraOptionDescription(),
+                                           QStringLiteral("camera"));
     return camera;
 }
 
@@ -53,13 +50,15 @@ void DescribeCommandLine(QCommandLineParser& parser) {
     parser.addOption(CameraOption());
 }
 
-bool AsksOnlyForText(int argc, char* argv[]) {
-    return std::any_of(argv + 1, argv + argc, [](const char* arg) {
-        const std::string_view a(arg);
-        return a == "--help" || a == "-h" || a == "-?" || a == "--help-all" || a == "--version" ||
-               a == "-v";
+bool AnyArgument(int argc, char* argv[], std::span<const std::string_view> wanted) {
+    return std::any_of(argv + 1, argv + argc, [wanted](const char* arg) {
+        return std::find(wanted.begin(), wanted.end(), std::string_view(arg)) != wanted.end();
     });
 }
+
+// "/?" is how Windows programs are asked for help; elsewhere it is no path anyone means.
+constexpr std::string_view kHelpArgs[] = {"--help", "-h", "-?", "--help-all", "/?"};
+constexpr std::string_view kVersionArgs[] = {"--version", "-v"};
 
 }  // namespace
 
@@ -69,12 +68,14 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationVersion(QStringLiteral(CAMWARDEN_VERSION));
     QCoreApplication::setOrganizationName(QLatin1String(kAppName));
     // Help and version need no display: answered before any window system is asked for.
-    if (AsksOnlyForText(argc, argv)) {
+    const bool help = AnyArgument(argc, argv, kHelpArgs);
+    if (help || AnyArgument(argc, argv, kVersionArgs)) {
         const QCoreApplication text(argc, argv);
+        const auto log = wiring::StartLogging(kTimedLines);
         QCommandLineParser parser;
         DescribeCommandLine(parser);
-        parser.process(text);  // prints and exits
-        return 0;
+        return wiring::AnswerCommandLine(help ? wiring::Answer::Help : wiring::Answer::Version,
+                                         parser);
     }
     const auto log = wiring::StartLogging(kTimedLines);
     // QApplication takes "-style" out of the arguments, so look first.
@@ -103,8 +104,7 @@ int main(int argc, char* argv[]) {
         const QString why = parsed ? QStringLiteral("Unexpected argument '%1'.")
                                          .arg(parser.positionalArguments().constFirst())
                                    : parser.errorText();
-        std::fprintf(stderr, "camwarden: %s (see camwarden --help)\n", qPrintable(why));
-        return 2;
+        return wiring::AnswerCommandLine(wiring::Answer::Problem, parser, why);
     }
 
     // A second start stays invisible, touches nothing, and brings the first forward.
@@ -127,6 +127,7 @@ int main(int argc, char* argv[]) {
     Platform platform;
     platform.settings = std::make_unique<QSettingsStore>();
     platform.dialogs = std::make_unique<QtDialogs>();
+    wiring::UseOwnPlugins();
     platform.capture = MakeGstCaptureSystem(parser.value(CameraOption()));
     if (!platform.capture) platform.capture = std::make_unique<NoCaptureSystem>();
     platform.shell = std::make_unique<QtShellFolders>();

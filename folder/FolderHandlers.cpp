@@ -81,8 +81,13 @@ void Form1::PushButton1_Click() {
     ErrorTrap trap(dialogs(), QStringLiteral("Form1.PushButton1_Click"));
     QString chosen;
     trap(100, [&] {
+        // Where the clips go now; with none yet, the desktop, not the
+        // folder the program happened to be started in.
+        QString start = Text1->text();
+        if (start.isEmpty())
+            start = platform().shell->SpecialFolderPath(ShellFolders::kDesktop, false);
         chosen = AddFolder::BrowseForFolder(dialogs(), this,
-                                            QStringLiteral("Please select folder:"), QString());
+                                            QStringLiteral("Please select folder:"), start);
     });
     if (trap.If(102, [&] { return chosen.isEmpty(); })) return;
     trap(104, [&] { Text1->setText(chosen); });

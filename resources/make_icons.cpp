@@ -1,13 +1,16 @@
 // Writes the program's icon from the very picture the tray shows: for the
 // desktop's icon theme, PNG files at the usual sizes and one SVG; for
-// Windows, one .ico holding every size Explorer asks for.
+// Windows, one .ico holding every size Explorer asks for, and the picture
+// beside the setup program's first and last pages.
 //   make_icons OUTPUT-FOLDER
 //   make_icons --ico FILE.ico
+//   make_icons --wizard FILE.bmp
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QPainter>
 #include <QtEndian>
 #include <cstring>
 #include <utility>
@@ -84,12 +87,24 @@ bool WriteIco(const QString& file) {
     return f.open(QIODevice::WriteOnly) && f.write(out) == out.size();
 }
 
+// NSIS's welcome and finish pages: 164 x 314 pixels, a 24-bit bitmap.
+bool WriteWizardPicture(const QString& file) {
+    QImage page(164, 314, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    QPainter painter(&page);
+    painter.drawPixmap((page.width() - 128) / 2, 48, camwarden::QuilloryPixmap(128));
+    painter.end();
+    return page.save(file, "BMP");
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     const QGuiApplication app(argc, argv);
     if (argc == 3 && std::strcmp(argv[1], "--ico") == 0)
         return WriteIco(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+    if (argc == 3 && std::strcmp(argv[1], "--wizard") == 0)
+        return WriteWizardPicture(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
     if (argc != 2) return 2;
     const QDir out(QString::fromLocal8Bit(argv[1]));
     for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {

@@ -42,7 +42,13 @@ std::optional<QString> QtDialogs::InputBox(const QString& prompt, const QString&
 
 QString QtDialogs::BrowseForFolder(QWidget* owner, const QString& title,
                                    const QString& startFolder) {
-    return QFileDialog::getExistingDirectory(owner, title, startFolder, QFileDialog::ShowDirsOnly);
+    // A folder not there (yet) opens at the nearest one that is, not at the working folder.
+    QString start = startFolder;
+    while (!start.isEmpty() && !QFileInfo(start).isDir()) {
+        const QString up = QFileInfo(QDir::cleanPath(start)).path();
+        start = up == QDir::cleanPath(start) ? QString() : up;
+    }
+    return QFileDialog::getExistingDirectory(owner, title, start, QFileDialog::ShowDirsOnly);
 }
 
 QString QtShellFolders::SpecialFolderPath(int folder, bool create) {

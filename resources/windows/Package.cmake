@@ -59,7 +59,8 @@ add_custom_target(windows_package
           -P ${CMAKE_CURRENT_SOURCE_DIR}/windows/ListFiles.cmake
   COMMAND ${MAKENSIS} -V2 -DSTAGE=${stage} -DFILES=${file_list} -DOUTFILE=${setup}
           -DVERSION=${PROJECT_VERSION}
-          -DICON=${CAMWARDEN_ICO} ${CMAKE_CURRENT_SOURCE_DIR}/windows/camwarden.nsi
+          -DICON=${CAMWARDEN_ICO} -DWIZARD=${CAMWARDEN_WIZARD_BMP}
+          ${CMAKE_CURRENT_SOURCE_DIR}/windows/camwarden.nsi
   COMMAND ${CMAKE_COMMAND} -E chdir ${package_dir} ${CMAKE_COMMAND} -E tar cf ${zip} --format=zip
           Camwarden
   DEPENDS camwarden windows_icon

@@ -1,13 +1,16 @@
 ; The setup program: installs Camwarden for the current user, without
 ; administrator rights, into %LOCALAPPDATA%\Programs\Camwarden, with a
-; Start-menu entry and an entry in Windows' list of installed apps. The
-; uninstaller removes the program's own files (FILES, a list written at
-; install time), its start-at-log-on value, and keeps other programs' files
-; in the folder, the settings, the log and the clips.
+; Start-menu entry and an entry in Windows' list of installed apps; with
+; /ALLUSERS, run as an administrator, for every user of the machine, into
+; Program Files, with the entries for all users (settings and the log-on
+; value stay each user's own). The uninstaller removes the program's own
+; files (FILES, a list written at install time), its start-at-log-on value,
+; and keeps other programs' files in the folder, the settings, the log and
+; the clips.
 ;   makensis -DSTAGE=<installed layout> -DFILES=<its file list> -DOUTFILE=<setup.exe>
-;            -DVERSION=<x.y.z> -DICON=<camwarden.ico> camwarden.nsi
-; Silent: setup.exe /S [/D=<folder>]; uninstall.exe /S _?=<folder> returns
-; when done (without _?= it returns at once and uninstalls from a copy).
+;            -DVERSION=<x.y.z> -DICON=<camwarden.ico> [-DWIZARD=<164x314 .bmp>] camwarden.nsi
+; Silent: setup.exe /S [/ALLUSERS] [/D=<folder>]; uninstall.exe /S _?=<folder>
+; returns when done (without _?= it returns at once and uninstalls from a copy).
 Target amd64-unicode   ; 64-bit like the program (and wine64 runs it without wine32)
 Unicode true
 SetCompressor /SOLID lzma
@@ -32,8 +35,11 @@ RequestExecutionLevel user
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
+; The per-user folder; .onInit takes Program Files' for /ALLUSERS.
 InstallDir "$LOCALAPPDATA\Programs\Camwarden"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
+; Not NSIS's own name and version at the foot of every page.
+BrandingText "${PRODUCT} ${VERSION}"
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey "ProductName" "${PRODUCT}"
 VIAddVersionKey "CompanyName" "${PUBLISHER}"
@@ -44,8 +50,12 @@ VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 Quillory, MIT licence"
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
+!ifdef WIZARD
+  !define MUI_WELCOMEFINISHPAGE_BITMAP "${WIZARD}"
+  !define MUI_UNWELCOMEFINISHPAGE_BITMAP "${WIZARD}"
+!endif
 !define MUI_ABORTWARNING
-!define MUI_WELCOMEPAGE_TEXT "Setup will install Camwarden for you alone, in a folder of your own: no administrator rights are needed.$\r$\n$\r$\nA Camwarden that is running is closed first; the clip it is recording is finished.$\r$\n$\r$\nYour settings and your clips are kept, now and when Camwarden is uninstalled.$\r$\n$\r$\nClick Next to continue."
+!define MUI_WELCOMEPAGE_TEXT "Setup will install Camwarden for you alone, in a folder of your own: no administrator rights are needed. (An administrator installs it for every user with /ALLUSERS.)$\r$\n$\r$\nA Camwarden that is running is closed first; the clip it is recording is finished.$\r$\n$\r$\nYour settings and your clips are kept, now and when Camwarden is uninstalled.$\r$\n$\r$\nClick Next to continue."
 !define MUI_FINISHPAGE_RUN "$INSTDIR\bin\camwarden.exe"
 !define MUI_FINISHPAGE_RUN_TEXT "Start Camwarden"
 !insertmacro MUI_PAGE_WELCOME
@@ -157,7 +167,44 @@ FunctionEnd
 !insertmacro RemoveListedFilesFunction ""
 !insertmacro RemoveListedFilesFunction "un."
 
+; 1 when installed, or installing, for every user of the machine.
+Var AllUsers
+
+; For every user only with an administrator's rights: otherwise the
+; program would land in Program Files half-written, or not at all.
+!macro NeedAdministrator
+  UserInfo::GetAccountType
+  Pop $0
+  ${If} $0 != "Admin"
+    MessageBox MB_ICONSTOP "Camwarden is installed for every user: only an administrator can change that. Run this as an administrator." /SD IDOK
+    ; ERROR_ELEVATION_REQUIRED
+    SetErrorLevel 740
+    Quit
+  ${EndIf}
+!macroend
+
 Function .onInit
+  StrCpy $AllUsers 0
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/ALLUSERS" $1
+  ${IfNot} ${Errors}
+    StrCpy $AllUsers 1
+    !insertmacro NeedAdministrator
+    ; Unless /D= named another folder: Program Files, or where an earlier
+    ; version for every user went; never the administrator's own copy's.
+    ReadRegStr $2 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $INSTDIR == "$LOCALAPPDATA\Programs\Camwarden"
+    ${OrIf} $INSTDIR == $2
+      ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+      ${If} $1 != ""
+        StrCpy $INSTDIR $1
+      ${Else}
+        StrCpy $INSTDIR "$PROGRAMFILES64\Camwarden"
+      ${EndIf}
+    ${EndIf}
+    SetShellVarContext all
+  ${EndIf}
   !insertmacro TakeTurn 60000
   ${If} ${Errors}
     MessageBox MB_ICONSTOP "Another Camwarden setup program or uninstaller is still at work." /SD IDOK
@@ -167,7 +214,6 @@ Function .onInit
 FunctionEnd
 
 Section "Camwarden"
-  SetShellVarContext current
   !insertmacro CloseRunningCopy
   ; An earlier version's files go first, so that none it had and this one
   ; lacks (a GStreamer plugin) stays behind to be loaded.
@@ -178,18 +224,18 @@ Section "Camwarden"
   File /r "${STAGE}\*"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "$SMPROGRAMS\Camwarden.lnk" "$INSTDIR\bin\camwarden.exe" "" "$INSTDIR\bin\camwarden.exe" 0
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\bin\camwarden.exe"
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\bin\camwarden.exe"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
   ; _?= keeps the uninstaller in place, so that waiting for it waits for the uninstall.
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
-  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
-  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
   SectionGetSize 0 $0
-  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" $0
   ; Recording goes on after an upgrade: what setup closed, it starts again,
   ; as the user who ran setup.
   ${If} $ClosedRunningCopy = 1
@@ -225,6 +271,14 @@ Function un.onInit
     SetErrorLevel 2
     Abort
   ${EndIf}
+  ; Installed for every user: the machine's entries go with it.
+  StrCpy $AllUsers 0
+  ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $1 == $INSTDIR
+    StrCpy $AllUsers 1
+    !insertmacro NeedAdministrator
+    SetShellVarContext all
+  ${EndIf}
 FunctionEnd
 
 ; The process that ran it may hold uninstall.exe a moment longer.
@@ -242,7 +296,6 @@ Function un.RemoveUninstaller
 FunctionEnd
 
 Section "Uninstall"
-  SetShellVarContext current
   !insertmacro CloseRunningCopy
   ; The program's own start-at-log-on value: the program it starts is going.
   ; Its log-on box goes off with it, or a later install shows it ticked
@@ -255,7 +308,7 @@ Section "Uninstall"
   ${EndIf}
   Delete "$SMPROGRAMS\Camwarden.lnk"
   Call un.RemoveListedFiles
-  DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  DeleteRegKey SHCTX "${UNINSTALL_KEY}"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   ; Run in its folder (_?=), it cannot remove itself: a copy of it does

@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QTemporaryDir>
 
@@ -303,6 +304,40 @@ TEST_F(FormLoad, LayoutFollowsTheDesignInPixels) {
     EXPECT_EQ(order, (QStringList{"Text1", "ListView2", "PushButton1", "Check9", "Text2", "Check10",
                                   "Text3", "PushButton4", "PushButton2", "Check8", "Check3",
                                   "ListView1", "PushButton3", "PushButton5", "PushButton6"}));
+}
+
+}  // namespace
+}  // namespace camwarden::testing
+
+namespace camwarden::testing {
+namespace {
+
+TEST_F(FormLoad, AScreenTooSmallScrollsTheControlsAndOneLargeEnoughShowsThemWhole) {
+    Form1& f = MakeForm();
+    const QSize designed = f.size();
+    const QRect button = f.PushButton2->geometry();
+    f.FitInto(designed);
+    EXPECT_EQ(f.findChild<QScrollArea*>(), nullptr);
+
+    const QSize small(designed.width() + 100, designed.height() / 2);
+    f.FitInto(small);
+    EXPECT_EQ(f.height(), small.height());
+    EXPECT_LT(f.width(), small.width());  // the page and a bar beside it
+    auto* scroll = f.findChild<QScrollArea*>();
+    ASSERT_NE(scroll, nullptr);
+    EXPECT_EQ(scroll->widget()->size(), designed);
+    EXPECT_EQ(f.PushButton2->geometry(), button);
+    EXPECT_EQ(f.findChild<QPushButton*>(QStringLiteral("PushButton2")), f.PushButton2);
+    f.show();
+    EXPECT_TRUE(f.PushButton2->visibleRegion().isEmpty());
+    scroll->ensureWidgetVisible(f.PushButton2);
+    EXPECT_EQ(f.PushButton2->visibleRegion().boundingRect(), f.PushButton2->rect());
+
+    // Narrow too: bars both ways, never larger than the room.
+    f.FitInto(designed / 2);
+    EXPECT_EQ(f.size(), designed / 2);
+    f.FitInto(designed + QSize(50, 50));
+    EXPECT_EQ(f.size(), designed);
 }
 
 }  // namespace

@@ -54,9 +54,17 @@ TEST_F(FolderBox, ChosenFolderGetsOneTrailingSeparator) {
     EXPECT_EQ(f.Text1->text(), QStringLiteral("/srv/Clips/"));
     EXPECT_EQ(settings->Stored("Path"), QStringLiteral("/srv/Clips/"));
     EXPECT_EQ(dialogs->browseTitles, QStringList{"Please select folder:"});
-    EXPECT_EQ(dialogs->browseStarts, QStringList{QString()});
     f.PushButton1_Click();
     EXPECT_EQ(f.Text1->text(), QStringLiteral("/"));
+}
+
+TEST_F(FolderBox, BrowsingStartsAtTheFolderInTheBoxOrTheDesktopWhenItIsEmpty) {
+    Form1& f = Load();
+    f.Text1->setText(QStringLiteral("/srv/Clips/"));
+    f.PushButton1_Click();
+    f.Text1->clear();
+    f.PushButton1_Click();
+    EXPECT_EQ(dialogs->browseStarts, (QStringList{"/srv/Clips/", "/home/user/Desktop"}));
 }
 
 TEST_F(FolderBox, CancelChangesNothing) {

@@ -19,6 +19,7 @@
 #include "platform/win/LogFile.h"
 #include "platform/win/SessionEnd.h"
 #include "platform/win/WinRegistry.h"
+#include "platform/win/WinText.h"
 #include "startup/RegStuff.h"
 #include "startup/mStartUp.h"
 #include "storage/ClipFile.h"
@@ -228,6 +229,30 @@ TEST(WinClipFile, OnlyThePlainFilesOfTheUserAreRepairedAndStateFilesNeverFollowA
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), QByteArray("my notes\n"));
     EXPECT_EQ(store::ReadStateFile(list, 1024, &why), QByteArray("[]"));
+}
+
+// Clip folders deep in a tree, past the 260 characters Windows takes
+// unmarked, whatever the machine's long-path setting says.
+TEST(WinClipFile, AFolderPastTheOldPathLimitTakesClips) {
+    EXPECT_EQ(win::Native(QStringLiteral("C:/a/../b")), std::wstring(L"C:\\a\\..\\b"));
+    const QString deep = QStringLiteral("C:/") + QString(150, u'a') + QStringLiteral("/../") +
+                         QString(150, u'b') + QStringLiteral("/SS.avi");
+    EXPECT_EQ(win::Native(deep), L"\\\\?\\C:\\" + std::wstring(150, L'b') + L"\\SS.avi");
+    const QString share = QStringLiteral("//server/share/") + QString(260, u'c');
+    EXPECT_EQ(win::Native(share), L"\\\\?\\UNC\\server\\share\\" + std::wstring(260, L'c'));
+
+    QTemporaryDir dir;
+    const QString folder =
+        dir.filePath(QString(100, u'a') + u'/' + QString(100, u'b') + u'/' + QString(100, u'c'));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QString error;
+    const auto clip =
+        store::ClipFile::Create(folder + QStringLiteral("/SS 2024-01-02 03-04-05.avi"), &error);
+    ASSERT_TRUE(clip) << qPrintable(error);
+    ASSERT_EQ(_write(clip->descriptor(), "RIFF", 4), 4);
+    QString why;
+    EXPECT_TRUE(clip->Sync(&why)) << qPrintable(why);
+    EXPECT_EQ(QFileInfo(clip->path()).size(), 4);
 }
 
 TEST(WinClipFile, AFolderThatIsNotThereSaysWhy) {

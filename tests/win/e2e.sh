@@ -18,7 +18,13 @@
 #  4. into a folder with other programs' files in bin, lib and licenses: an
 #     older version, then this one over it while it runs, which removes the
 #     older one's plugin and starts the program again; the uninstaller
-#     removes the program's files and keeps the others.
+#     removes the program's files and keeps the others;
+#  5. a bad command line and /? are answered in a message box and the log;
+#     the installed copy records into a folder of more than 300 characters
+#     and loads only its own GStreamer plugins, whatever the environment
+#     names; a silent install for every user and its uninstall;
+#  6. on a 1280x800 screen at 150 % and 200 %, with frames drawn as Windows
+#     draws them, the whole window is on the screen.
 # With SCREENS-DIR: the window at 100 % and 150 %, the tray balloon and the
 # setup program's pages, as PNG files there.
 set -euo pipefail
@@ -139,6 +145,27 @@ run_value() {  # the Run value's data, empty when there is none
 clips=$work/clips
 mkdir -p "$clips"
 
+step "command line: problems and /? answered in a message box and the log"
+answer() {  # ARGS...: the exit code once the box it shows is closed
+  local p id= rc=0
+  mkdir -p "$(dirname "$log")"
+  : >"$log"
+  "$sdk/bin/wine-run" "$build/camwarden.exe" "$@" >>"$work/out" 2>&1 &
+  p=$!
+  for _ in $(seq 300); do id=$(window_id) && [[ -n $id ]] && break; sleep 0.1; done
+  [[ -n $id ]] || fail "no message box for $*"
+  xdotool key --window "$id" Return
+  wait "$p" || rc=$?
+  echo "$rc"
+}
+[[ $(answer --no-such-option) == 2 ]] || fail "a bad option did not end with 2"
+grep -q "not starting: Unknown option 'no-such-option'" "$log" || fail "a bad option is not in the log"
+[[ $(answer --camera) == 2 ]] || fail "--camera without a camera did not end with 2"
+[[ $(answer '/?') == 0 ]] || fail "/? did not end with 0"
+grep -qF 'asked for help' "$log" && grep -qF '\\?\usb#' "$log" && ! grep -q /dev/video "$log" ||
+  fail "the help does not name Windows' cameras"$'\n'"$(cat "$log")"
+echo "bad option, --camera alone: a box and 2; /?: a box naming Windows' camera paths, and 0"
+
 step "schedule: 10 s / 5 s on the test camera, closed from outside in the fourth clip"
 preset OftenIndex=1 OftenIndex1=1 ReturnSecondsRec=5 StartStopState=On "Path=$(towin "$clips")\\"
 start "$sdk/bin/wine-run" "$build/camwarden.exe"
@@ -230,9 +257,14 @@ ls "$inst/licenses" | grep -q qtbase.LGPL || fail "no licence notices beside the
 # Only what the setup program installed: none of the SDK's folders.
 bare() { env -u WINEPATH -u QT_PLUGIN_PATH -u GST_PLUGIN_SYSTEM_PATH -u GST_PLUGIN_SCANNER \
   "$wine" "$@"; }
-installed() { bare "$inst/bin/camwarden.exe" "$@"; }
-clips2=$work/clips2
+# Another GStreamer's plugins named in the environment: the SDK's, which
+# hold some the installed copy does not.
+foreign=$(towin "$sdk/mingw64/lib/gstreamer-1.0")
+installed() { GST_PLUGIN_PATH=$foreign GST_PLUGIN_SYSTEM_PATH=$foreign bare "$inst/bin/camwarden.exe" "$@"; }
+# Deeper than Windows' 260 characters.
+clips2=$work/$(printf 'a%.0s' {1..100})/$(printf 'b%.0s' {1..100})/$(printf 'c%.0s' {1..100})
 mkdir -p "$clips2"
+(($(towin "$clips2" | wc -c) > 300)) || fail "the clip folder is not long enough"
 preset OftenIndex=1 OftenIndex1=1 ReturnSecondsRec=5 StartStopState=On "Path=$(towin "$clips2")\\"
 start installed
 wait_log 'Clip finished:' 1 40
@@ -243,6 +275,11 @@ wait "$prog" || true
 start installed
 wait_log 'camwarden.app: ready' 1 30
 wait_log 'after an unfinished run' 1 10
+registry="$local_app/Quillory/Camwarden/gstreamer-registry.bin"
+[[ -f $registry ]] || fail "no GStreamer registry of the program's own"
+grep -qaF 'Programs\Camwarden\lib\gstreamer-1.0\libgstwinks.dll' "$registry" &&
+  ! grep -qaF "$foreign" "$registry" ||
+  fail "the installed copy's GStreamer knows plugins from elsewhere"
 
 # Uninstalled while it runs: the uninstaller closes it as its close box
 # would. Waited for as the README says, it is done when it returns.
@@ -290,6 +327,22 @@ echo "uninstalled: program, entry and Run value gone, log-on switch off; setting
 uninstall "$inst"
 echo "installed again: log-on switch off, no Run value"
 
+step "setup program: for every user, silently"
+"$wine" "$setup" /S /ALLUSERS || fail "the setup program failed for every user"
+machine=$("$wine" winepath -u 'C:\Program Files\Camwarden' 2>/dev/null)
+machine_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Camwarden'
+[[ -x $machine/bin/camwarden.exe ]] || fail "not installed in Program Files"
+[[ -f $WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Camwarden.lnk ]] ||
+  fail "no Start-menu entry for every user"
+"$wine" reg query "$machine_key" /v QuietUninstallString >/dev/null 2>&1 || fail "not in the machine's installed-apps list"
+! "$wine" reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Camwarden' >/dev/null 2>&1 ||
+  fail "in the user's installed-apps list"
+uninstall "$machine"
+for _ in $(seq 150); do [[ -e $machine ]] || break; sleep 0.1; done
+[[ ! -e $machine ]] || fail "Program Files still holds Camwarden"
+! "$wine" reg query "$machine_key" >/dev/null 2>&1 || fail "still in the machine's installed-apps list"
+echo "for every user: Program Files, the machine's entries; uninstalled"
+
 step "setup program: a folder shared with other programs, an upgrade over a running copy"
 tools=$WINEPREFIX/drive_c/Tools
 rm -rf "$tools"
@@ -336,3 +389,29 @@ expected=$(printf '%s\n' "$others" . ./bin ./lib ./lib/gstreamer-1.0 ./licenses 
   fail "after uninstalling, the folder holds"$'\n'"$left"$'\n'"not what it held before installing"$'\n'"$expected"
 grep -qx "not Camwarden's" "$tools/bin/other.exe" || fail "another program's file was changed"
 echo "uninstalled from a shared folder: the program's files gone, $(wc -l <<<"$others") others kept"
+
+step "on a 1280x800 screen at 150 % and 200 %"
+# Its own screen, and frames Wine draws itself as Windows does (with no
+# window manager to draw them); both need a fresh Wine server.
+small=$work/small-display
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$small" 2>/dev/null &
+pids+=($!)
+for _ in $(seq 50); do [[ -s $small ]] && break; sleep 0.1; done
+export DISPLAY=:$(cat "$small")
+reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
+preset StartStopState=Off "Path=$(towin "$clips")\\"
+for dpi in 144 192; do
+  "${WINESERVER:-/usr/lib/wine/wineserver64}" -k 2>/dev/null || true
+  reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f
+  start "$sdk/bin/wine-run" "$build/camwarden.exe"
+  wait_log 'camwarden.app: ready' 1 60
+  for _ in $(seq 100); do [[ -n $(window_id) ]] && break; sleep 0.1; done
+  eval "$(xdotool getwindowgeometry --shell "$(window_id)")"
+  ((X >= 0 && Y >= 0 && X + WIDTH <= 1280 && Y + HEIGHT <= 800)) ||
+    fail "at $((dpi * 100 / 96)) %: the window ${WIDTH}x$HEIGHT at $X,$Y is not all on the 1280x800 screen"
+  echo "at $((dpi * 100 / 96)) %: ${WIDTH}x$HEIGHT at $X,$Y"
+  [[ -z $screens ]] || { sleep 0.5; import -window root "$screens/window-$((dpi * 100 / 96))-1280x800.png"; }
+  close_program
+done
+reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f
+reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f
