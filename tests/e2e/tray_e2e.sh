@@ -55,11 +55,21 @@ wait_for 100 test -s "$work/display" || fail "Xvfb did not start"
 export DISPLAY=":$(head -n1 "$work/display")"
 exec 3>&-
 
-trayer --edge top --align right --widthtype pixel --width 160 --heighttype pixel --height 28 \
-  --SetDockType true --transparent false --tint 0xc0c0c0 > "$out/trayer.log" 2>&1 &
-pids+=($!)
-tray_pid=$!
-wait_for 100 xdotool search --name '^panel$' > /dev/null || fail "trayer did not start"
+# A display just made may still turn a first client away ("cannot open
+# display"), more often on a busy machine: the tray host is started again
+# when it ends before its panel shows.
+panel_up() { xdotool search --name '^panel$' > /dev/null; }
+panel_or_gone() { panel_up || ! kill -0 "$tray_pid" 2> /dev/null; }
+for attempt in 1 2 3; do
+  trayer --edge top --align right --widthtype pixel --width 160 --heighttype pixel --height 28 \
+    --SetDockType true --transparent false --tint 0xc0c0c0 > "$out/trayer.log" 2>&1 &
+  tray_pid=$!
+  pids+=("$tray_pid")
+  wait_for 100 panel_or_gone || break
+  panel_up && break
+  echo "trayer ended at start (try $attempt): $(cat "$out/trayer.log")" >&2
+done
+panel_up || fail "trayer did not start"
 
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/run"
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
