@@ -136,6 +136,9 @@ void modCam::RecordClip(Form1& form) {
     // clip's end cannot.
     form.state().ClipDueMs =
         form.platform().clock->SinceBootMs() + int64_t(form.state().ClipSeconds) * 1000;
+    // Let go between active hours: a clip asked for then (the test button, a
+    // clock set into a span) takes it again.
+    if (!hCapWnd_) ConnectWebCam();
     if (StartCapture(form) != 0) {
         form.dialogs().MsgBox(QStringLiteral("Error capturing video."));
     } else {

@@ -17,6 +17,7 @@ public:
     modCam(CaptureSystem& system, QWidget* owner) : system_(system), owner_(owner) {}
 
     CaptureWindow* hCapWnd() const { return hCapWnd_.get(); }
+    bool Connected() const { return hCapWnd_ && connected_; }
 
     bool ConnectWebCam();
     void CloseWebCam();
