@@ -202,6 +202,7 @@ private:
     static constexpr int64_t kNoTickYet = -1;
     static constexpr int64_t kOutsideSpans = -2;
     int64_t spanOfLastTick_ = kNoTickYet;
+    SpanCache spans_;
 };
 
 // Texts the window shows.

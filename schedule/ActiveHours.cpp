@@ -72,10 +72,23 @@ SpanPlace PlaceIn(const ActiveHours& hours, int64_t nowMs, const UtcOffsetAt& of
     return {};
 }
 
+const SpanPlace& SpanCache::At(const ActiveHours& hours, int64_t nowMs,
+                               const UtcOffsetAt& offsetAt) {
+    constexpr int64_t kRecheckMs = 60000;
+    const std::optional<int64_t> next = place_.inside ? place_.endMs : place_.openingMs;
+    if (hours_ != hours || nowMs < atMs_ || nowMs - atMs_ >= kRecheckMs ||
+        (next && nowMs >= *next)) {
+        place_ = PlaceIn(hours, nowMs, offsetAt);
+        hours_ = hours;
+        atMs_ = nowMs;
+    }
+    return place_;
+}
+
 QString ClockWithDays(int64_t seconds) {
     seconds = std::max<int64_t>(seconds, 0);
     const int64_t days = seconds / kDay;
-    const QString clock =
+    QString clock =
         QTime(0, 0).addSecs(static_cast<int>(seconds % kDay)).toString(QStringLiteral("hh:mm:ss"));
     if (days == 0) return clock;
     return QStringLiteral("%1 %2 %3")

@@ -39,6 +39,19 @@ struct SpanPlace {
 // first.
 SpanPlace PlaceIn(const ActiveHours& hours, int64_t nowMs, const UtcOffsetAt& offsetAt);
 
+// PlaceIn for a tick every second: the place is worked out again only when
+// the hours change, a span opens or ends, the wall clock goes back, or a
+// minute has passed (the zone's rules may have changed).
+class SpanCache {
+public:
+    const SpanPlace& At(const ActiveHours& hours, int64_t nowMs, const UtcOffsetAt& offsetAt);
+
+private:
+    std::optional<ActiveHours> hours_;
+    int64_t atMs_ = 0;
+    SpanPlace place_;
+};
+
 // "hh:mm:ss", and "N days " before it when a day or more.
 QString ClockWithDays(int64_t seconds);
 

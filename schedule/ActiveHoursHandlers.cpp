@@ -123,7 +123,7 @@ void Form1::Check12_Click(int day) {
 
 void Form1::ActiveHoursTick() {
     const int64_t now = platform().clock->Now().toMSecsSinceEpoch();
-    const SpanPlace place = PlaceIn(ActiveHoursShown(), now, LocalOffsetAt);
+    const SpanPlace place = spans_.At(ActiveHoursShown(), now, LocalOffsetAt);
     const int64_t lastSpan = spanOfLastTick_;
     spanOfLastTick_ = place.inside ? *place.openingMs : kOutsideSpans;
     if (!place.inside) {

@@ -93,6 +93,25 @@ TEST(ActiveHours, PlacesAnInstantAmongTheSpans) {
     }
 }
 
+TEST(ActiveHours, CacheWorksThePlaceOutAgainOnlyWhenItMayHaveChanged) {
+    int looks = 0;
+    const UtcOffsetAt utc = [&looks](int64_t) {
+        ++looks;
+        return 0;
+    };
+    SpanCache cache;
+    ActiveHours hours;  // 08:00 to 18:00, every day
+    const int64_t opening = Utc("2026-12-07T08:00:00Z");
+    EXPECT_FALSE(cache.At(hours, opening - 2000, utc).inside);
+    looks = 0;
+    EXPECT_FALSE(cache.At(hours, opening - 1000, utc).inside);
+    EXPECT_EQ(looks, 0);
+    EXPECT_TRUE(cache.At(hours, opening, utc).inside) << "the opening";
+    EXPECT_FALSE(cache.At(hours, opening - 5000, utc).inside) << "the clock set back";
+    hours.days[0] = false;
+    EXPECT_FALSE(cache.At(hours, opening + 1000, utc).inside) << "Monday left out";
+}
+
 TEST(ActiveHours, StoredFormsAreReadExactlyOrNotAtAll) {
     EXPECT_EQ(ActiveTimeFrom("00:00"), QTime(0, 0));
     EXPECT_EQ(ActiveTimeFrom("23:59"), QTime(23, 59));
