@@ -122,7 +122,7 @@ void Form1::Check12_Click(int day) {
 }
 
 void Form1::ActiveHoursTick() {
-    const int64_t now = platform().clock->Now().toMSecsSinceEpoch();
+    const int64_t now = platform().clock->NowMs();
     const SpanPlace place = spans_.At(ActiveHoursShown(), now, LocalOffsetAt);
     const int64_t lastSpan = spanOfLastTick_;
     spanOfLastTick_ = place.inside ? *place.openingMs : kOutsideSpans;
