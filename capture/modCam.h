@@ -21,6 +21,9 @@ public:
 
     bool ConnectWebCam();
     void CloseWebCam();
+    // Releases the camera as CloseWebCam does, until a clip is asked for:
+    // that clip connects again.
+    void ReleaseUntilNeeded();
     void StartWebCam(Form1& form);
     bool ShowVideoSourceDialog();
     bool ShowVideoFormatDialog();
@@ -44,6 +47,7 @@ private:
     QWidget* owner_;
     std::unique_ptr<CaptureWindow> hCapWnd_;
     bool connected_ = false;
+    bool released_ = false;  // by ReleaseUntilNeeded, and not connected since
 };
 
 QString NoWebcamMessage();

@@ -169,7 +169,7 @@ void Form1::WaitForSpan(const SpanPlace& place, int64_t now) {
         // Let go as Turn Off does, once no clip records (a clip running at
         // the end is finished) and no dialog of the camera's is open.
         if (cam_.hCapWnd() && !Timer2->Enabled() && !QApplication::activeModalWidget()) {
-            cam_.CloseWebCam();
+            cam_.ReleaseUntilNeeded();
             qCInfo(lcSchedule).noquote()
                 << "active hours: camera released until"
                 << QDateTime::fromMSecsSinceEpoch(*place.openingMs).toString(Qt::ISODate);

@@ -176,27 +176,29 @@ TEST_F(ActiveHoursRow, StoresWhatItShowsAndReadsItBackOrShowsOff) {
 
 TEST_F(ActiveHoursRow, RecordsFromTheOpeningAndLetsTheCameraGoOutside) {
     const QDate monday(2026, 12, 7);
+    // 30 s clips: the last runs past the end.
+    settings->Preset("ReturnSecondsRec", "30");
     At(monday, QTime(7, 59, 35));
     Form1& f = Ready("On", "08:00", "08:01", "1111111");
     f.Timer1_Timer();
     EXPECT_EQ(f.Frame4->title(), "On. Next webcam record will occur in: 00:00:25");
     EXPECT_EQ(Count("Close"), 1) << "released while outside";
-    EXPECT_EQ(f.Cam().hCapWnd(), nullptr);
     At(monday, QTime(7, 59, 51));
     f.Timer1_Timer();
-    EXPECT_NE(f.Cam().hCapWnd(), nullptr) << "taken again ahead of the span";
-    At(monday, QTime(8, 0, 0, 50));
-    f.Timer1_Timer();
-    EXPECT_EQ(Count("Sequence"), 1) << "the first clip at the opening";
-    for (int s = 1; s <= 60; ++s) {
+    EXPECT_TRUE(f.Cam().Connected()) << "taken again ahead of the span";
+    // One second after another from the opening, as the ticks come.
+    for (int s = 0; s <= 80; ++s) {
         At(monday, QTime(8, 0, 0, 50).addSecs(s));
-        if (f.Timer2->Enabled() && s % 10 == 5) f.Timer2_Timer();  // 5 s clips end
-        for (int tick = 0; tick < 4 && f.Timer2->Enabled(); ++tick) f.Timer2_Timer();
+        const bool recording = f.Timer2->Enabled();
         f.Timer1_Timer();
+        if (recording && f.Timer2->Enabled()) f.Timer2_Timer();
+        if (s == 70) {
+            EXPECT_EQ(Count("Close"), 1) << "the last clip is not cut at the end";
+        }
     }
     EXPECT_EQ(Count("Sequence"), 6) << "08:00:00 to 08:00:50, none at 08:01:00";
-    EXPECT_EQ(f.Frame4->title(), "On. Next webcam record will occur in: 23:59:00");
-    EXPECT_EQ(f.Cam().hCapWnd(), nullptr);
+    EXPECT_EQ(Count("Close"), 2) << "released once the last clip ended";
+    EXPECT_EQ(f.Frame4->title(), "On. Next webcam record will occur in: 23:58:40");
 
     // The test button records outside too.
     f.PushButton2_Click();
