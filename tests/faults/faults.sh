@@ -934,12 +934,13 @@ stopped)
   ;;
 active-hours)
   # Active hours on a faked wall clock, three runs side by side, each in a
-  # home of its own, 10 s clips every 10 s: Monday 07:59:35 with 08:00-08:01
+  # home of its own, 5 s clips every 10 s: Monday 07:59:35 with 08:00-08:01
   # gives the clips of 08:00:00 to 08:00:50 and none else; a Saturday left
   # out gives none while its span's time passes; Tuesday only, 23:59-00:01,
   # gives twelve clips over midnight. 2026-12-07 is a Monday.
   faketime_lib=$(ls /usr/lib/*/faketime/libfaketimeMT.so.1 2>/dev/null | head -1)
   [[ -n $faketime_lib ]] || skip "no faketime"
+  declare -A run_pid
   run_at() { # run_at NAME "DATE TIME" DAYS FROM TO
     config=$work/$1/config home=$work/$1/home clips=$work/$1/clips
     preset 'Active%20Hours=On' "Active%20Days=$3" "Active%20From=$4" "Active%20To=$5"
@@ -947,13 +948,13 @@ active-hours)
     mkdir -m 700 "$work/$1/runtime"
     runtime=$work/$1/runtime log=$work/$1.log rules='camwarden.schedule.debug=true' \
       pattern='%{time yyyy-MM-dd hh:mm:ss.zzz} %{message}' start
-    eval "pid_$1=\$pid"
+    run_pid[$1]=$pid
   }
   # Waits for the run's span to close: its camera let go after its clips.
   closed() { # closed NAME CLIPS
-    pid=$(eval echo "\$pid_$1") log=$work/$1.log
-    log=$work/$1.log wait_log 'Clip finished' "$2" 150
-    log=$work/$1.log wait_log_past 'span opened' 'camera released until' 30
+    pid=${run_pid[$1]} log=$work/$1.log
+    wait_log 'Clip finished' "$2" 150
+    wait_log_past 'span opened' 'camera released until' 30
   }
   names() { # names NAME: the clips' times, one line
     find "$work/$1/clips" -name '*.avi' -printf '%f\n' | sort | sed 's/^SS //; s/\.avi$//' | tr '\n' ' '
@@ -962,16 +963,16 @@ active-hours)
   run_at saturday '2026-12-12 07:59:50' 1111100 08:00 08:01
   run_at tuesday '2026-12-08 23:58:55' 0100000 23:59 00:01
   # Saturday 08:00:2x: the countdown is to Monday's span, and nothing was due.
-  pid=$pid_saturday log=$work/saturday.log wait_log 'countdown 1 day 23:59:3' 1 40
-  pid=$pid_saturday log=$work/saturday.log stop
+  pid=${run_pid[saturday]} log=$work/saturday.log wait_log 'countdown 1 day 23:59:3' 1 40
+  pid=${run_pid[saturday]} log=$work/saturday.log stop
   ! grep -q 'clip due' "$work/saturday.log" || fail "a clip on a day left out: $(grep 'clip due' "$work/saturday.log")"
   [[ -z $(names saturday) ]] || fail "clips on a day left out: $(names saturday)"
   closed monday 6
-  pid=$pid_monday log=$work/monday.log stop
+  pid=${run_pid[monday]} log=$work/monday.log stop
   expected=$(for s in 00 10 20 30 40 50; do printf '2026-12-07 08-00-%s ' $s; done)
   [[ $(names monday) == "$expected" ]] || fail "Monday's clips: $(names monday)"
   closed tuesday 12
-  pid=$pid_tuesday log=$work/tuesday.log stop
+  pid=${run_pid[tuesday]} log=$work/tuesday.log stop
   expected=$(for t in '08 23-59' '09 00-00'; do for s in 00 10 20 30 40 50; do
     printf '2026-12-%s %s-%s ' "${t% *}" "${t#* }" "$s"; done; done)
   [[ $(names tuesday) == "$expected" ]] || fail "Tuesday's clips: $(names tuesday)"
