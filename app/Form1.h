@@ -203,6 +203,7 @@ private:
     static constexpr int64_t kOutsideSpans = -2;
     int64_t spanOfLastTick_ = kNoTickYet;
     SpanCache spans_;
+    SpanCache spansAfter_;  // where the end of the span the tick is in stands
 };
 
 // Texts the window shows.

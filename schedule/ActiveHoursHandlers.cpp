@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QLoggingCategory>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTimeEdit>
 #include <algorithm>
 
@@ -145,7 +146,7 @@ void Form1::ActiveHoursTick() {
     const int32_t left = IntervalSeconds - ElapsedSeconds;
     QString shown = SecondsToClock(left);
     if (now + int64_t(left) * 1000 >= place.endMs) {
-        const SpanPlace after = PlaceIn(ActiveHoursShown(), place.endMs, LocalOffsetAt);
+        const SpanPlace& after = spansAfter_.At(ActiveHoursShown(), place.endMs, LocalOffsetAt);
         if (after.openingMs) shown = ClockWithDays(WholeSecondsUntil(now, *after.openingMs));
     }
     Frame4->setTitle(QLatin1String(kStatusCountdown) + shown);
@@ -153,8 +154,9 @@ void Form1::ActiveHoursTick() {
     ElapsedSeconds += 1;
     UpdateProgress(IntervalSeconds, ElapsedSeconds);
     if (IntervalSeconds > 0 && ElapsedSeconds >= IntervalSeconds) {
+        // The count starts again also when the clip failed, as outside active hours.
+        const auto again = qScopeGuard([this] { ElapsedSeconds = 0; });
         cam_.RecordClip(*this);
-        ElapsedSeconds = 0;
     }
 }
 
