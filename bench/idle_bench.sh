@@ -8,7 +8,8 @@
 #                                          past week (none comes due meanwhile)
 #   IDLE_ACTIVE_HOURS=1 bench/idle_bench.sh  the same with active hours on,
 #                                          waiting outside its span (it opens
-#                                          in 6 hours), the camera let go
+#                                          in 6 hours), the camera let go;
+#                                          =inside: in a span (-1 to +5 hours)
 # Target: the program within 1.3 times the baseline's CPU, and the same
 # with the age limit on, and with active hours on.
 # A Windows build folder (one with camwarden.exe) is measured under Wine, its
@@ -32,10 +33,13 @@ age_keys() {
   [[ -n ${IDLE_AGE_DAYS:-} ]] && printf '%s\n' "Age${1}Limit=On" "Age${1}Limit${1}Days=$IDLE_AGE_DAYS"
   return 0
 }
-# With active hours: a span that opens 6 hours from now, for an hour.
+# With active hours: a span that opens 6 hours from now, for an hour, or
+# one that opened an hour ago.
 active_keys() {
+  local from=+6 to=+7
+  [[ ${IDLE_ACTIVE_HOURS:-} != inside ]] || { from=-1 to=+5; }
   [[ -n ${IDLE_ACTIVE_HOURS:-} ]] && printf '%s\n' "Active${1}Hours=On" \
-    "Active${1}From=$(date -d '+6 hours' +%H:%M)" "Active${1}To=$(date -d '+7 hours' +%H:%M)"
+    "Active${1}From=$(date -d "$from hours" +%H:%M)" "Active${1}To=$(date -d "$to hours" +%H:%M)"
   return 0
 }
 week_of_clips() {
