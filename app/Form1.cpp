@@ -26,6 +26,7 @@
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QStyle>
+#include <QTimeEdit>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
@@ -91,6 +92,10 @@ struct StoredChoices {
     QString sizeLimitGB;
     QString ageLimit;
     QString ageLimitDays;
+    QString activeHours;
+    QString activeFrom;
+    QString activeTo;
+    QString activeDays;
 };
 
 StoredChoices ReadStoredChoices(SettingsStore& settings) {
@@ -107,6 +112,10 @@ StoredChoices ReadStoredChoices(SettingsStore& settings) {
     c.sizeLimitGB = settings.Read(QStringLiteral("Size Limit GB"), QString());
     c.ageLimit = settings.Read(QStringLiteral("Age Limit"), QStringLiteral("Off"));
     c.ageLimitDays = settings.Read(QStringLiteral("Age Limit Days"), QString());
+    c.activeHours = settings.Read(QStringLiteral("Active Hours"), QStringLiteral("Off"));
+    c.activeFrom = settings.Read(QStringLiteral("Active From"), QString());
+    c.activeTo = settings.Read(QStringLiteral("Active To"), QString());
+    c.activeDays = settings.Read(QStringLiteral("Active Days"), QString());
     return c;
 }
 
@@ -157,7 +166,7 @@ void Form1::CreateControls() {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(536, 554);
+    setFixedSize(536, 580);
     setFont(ArialBold(9));
     // The window is white by design, so its text is dark whatever the
     // desktop's scheme: light text of a dark scheme would vanish on it.
@@ -230,6 +239,41 @@ void Form1::CreateControls() {
     Text3->setAlignment(Qt::AlignRight);
     Label2 = Make<QLabel>(Frame1, "Label2", "days", {6960, 1110, 585, 285});
     ListView2 = Make<ListView>(this, "ListView2", "", {120, 2670, 7800, 1560});
+    // The active hours, a row under the list: clips only in these hours on these days.
+    constexpr int kActiveRowTop = 4320;
+    constexpr int kActiveRowTwips = 390;
+    Check11 =
+        Make<QCheckBox>(this, "Check11", kActiveHoursCaption, {120, kActiveRowTop + 30, 1980, 285});
+    const auto timeBox = [this](const char* name, int left, QTime shown) {
+        auto* box = Make<QTimeEdit>(this, name, "", {left, kActiveRowTop, 840, 330});
+        box->setDisplayFormat(QStringLiteral("HH:mm"));
+        box->setTime(shown);
+        box->setButtonSymbols(QAbstractSpinBox::NoButtons);
+        box->setKeyboardTracking(false);
+        box->setAlignment(Qt::AlignCenter);
+        return box;
+    };
+    const ActiveHours defaults;
+    Text4 = timeBox("Text4", 2130, defaults.from);
+    Label3 = Make<QLabel>(this, "Label3", "to", {3015, kActiveRowTop + 30, 255, 285});
+    Text5 = timeBox("Text5", 3285, defaults.to);
+    Label4 = Make<QLabel>(this, "Label4", "on", {4170, kActiveRowTop + 30, 270, 285});
+    Label3->setAlignment(Qt::AlignCenter);
+    Label4->setAlignment(Qt::AlignCenter);
+    QFont dayFont = ArialBold(8.25);
+    dayFont.setBold(false);
+    for (int day = 0; day < 7; ++day) {
+        const QString name = QStringLiteral("Check12(%1)").arg(day);
+        auto* toggle = Make<QPushButton>(this, name.toLatin1().constData(), "",
+                                         {4485 + day * 495, kActiveRowTop, 465, 330});
+        toggle->setText(QLocale::system().dayName(day + 1, QLocale::ShortFormat));
+        toggle->setToolTip(QLocale::system().dayName(day + 1, QLocale::LongFormat));
+        toggle->setAccessibleName(QLocale::system().dayName(day + 1, QLocale::LongFormat));
+        toggle->setCheckable(true);
+        toggle->setChecked(defaults.days[size_t(day)]);
+        toggle->setFont(dayFont);
+        Check12[size_t(day)] = toggle;
+    }
     PushButton4 = Make<QPushButton>(this, "PushButton4", kTurnOn, {120, 7290, 7800, 405});
     PushButton2 =
         Make<QPushButton>(this, "PushButton2", "Create 5 Second Webcam Video Now (Test Software)",
@@ -243,6 +287,13 @@ void Form1::CreateControls() {
     for (QPushButton* b :
          {PushButton1, PushButton2, PushButton3, PushButton4, PushButton5, PushButton6}) {
         b->setFont(ArialBold(11.25));
+    }
+    // The window grows by the row, and all that was below the list moves down with it.
+    QList<QWidget*> row = {Check11, Text4, Label3, Text5, Label4};
+    for (QPushButton* toggle : Check12) row << toggle;
+    for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!w->isWindow() && !row.contains(w) && w->y() >= (kActiveRowTop + 7) / 15)
+            w->move(w->x(), w->y() + (kActiveRowTwips + 7) / 15);
     }
 
     // For screen readers: the controls whose text does not say what they are.
@@ -264,13 +315,21 @@ void Form1::CreateControls() {
     Label2->setBuddy(Text3);
     describe(ListView2, "How often", "How often a clip is recorded");
     describe(ListView1, "Clip length", "How long each clip lasts");
+    describe(Check11, "Active hours",
+             "Record only from the first time to the second, on the days switched on");
+    describe(Text4, "Active from", "The time of day recording starts");
+    describe(Text5, "Active to", "The time of day recording ends");
+    Label3->setBuddy(Text5);
 
     // Tab order as laid out: frames and the bar take no focus.
     for (QWidget* w : std::initializer_list<QWidget*>{Frame1, Frame4, Frame6, ProgressBar1})
         w->setFocusPolicy(Qt::NoFocus);
-    QWidget* order[] = {Text1,   ListView2, PushButton1, Check9,      Text2,
-                        Check10, Text3,     PushButton4, PushButton2, Check8,
-                        Check3,  ListView1, PushButton3, PushButton5, PushButton6};
+    // The active-hours row's controls come right after the list it is under.
+    QWidget* order[] = {Text1,      ListView2,  Check11,     Text4,       Text5,
+                        Check12[0], Check12[1], Check12[2],  Check12[3],  Check12[4],
+                        Check12[5], Check12[6], PushButton1, Check9,      Text2,
+                        Check10,    Text3,      PushButton4, PushButton2, Check8,
+                        Check3,     ListView1,  PushButton3, PushButton5, PushButton6};
     for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
     for (QWidget* w : std::initializer_list<QWidget*>{
@@ -279,6 +338,10 @@ void Form1::CreateControls() {
              PushButton5, PushButton6}) {
         w->setMouseTracking(true);
         w->installEventFilter(this);
+    }
+    for (QPushButton* toggle : Check12) {
+        toggle->setMouseTracking(true);
+        toggle->installEventFilter(this);
     }
 }
 
@@ -300,6 +363,12 @@ void Form1::ConnectHandlers() {
     connect(Text2, &QDoubleSpinBox::valueChanged, this, &Form1::Text2_Change);
     connect(Check10, &QCheckBox::toggled, this, &Form1::Check10_Click);
     connect(Text3, &QSpinBox::valueChanged, this, &Form1::Text3_Change);
+    connect(Check11, &QCheckBox::toggled, this, &Form1::Check11_Click);
+    connect(Text4, &QTimeEdit::timeChanged, this, &Form1::Text4_Change);
+    connect(Text5, &QTimeEdit::timeChanged, this, &Form1::Text5_Change);
+    for (int day = 0; day < 7; ++day)
+        connect(Check12[size_t(day)], &QPushButton::toggled, this,
+                [this, day] { Check12_Click(day); });
     connect(Text1, &QLineEdit::editingFinished, this, &Form1::Text1_Validate);
     connect(cSysTray1.get(), &cSysTray::MouseUp, this, &Form1::cSysTray1_MouseUp);
     connect(TrayShowOrHide, &QAction::triggered, this, &Form1::TrayShowOrHide_Click);
@@ -338,6 +407,7 @@ void Form1::Form_Load() {
     });
     LoadFolderLimit(stored.sizeLimit, stored.sizeLimitGB);
     LoadAgeLimit(stored.ageLimit, stored.ageLimitDays);
+    LoadActiveHours(stored.activeHours, stored.activeFrom, stored.activeTo, stored.activeDays);
     trap(102, [&] { ApplySkin(*this, FolderWith(QStringLiteral("/x/o.cjs"))); });
     const QString pointer = HandCursorPath();
     if (trap.If(104, [&] { return FileExists(pointer); })) {

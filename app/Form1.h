@@ -5,10 +5,12 @@
 #include "app/ProgramState.h"
 #include "app/Timer.h"
 #include "capture/modCam.h"
+#include "schedule/ActiveHours.h"
 #include "tray/cSysTray.h"
 
 #include <QCursor>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -16,6 +18,7 @@ class QAction;
 class QCheckBox;
 class QDoubleSpinBox;
 class QSpinBox;
+class QTimeEdit;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -56,6 +59,12 @@ public:
     QSpinBox* Text3 = nullptr;        // the limit, in days
     QLabel* Label2 = nullptr;         // "days"
     ListView* ListView2 = nullptr;
+    QCheckBox* Check11 = nullptr;           // record only in the hours and days given, or always
+    QTimeEdit* Text4 = nullptr;             // the hour recording starts
+    QLabel* Label3 = nullptr;               // "to"
+    QTimeEdit* Text5 = nullptr;             // the hour recording ends
+    QLabel* Label4 = nullptr;               // "on"
+    std::array<QPushButton*, 7> Check12{};  // the days recorded on, Monday first: toggles
     QPushButton* PushButton4 = nullptr;
     QPushButton* PushButton2 = nullptr;
     ListView* ListView1 = nullptr;
@@ -107,6 +116,14 @@ public:
     void Text3_Change();
     // How many days a clip is kept; 0 when for ever.
     int AgeLimitDays() const;
+
+    // Active hours.
+    void Check11_Click();
+    void Text4_Change();
+    void Text5_Change();
+    void Check12_Click(int day);
+    // The hours and days as the row shows them.
+    ActiveHours ActiveHoursShown() const;
 
     // Driver dialogs.
     void PushButton3_Click();
@@ -173,6 +190,13 @@ private:
     void LoadAgeLimit(const QString& on, const QString& days);
     void StoreFolderLimit();
     void StoreAgeLimit();
+    void LoadActiveHours(const QString& on, const QString& from, const QString& to,
+                         const QString& days);
+    void StoreActiveHours();
+    // The schedule tick while the row is ticked: clips only inside a span,
+    // the camera let go outside one.
+    void ActiveHoursTick();
+    void WaitForSpan(const SpanPlace& place, int64_t nowMs);
 
     Platform& platform_;
     ProgramState& state_;
@@ -185,6 +209,12 @@ private:
     bool selectOnRelease_ = false;
     // Made only once the window does not fit its screen: scrolls the controls.
     QScrollArea* scroll_ = nullptr;
+    // The opening of the span the last schedule tick fell in.
+    static constexpr int64_t kNoTickYet = -1;
+    static constexpr int64_t kOutsideSpans = -2;
+    int64_t spanOfLastTick_ = kNoTickYet;
+    SpanCache spans_;
+    SpanCache spansAfter_;  // where the end of the span the tick is in stands
 };
 
 // Texts the window shows.
@@ -197,6 +227,7 @@ inline constexpr char kAgeLimitCaption[] = "Delete clips older than";
 inline constexpr int kAgeLimitMinDays = 1;
 inline constexpr int kAgeLimitMaxDays = 3650;
 inline constexpr int kAgeLimitDefaultDays = 30;
+inline constexpr char kActiveHoursCaption[] = "Record only from";
 inline constexpr char kStatusOff[] = "Off.";
 inline constexpr char kStatusSwitchedOn[] = "On. Next Webcam Record will occur in:";
 inline constexpr char kStatusCountdown[] = "On. Next webcam record will occur in: ";

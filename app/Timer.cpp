@@ -1,11 +1,19 @@
 #include "app/Timer.h"
 
+#include <algorithm>
+
 namespace camwarden {
 
 Timer::Timer(int intervalMs, bool enabled, QObject* parent)
     : QObject(parent), interval_(intervalMs), enabled_(enabled) {
     timer_.setTimerType(Qt::PreciseTimer);
-    connect(&timer_, &QTimer::timeout, this, &Timer::Tick);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        if (phaseMoved_) {
+            phaseMoved_ = false;
+            timer_.start(interval_);
+        }
+        Q_EMIT Tick();
+    });
     Update();
 }
 
@@ -22,7 +30,14 @@ void Timer::SetEnabled(bool enabled) {
     Update();
 }
 
+void Timer::TickAfter(int ms) {
+    if (!timer_.isActive()) return;
+    phaseMoved_ = true;
+    timer_.start(std::max(ms, 0));
+}
+
 void Timer::Update() {
+    phaseMoved_ = false;
     if (enabled_ && interval_ > 0) {
         timer_.start(interval_);
     } else {

@@ -20,6 +20,8 @@ public:
     bool IsTicking() const { return timer_.isActive(); }
     // Until the next tick; -1 when not ticking.
     int RemainingMs() const { return timer_.remainingTime(); }
+    // The next tick comes in `ms`, those after it every interval from there.
+    void TickAfter(int ms);
 
 Q_SIGNALS:
     void Tick();
@@ -30,6 +32,7 @@ private:
     QTimer timer_;
     int interval_;
     bool enabled_;
+    bool phaseMoved_ = false;
 };
 
 }  // namespace camwarden

@@ -6,8 +6,12 @@
 #   IDLE_AGE_DAYS=30 bench/idle_bench.sh   the same with the clip age limit on
 #                                          at 30 days, over 1,000 clips of the
 #                                          past week (none comes due meanwhile)
+#   IDLE_ACTIVE_HOURS=1 bench/idle_bench.sh  the same with active hours on,
+#                                          waiting outside its span (it opens
+#                                          in 6 hours), the camera let go;
+#                                          =inside: in a span (-1 to +5 hours)
 # Target: the program within 1.3 times the baseline's CPU, and the same
-# with the age limit on.
+# with the age limit on, and with active hours on.
 # A Windows build folder (one with camwarden.exe) is measured under Wine, its
 # window on an X display, against the same bare window there, one after the
 # other; each with the prefix's wineserver, which does the window system's
@@ -29,6 +33,15 @@ age_keys() {
   [[ -n ${IDLE_AGE_DAYS:-} ]] && printf '%s\n' "Age${1}Limit=On" "Age${1}Limit${1}Days=$IDLE_AGE_DAYS"
   return 0
 }
+# With active hours: a span that opens 6 hours from now, for an hour, or
+# one that opened an hour ago.
+active_keys() {
+  local from=+6 to=+7
+  [[ ${IDLE_ACTIVE_HOURS:-} != inside ]] || { from=-1 to=+5; }
+  [[ -n ${IDLE_ACTIVE_HOURS:-} ]] && printf '%s\n' "Active${1}Hours=On" \
+    "Active${1}From=$(date -d "$from hours" +%H:%M)" "Active${1}To=$(date -d "$to hours" +%H:%M)"
+  return 0
+}
 week_of_clips() {
   [[ -n ${IDLE_AGE_DAYS:-} ]] || return 0
   python3 - "$1" <<'PY'
@@ -42,7 +55,7 @@ if [[ -f $build/camwarden.exe ]]; then
   [[ -f $build/bench/idle_baseline.exe ]] || { echo "no $build/bench/idle_baseline.exe (CAMWARDEN_BENCH=ON)" >&2; exit 1; }
   trap 'wine_teardown; rm -rf "$work"' EXIT
   wine_setup "$work"
-  mapfile -t age < <(age_keys ' ')
+  mapfile -t age < <(age_keys ' '; active_keys ' ')
   wine_preset "$work" OftenIndex=13 OftenIndex1=1 StartStopState=On "${age[@]}"
   week_of_clips "$work/clips"
   server=
@@ -79,7 +92,7 @@ PY
   exit
 fi
 
-mapfile -t age < <(age_keys %20)
+mapfile -t age < <(age_keys %20; active_keys %20)
 preset "$work" OftenIndex=13 OftenIndex1=1 StartStopState=On "${age[@]}"
 week_of_clips "$work/clips"
 (run_program "$work" "$build/camwarden" --camera test >"$work/log" 2>&1) &

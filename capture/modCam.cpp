@@ -31,6 +31,7 @@ QString NoWebcamMessage() {
 }
 
 bool modCam::ConnectWebCam() {
+    released_ = false;
     if (hCapWnd_) {
         if (connected_) return hCapWnd_->SetPreview(false);
         // A window whose driver never answered stays useless; start afresh so
@@ -53,6 +54,12 @@ void modCam::CloseWebCam() {
     // Released for good: the next connect makes and connects a new window.
     hCapWnd_.reset();
     connected_ = false;
+    released_ = false;
+}
+
+void modCam::ReleaseUntilNeeded() {
+    CloseWebCam();
+    released_ = true;
 }
 
 void modCam::StartWebCam(Form1& form) {
@@ -136,6 +143,9 @@ void modCam::RecordClip(Form1& form) {
     // clip's end cannot.
     form.state().ClipDueMs =
         form.platform().clock->SinceBootMs() + int64_t(form.state().ClipSeconds) * 1000;
+    // Let go between active hours: a clip asked for then (the test button, a
+    // clock set into a span, the hours switched off) takes it again.
+    if (released_) ConnectWebCam();
     if (StartCapture(form) != 0) {
         form.dialogs().MsgBox(QStringLiteral("Error capturing video."));
     } else {

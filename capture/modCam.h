@@ -17,9 +17,13 @@ public:
     modCam(CaptureSystem& system, QWidget* owner) : system_(system), owner_(owner) {}
 
     CaptureWindow* hCapWnd() const { return hCapWnd_.get(); }
+    bool Connected() const { return hCapWnd_ && connected_; }
 
     bool ConnectWebCam();
     void CloseWebCam();
+    // Releases the camera as CloseWebCam does, until a clip is asked for:
+    // that clip connects again.
+    void ReleaseUntilNeeded();
     void StartWebCam(Form1& form);
     bool ShowVideoSourceDialog();
     bool ShowVideoFormatDialog();
@@ -43,6 +47,7 @@ private:
     QWidget* owner_;
     std::unique_ptr<CaptureWindow> hCapWnd_;
     bool connected_ = false;
+    bool released_ = false;  // by ReleaseUntilNeeded, and not connected since
 };
 
 QString NoWebcamMessage();

@@ -3,6 +3,7 @@
 #include "capture/SaveSS.h"
 #include "schedule/Choices.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLoggingCategory>
 #include <QProgressBar>
@@ -29,6 +30,8 @@ void Form1::PushButton4_Click() {
         trap(104, [&] { Timer1->SetInterval(1000); });
         trap(106, [&] { Frame4->setTitle(QLatin1String(kStatusSwitchedOn)); });
         trap(108, [&] { cam_.StartWebCam(*this); });
+        // A span already running is not at its opening.
+        trap(109, [&] { spanOfLastTick_ = kNoTickYet; });
         trap(110,
              [&] { settings().Write(QStringLiteral("StartStopState"), QStringLiteral("On")); });
         qCInfo(lcSchedule) << "schedule switched on";
@@ -46,6 +49,10 @@ void Form1::PushButton4_Click() {
 void Form1::Timer1_Timer() {
     ErrorTrap trap(dialogs(), QStringLiteral("Form1.Timer1"));
     trap(100, [&] { IntervalSeconds = GetIntervalSeconds(); });
+    if (trap.If(101, [&] { return Check11->isChecked(); })) {
+        trap(103, [&] { ActiveHoursTick(); });
+        return;
+    }
     trap(102, [&] {
         const QString left = SecondsToClock(IntervalSeconds - ElapsedSeconds);
         Frame4->setTitle(QLatin1String(kStatusCountdown) + left);

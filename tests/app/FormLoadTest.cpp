@@ -12,6 +12,7 @@
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTimeEdit>
 
 namespace camwarden::testing {
 namespace {
@@ -262,8 +263,9 @@ TEST_F(FormLoad, WithoutThePointerFileCustomMeansTheArrow) {
 TEST_F(FormLoad, LayoutFollowsTheDesignInPixels) {
     Form1& f = MakeForm();
     // The folder frame holds two more rows, the size and age limits': all
-    // below them moves down 25 pixels for each.
-    EXPECT_EQ(f.size(), QSize(536, 554));
+    // below them moves down 25 pixels for each. The active hours' row under
+    // the interval list moves what is below it 26 more.
+    EXPECT_EQ(f.size(), QSize(536, 580));
     EXPECT_EQ(f.minimumSize(), f.maximumSize());
     EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(f.windowFlags() & Qt::WindowMinimizeButtonHint);
@@ -278,12 +280,15 @@ TEST_F(FormLoad, LayoutFollowsTheDesignInPixels) {
     EXPECT_EQ(f.Check10->geometry().top(), 74);
     EXPECT_EQ(f.Text3->geometry().left(), f.Text2->geometry().left());
     EXPECT_EQ(f.ListView2->geometry(), QRect(8, 178, 520, 104));
-    EXPECT_EQ(f.ListView1->geometry(), QRect(8, 288, 520, 104));
-    EXPECT_EQ(f.PushButton3->geometry(), QRect(8, 397, 168, 27));
-    EXPECT_EQ(f.PushButton6->geometry(), QRect(184, 397, 168, 27));
-    EXPECT_EQ(f.PushButton5->geometry(), QRect(360, 397, 168, 27));
-    EXPECT_EQ(f.Frame6->geometry().top(), 428);
-    EXPECT_EQ(f.PushButton2->geometry().bottom(), 546);
+    EXPECT_EQ(f.Check11->geometry().top(), 290);
+    EXPECT_EQ(f.Text4->geometry(), QRect(142, 288, 56, 22));
+    EXPECT_EQ(f.Check12[6]->geometry().right(), 527);
+    EXPECT_EQ(f.ListView1->geometry(), QRect(8, 314, 520, 104));
+    EXPECT_EQ(f.PushButton3->geometry(), QRect(8, 423, 168, 27));
+    EXPECT_EQ(f.PushButton6->geometry(), QRect(184, 423, 168, 27));
+    EXPECT_EQ(f.PushButton5->geometry(), QRect(360, 423, 168, 27));
+    EXPECT_EQ(f.Frame6->geometry().top(), 454);
+    EXPECT_EQ(f.PushButton2->geometry().bottom(), 572);
     EXPECT_EQ(f.Check8->parentWidget(), f.Frame6);
     EXPECT_EQ(f.PushButton1->parentWidget(), f.Frame1);
     EXPECT_EQ(f.PushButton4->font().pointSizeF(), 11.25);
@@ -295,15 +300,18 @@ TEST_F(FormLoad, LayoutFollowsTheDesignInPixels) {
     // Tab order of the focusable controls.
     QStringList order;
     QWidget* w = f.Text1;
-    for (int i = 0; i < 15; ++i, w = w->nextInFocusChain()) {
+    for (int i = 0; i < 25; ++i, w = w->nextInFocusChain()) {
         while (w->focusPolicy() == Qt::NoFocus || w->objectName().isEmpty() ||
                w->objectName().startsWith("qt_"))
             w = w->nextInFocusChain();
         order << w->objectName();
     }
-    EXPECT_EQ(order, (QStringList{"Text1", "ListView2", "PushButton1", "Check9", "Text2", "Check10",
-                                  "Text3", "PushButton4", "PushButton2", "Check8", "Check3",
-                                  "ListView1", "PushButton3", "PushButton5", "PushButton6"}));
+    EXPECT_EQ(order, (QStringList{
+                         "Text1",      "ListView2",  "Check11",     "Text4",       "Text5",
+                         "Check12(0)", "Check12(1)", "Check12(2)",  "Check12(3)",  "Check12(4)",
+                         "Check12(5)", "Check12(6)", "PushButton1", "Check9",      "Text2",
+                         "Check10",    "Text3",      "PushButton4", "PushButton2", "Check8",
+                         "Check3",     "ListView1",  "PushButton3", "PushButton5", "PushButton6"}));
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ TEST_F(Screenshot, WindowIsDrawnAsLaidOut) {
     Form1& f = Load();
     f.show();
     const QImage image = f.grab().toImage();
-    ASSERT_EQ(image.size(), QSize(536, 554) * image.devicePixelRatio());
+    ASSERT_EQ(image.size(), QSize(536, 580) * image.devicePixelRatio());
     const QString folder = QStringLiteral(CAMWARDEN_BUILD_DIR "/screenshots");
     QDir().mkpath(folder);
     ASSERT_TRUE(image.save(folder + "/Form1.png"));

@@ -156,4 +156,23 @@ for line in open(sys.argv[1]):
         print(f"camera back to its next whole clip: {(t - back).total_seconds():.1f} s")
         gone = back = None
 PY
+echo "== active hours on a faked clock: the first clip at the opening; after the span the camera goes at once"
+faketime_lib=$(ls /usr/lib/*/faketime/libfaketimeMT.so.1 2>/dev/null | head -1)
+[[ -n $faketime_lib ]] || skip "needs libfaketime"
+settings OftenIndex=1 OftenIndex1=1 ReturnSecondsRec=5 StartStopState=On \
+  'Active%20Hours=On' 'Active%20From=08:00' 'Active%20To=08:01'
+start active.log env LD_PRELOAD="$faketime_lib" 'FAKETIME=@2026-12-07 07:59:50' \
+  FAKETIME_DONT_FAKE_MONOTONIC=1 bin/camwarden --camera VirtCam
+active_pid=${pids[-1]}
+active_logged() { grep -q "$1" "$work/active.log" 2>/dev/null; }
+wait_for 300 active_logged 'Clip started' || fail "no clip in the span: $(tail -5 "$work/active.log")"
+first=$(grep -m1 'clip requested' "$work/active.log" | cut -c1-23)
+[[ $first == '2026-12-07 08:00:00.'* ]] || fail "the span's first clip was asked for at $first"
+wait_for 100 camera_node || fail "no connection to the camera in the span"
+# A connection is otherwise kept for the minute a clip may follow in.
+wait_for 900 active_logged 'camera released until' || fail "the camera was kept after the span"
+wait_for 30 camera_released || fail "the camera is still open after the span"
+echo "first clip of the span asked for at ${first#* }; camera let go after it"
+kill "$active_pid"
+wait_for 150 bash -c "! kill -0 $active_pid 2>/dev/null" || fail "the active-hours run did not end"
 echo "PASS"

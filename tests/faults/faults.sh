@@ -932,6 +932,56 @@ stopped)
   python3 -c "import sys; sys.exit(0 if $d <= 11 else 1)" || fail "the clip lasts $d s"
   note "the stopped clip lasts $d s"
   ;;
+active-hours)
+  # Active hours on a faked wall clock, three runs side by side, each in a
+  # home of its own, 5 s clips every 10 s: Monday 07:59:35 with 08:00-08:01
+  # gives the clips of 08:00:00 to 08:00:50 and none else; a Saturday left
+  # out gives none while its span's time passes; Tuesday only, 23:59-00:01,
+  # gives twelve clips over midnight. 2026-12-07 is a Monday.
+  faketime_lib=$(ls /usr/lib/*/faketime/libfaketimeMT.so.1 2>/dev/null | head -1)
+  [[ -n $faketime_lib ]] || skip "no faketime"
+  declare -A run_pid
+  run_at() { # run_at NAME "DATE TIME" DAYS FROM TO
+    config=$work/$1/config home=$work/$1/home clips=$work/$1/clips
+    preset 'Active%20Hours=On' "Active%20Days=$3" "Active%20From=$4" "Active%20To=$5"
+    clock_env=(LD_PRELOAD="$faketime_lib" "FAKETIME=@$2" FAKETIME_DONT_FAKE_MONOTONIC=1)
+    mkdir -m 700 "$work/$1/runtime"
+    runtime=$work/$1/runtime log=$work/$1.log rules='camwarden.schedule.debug=true' \
+      pattern='%{time yyyy-MM-dd hh:mm:ss.zzz} %{message}' start
+    run_pid[$1]=$pid
+  }
+  # Waits for the run's span to close: its camera let go after its clips.
+  closed() { # closed NAME CLIPS
+    pid=${run_pid[$1]} log=$work/$1.log
+    wait_log 'Clip finished' "$2" 150
+    wait_log_past 'span opened' 'camera released until' 30
+  }
+  names() { # names NAME: the clips' times, one line
+    find "$work/$1/clips" -name '*.avi' -printf '%f\n' | sort | sed 's/^SS //; s/\.avi$//' | tr '\n' ' '
+  }
+  run_at monday '2026-12-07 07:59:35' 1111111 08:00 08:01
+  run_at saturday '2026-12-12 07:59:50' 1111100 08:00 08:01
+  run_at tuesday '2026-12-08 23:58:55' 0100000 23:59 00:01
+  # Saturday 08:00:2x: the countdown is to Monday's span, and nothing was due.
+  pid=${run_pid[saturday]} log=$work/saturday.log wait_log 'countdown 1 day 23:59:3' 1 40
+  pid=${run_pid[saturday]} log=$work/saturday.log stop
+  ! grep -q 'clip due' "$work/saturday.log" || fail "a clip on a day left out: $(grep 'clip due' "$work/saturday.log")"
+  [[ -z $(names saturday) ]] || fail "clips on a day left out: $(names saturday)"
+  closed monday 6
+  pid=${run_pid[monday]} log=$work/monday.log stop
+  expected=$(for s in 00 10 20 30 40 50; do printf '2026-12-07 08-00-%s ' $s; done)
+  [[ $(names monday) == "$expected" ]] || fail "Monday's clips: $(names monday)"
+  closed tuesday 12
+  pid=${run_pid[tuesday]} log=$work/tuesday.log stop
+  expected=$(for t in '08 23-59' '09 00-00'; do for s in 00 10 20 30 40 50; do
+    printf '2026-12-%s %s-%s ' "${t% *}" "${t#* }" "$s"; done; done)
+  [[ $(names tuesday) == "$expected" ]] || fail "Tuesday's clips: $(names tuesday)"
+  for f in "$work"/monday/clips/*.avi "$work"/tuesday/clips/*.avi; do playable "$f" >/dev/null; done
+  for run in monday tuesday; do
+    note "$run: first clip asked for at $(grep -m1 'clip requested' "$work/$run.log" | cut -c12-23)," \
+      "$(grep -c 'clip due' "$work/$run.log") clips"
+  done
+  ;;
 *)
   echo "unknown case $case_name"; exit 2 ;;
 esac
