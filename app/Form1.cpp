@@ -74,6 +74,7 @@ struct StoredChoices {
     QString sizeLimitGB;
     QString ageLimit;
     QString ageLimitDays;
+    QString timeStamp;
 };
 
 StoredChoices ReadStoredChoices(SettingsStore& settings) {
@@ -90,6 +91,7 @@ StoredChoices ReadStoredChoices(SettingsStore& settings) {
     c.sizeLimitGB = settings.Read(QStringLiteral("Size Limit GB"), QString());
     c.ageLimit = settings.Read(QStringLiteral("Age Limit"), QStringLiteral("Off"));
     c.ageLimitDays = settings.Read(QStringLiteral("Age Limit Days"), QString());
+    c.timeStamp = settings.Read(QStringLiteral("Time Stamp"), QStringLiteral("Off"));
     return c;
 }
 
@@ -140,7 +142,7 @@ void Form1::CreateControls() {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(536, 554);
+    setFixedSize(536, 579);
     setFont(ArialBold(9));
     // The window is white by design, so its text is dark whatever the
     // desktop's scheme: light text of a dark scheme would vanish on it.
@@ -168,7 +170,7 @@ void Form1::CreateControls() {
     Timer2 = new Timer(1000, false, this);
     Timer2->setObjectName(QStringLiteral("Timer2"));
 
-    Frame6 = Make<QGroupBox>(this, "Frame6", "Startup Options", {120, 6420, 7800, 750});
+    Frame6 = Make<QGroupBox>(this, "Frame6", "Startup Options", {120, 6795, 7800, 750});
     Check3 = Make<QCheckBox>(Frame6, "Check3", "Load this software on Windows startup",
                              {240, 300, 3930, 285});
     Check8 = Make<QCheckBox>(Frame6, "Check8", "Start in system tray", {4320, 300, 2100, 285});
@@ -213,15 +215,17 @@ void Form1::CreateControls() {
     Text3->setAlignment(Qt::AlignRight);
     Label2 = Make<QLabel>(Frame1, "Label2", "days", {6960, 1110, 585, 285});
     ListView2 = Make<ListView>(this, "ListView2", "", {120, 2670, 7800, 1560});
-    PushButton4 = Make<QPushButton>(this, "PushButton4", kTurnOn, {120, 7290, 7800, 405});
+    PushButton4 = Make<QPushButton>(this, "PushButton4", kTurnOn, {120, 7665, 7800, 405});
     PushButton2 =
         Make<QPushButton>(this, "PushButton2", "Create 5 Second Webcam Video Now (Test Software)",
-                          {120, 7800, 7800, 405});
+                          {120, 8175, 7800, 405});
     ListView1 = Make<ListView>(this, "ListView1", "", {120, 4320, 7800, 1560});
     PushButton3 =
         Make<QPushButton>(this, "PushButton3", "Video Parameters", {120, 5960, 2520, 405});
     PushButton6 = Make<QPushButton>(this, "PushButton6", "Video Format", {2760, 5960, 2520, 405});
     PushButton5 = Make<QPushButton>(this, "PushButton5", "Video Source", {5400, 5960, 2520, 405});
+    // In a row of its own under the video buttons, whose row it belongs with.
+    Check11 = Make<QCheckBox>(this, "Check11", kTimeStampCaption, {360, 6435, 5400, 285});
 
     for (QPushButton* b :
          {PushButton1, PushButton2, PushButton3, PushButton4, PushButton5, PushButton6}) {
@@ -251,9 +255,9 @@ void Form1::CreateControls() {
     // Tab order as laid out: frames and the bar take no focus.
     for (QWidget* w : std::initializer_list<QWidget*>{Frame1, Frame4, Frame6, ProgressBar1})
         w->setFocusPolicy(Qt::NoFocus);
-    QWidget* order[] = {Text1,   ListView2, PushButton1, Check9,      Text2,
-                        Check10, Text3,     PushButton4, PushButton2, Check8,
-                        Check3,  ListView1, PushButton3, PushButton5, PushButton6};
+    QWidget* order[] = {Text1,       ListView2,   PushButton1, Check9, Text2,  Check10,
+                        Text3,       PushButton4, PushButton2, Check8, Check3, ListView1,
+                        PushButton3, PushButton5, PushButton6, Check11};
     for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
     for (QWidget* w : std::initializer_list<QWidget*>{
@@ -282,6 +286,7 @@ void Form1::ConnectHandlers() {
     connect(Check9, &QCheckBox::toggled, this, &Form1::Check9_Click);
     connect(Text2, &QDoubleSpinBox::valueChanged, this, &Form1::Text2_Change);
     connect(Check10, &QCheckBox::toggled, this, &Form1::Check10_Click);
+    connect(Check11, &QCheckBox::toggled, this, &Form1::Check11_Click);
     connect(Text3, &QSpinBox::valueChanged, this, &Form1::Text3_Change);
     connect(Text1, &QLineEdit::editingFinished, this, &Form1::Text1_Validate);
     connect(cSysTray1.get(), &cSysTray::MouseUp, this, &Form1::cSysTray1_MouseUp);
@@ -321,6 +326,7 @@ void Form1::Form_Load() {
     });
     LoadFolderLimit(stored.sizeLimit, stored.sizeLimitGB);
     LoadAgeLimit(stored.ageLimit, stored.ageLimitDays);
+    LoadTimeStamp(stored.timeStamp);
     trap(102, [&] { ApplySkin(*this, FolderWith(QStringLiteral("/x/o.cjs"))); });
     const QString pointer = HandCursorPath();
     if (trap.If(104, [&] { return FileExists(pointer); })) {

@@ -61,6 +61,7 @@ public:
     QPushButton* PushButton3 = nullptr;
     QPushButton* PushButton6 = nullptr;
     QPushButton* PushButton5 = nullptr;
+    QCheckBox* Check11 = nullptr;  // stamp the date and time on clips
     std::unique_ptr<cSysTray> cSysTray1;
     QMenu* TrayMenu = nullptr;          // the tray icon's menu
     QAction* TrayShowOrHide = nullptr;  // "Show" while hidden in the tray, else "Hide to tray"
@@ -111,6 +112,7 @@ public:
     void PushButton3_Click();
     void PushButton5_Click();
     void PushButton6_Click();
+    void Check11_Click();
 
     // Startup options.
     void Check3_Click();
@@ -164,6 +166,8 @@ private:
     void LoadAgeLimit(const QString& on, const QString& days);
     void StoreFolderLimit();
     void StoreAgeLimit();
+    // A stored stamp neither on nor off is shown off, and the log says so.
+    void LoadTimeStamp(const QString& on);
 
     Platform& platform_;
     ProgramState& state_;
@@ -186,6 +190,7 @@ inline constexpr char kAgeLimitCaption[] = "Delete clips older than";
 inline constexpr int kAgeLimitMinDays = 1;
 inline constexpr int kAgeLimitMaxDays = 3650;
 inline constexpr int kAgeLimitDefaultDays = 30;
+inline constexpr char kTimeStampCaption[] = "Stamp the date and time on clips";
 inline constexpr char kStatusOff[] = "Off.";
 inline constexpr char kStatusSwitchedOn[] = "On. Next Webcam Record will occur in:";
 inline constexpr char kStatusCountdown[] = "On. Next webcam record will occur in: ";

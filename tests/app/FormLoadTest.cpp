@@ -261,8 +261,9 @@ TEST_F(FormLoad, WithoutThePointerFileCustomMeansTheArrow) {
 TEST_F(FormLoad, LayoutFollowsTheDesignInPixels) {
     Form1& f = MakeForm();
     // The folder frame holds two more rows, the size and age limits': all
-    // below them moves down 25 pixels for each.
-    EXPECT_EQ(f.size(), QSize(536, 554));
+    // below them moves down 25 pixels for each; so does all below the video
+    // buttons for the time stamp's row.
+    EXPECT_EQ(f.size(), QSize(536, 579));
     EXPECT_EQ(f.minimumSize(), f.maximumSize());
     EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(f.windowFlags() & Qt::WindowMinimizeButtonHint);
@@ -281,8 +282,9 @@ TEST_F(FormLoad, LayoutFollowsTheDesignInPixels) {
     EXPECT_EQ(f.PushButton3->geometry(), QRect(8, 397, 168, 27));
     EXPECT_EQ(f.PushButton6->geometry(), QRect(184, 397, 168, 27));
     EXPECT_EQ(f.PushButton5->geometry(), QRect(360, 397, 168, 27));
-    EXPECT_EQ(f.Frame6->geometry().top(), 428);
-    EXPECT_EQ(f.PushButton2->geometry().bottom(), 546);
+    EXPECT_EQ(f.Check11->geometry(), QRect(24, 429, 360, 19));
+    EXPECT_EQ(f.Frame6->geometry().top(), 453);
+    EXPECT_EQ(f.PushButton2->geometry().bottom(), 571);
     EXPECT_EQ(f.Check8->parentWidget(), f.Frame6);
     EXPECT_EQ(f.PushButton1->parentWidget(), f.Frame1);
     EXPECT_EQ(f.PushButton4->font().pointSizeF(), 11.25);
@@ -294,15 +296,16 @@ TEST_F(FormLoad, LayoutFollowsTheDesignInPixels) {
     // Tab order of the focusable controls.
     QStringList order;
     QWidget* w = f.Text1;
-    for (int i = 0; i < 15; ++i, w = w->nextInFocusChain()) {
+    for (int i = 0; i < 16; ++i, w = w->nextInFocusChain()) {
         while (w->focusPolicy() == Qt::NoFocus || w->objectName().isEmpty() ||
                w->objectName().startsWith("qt_"))
             w = w->nextInFocusChain();
         order << w->objectName();
     }
-    EXPECT_EQ(order, (QStringList{"Text1", "ListView2", "PushButton1", "Check9", "Text2", "Check10",
-                                  "Text3", "PushButton4", "PushButton2", "Check8", "Check3",
-                                  "ListView1", "PushButton3", "PushButton5", "PushButton6"}));
+    EXPECT_EQ(order,
+              (QStringList{"Text1", "ListView2", "PushButton1", "Check9", "Text2", "Check10",
+                           "Text3", "PushButton4", "PushButton2", "Check8", "Check3", "ListView1",
+                           "PushButton3", "PushButton5", "PushButton6", "Check11"}));
 }
 
 }  // namespace
