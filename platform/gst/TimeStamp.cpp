@@ -45,7 +45,7 @@ struct Stamper {
 // The wall time at which the pipeline's running time was 0, as its clock
 // says now.
 QDateTime WallAtRunningZero(GstPad* pad) {
-    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QDateTime now = QDateTime::currentDateTimeUtc();
     const GstElementPtr element(gst_pad_get_parent_element(pad));
     if (!element) return now;
     const GstObjectPtr<GstClock> clock(gst_element_get_clock(element.get()));
@@ -127,11 +127,14 @@ StampPicture DrawStamp(const QString& text, int frameWidth, int frameHeight) {
     };
     int width = 0, height = 0, pad = 0;
     measure(pixels, &width, &height, &pad);
-    // A frame too narrow for the text at that size gets it smaller, whole.
-    for (int tries = 0; tries < 4 && width + 2 * pad > frameWidth && pixels > 1; ++tries) {
-        pixels = std::max(1, pixels * (frameWidth - 2 * pad) / (width + 2 * pad) - 1);
+    // A frame too narrow for the text at that size gets it smaller, whole:
+    // first as far as its width says, then a pixel at a time, as text does
+    // not narrow exactly in proportion.
+    if (width + 2 * pad > frameWidth) {
+        pixels = std::max(1, pixels * frameWidth / (width + 2 * pad));
         measure(pixels, &width, &height, &pad);
     }
+    while (width + 2 * pad > frameWidth && pixels > 1) measure(--pixels, &width, &height, &pad);
     width = std::clamp(width, 1, std::max(1, frameWidth));
     height = std::clamp(height, 1, std::max(1, frameHeight));
     QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
