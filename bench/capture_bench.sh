@@ -143,12 +143,13 @@ scheduled() {
     head -1 | { read -r cw ch cf; echo "$cpu $cw $ch $cf"; }
   rm -rf "$r/clips"
 }
-# Six 5 s files from the test camera, stamped; prints the CPU seconds of all six.
+# Six 5 s files from the test camera at width $1, height $2 and $3 fps,
+# stamped; prints the CPU seconds of all six.
 launched() {
   local total=0 c p
   for i in 1 2 3 4 5 6; do
     read -r c p < <(timed gst-launch-1.0 -q -e videotestsrc is-live=true pattern=ball \
-      num-buffers=$(($4 * 5)) ! "video/x-raw,format=YUY2,width=$2,height=$3,framerate=$4/1" \
+      num-buffers=$(($3 * 5)) ! "video/x-raw,format=YUY2,width=$1,height=$2,framerate=$3/1" \
       ! videoconvert ! clockoverlay time-format="%Y-%m-%d %H:%M:%S" ! jpegenc quality=$quality \
       ! avimux ! filesink location="$tmp/launch-$i.avi")
     total=$(calc "print $total + $c")
