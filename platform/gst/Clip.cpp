@@ -371,15 +371,15 @@ bool Clip::Play(QString* error) {
     lastProgress_ = steady_clock::now();
     state_ = State::Recording;
     const ChosenFormat& f = plan_.format;
+    QString how = f.mjpeg && !plan_.timeStamp
+                      ? QStringLiteral("MJPEG passed through")
+                      : QStringLiteral("%1encoded at quality %2")
+                            .arg(f.mjpeg ? QStringLiteral("MJPEG decoded, ") : QString())
+                            .arg(plan_.settings.jpegQuality);
+    if (plan_.timeStamp) how += QStringLiteral(", time stamped");
     qCInfo(lcCapture).noquote()
         << "Clip started:" << plan_.file << "from" << plan_.camera.name
-        << QStringLiteral("%1x%2").arg(f.width).arg(f.height)
-        << (f.mjpeg && !plan_.timeStamp
-                ? QStringLiteral("MJPEG passed through")
-                : QStringLiteral("%1encoded at quality %2")
-                      .arg(f.mjpeg ? QStringLiteral("MJPEG decoded, ") : QString())
-                      .arg(plan_.settings.jpegQuality))
-        << (plan_.timeStamp ? QStringLiteral("time stamped") : QString())
+        << QStringLiteral("%1x%2").arg(f.width).arg(f.height) << how
         << QStringLiteral("%1/%2 fps").arg(f.outputRate.num).arg(f.outputRate.den);
     return true;
 }

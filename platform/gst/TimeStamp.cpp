@@ -5,8 +5,10 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QRect>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -40,6 +42,7 @@ struct Stamper {
     std::optional<QDateTime> zero;  // the wall time at running time 0
     qint64 second = -1;             // the second the composition shows
     GstCompositionPtr composition;
+    GstVideoInfo corner{};  // the part of the frame the composition covers
 };
 
 // The wall time at which the pipeline's running time was 0, as its clock
@@ -56,16 +59,59 @@ QDateTime WallAtRunningZero(GstPad* pad) {
     return now.addMSecs(-qint64((at - base) / GST_MSECOND));
 }
 
-GstCompositionPtr Compose(const StampPicture& picture) {
-    const QImage& img = picture.image;
-    const GstBufferPtr pixels(gst_buffer_new_memdup(img.constBits(), size_t(img.sizeInBytes())));
-    gst_buffer_add_video_meta(pixels.get(), GST_VIDEO_FRAME_FLAG_NONE,
-                              GST_VIDEO_OVERLAY_COMPOSITION_FORMAT_RGB, guint(img.width()),
-                              guint(img.height()));
+// The stamp in the frame's own kind of colour, with plain alpha: blending
+// it then needs no conversion at each frame, only once a second here.
+GstBufferPtr OverlayPixels(const QImage& stamp, const GstVideoInfo& frame) {
+    const QImage plain = stamp.convertToFormat(QImage::Format_ARGB32);
+    const bool yuv = GST_VIDEO_INFO_IS_YUV(&frame);
+    const bool full = frame.colorimetry.range == GST_VIDEO_COLOR_RANGE_0_255;
+    const auto luma = [&](double y) { return full ? y : 16 + y * 219 / 255; };
+    const auto chroma = [&](double c) { return 128 + (full ? c : c * 224 / 255); };
+    const int w = plain.width(), h = plain.height();
+    GstBufferPtr pixels(gst_buffer_new_allocate(nullptr, size_t(w) * h * 4, nullptr));
+    GstMapInfo map;
+    if (!gst_buffer_map(pixels.get(), &map, GST_MAP_WRITE)) return {};
+    guint8* out = map.data;
+    for (int y = 0; y < h; ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(plain.constScanLine(y));
+        for (int x = 0; x < w; ++x, out += 4) {
+            const QRgb c = line[x];
+            const double r = qRed(c), g = qGreen(c), b = qBlue(c);
+            if (yuv) {  // AYUV, BT.601 as a camera's JPEG has it
+                out[0] = guint8(qAlpha(c));
+                out[1] = guint8(std::lround(luma(0.299 * r + 0.587 * g + 0.114 * b)));
+                out[2] = guint8(std::lround(chroma(-0.168736 * r - 0.331264 * g + 0.5 * b)));
+                out[3] = guint8(std::lround(chroma(0.5 * r - 0.418688 * g - 0.081312 * b)));
+            } else {  // the composition's RGB, in the machine's order
+                std::memcpy(out, &c, 4);
+            }
+        }
+    }
+    gst_buffer_unmap(pixels.get(), &map);
+    gst_buffer_add_video_meta(
+        pixels.get(), GST_VIDEO_FRAME_FLAG_NONE,
+        yuv ? GST_VIDEO_OVERLAY_COMPOSITION_FORMAT_YUV : GST_VIDEO_OVERLAY_COMPOSITION_FORMAT_RGB,
+        guint(w), guint(h));
+    return pixels;
+}
+
+GstCompositionPtr Compose(const StampPicture& picture, const GstVideoInfo& frame) {
+    const GstBufferPtr pixels = OverlayPixels(picture.image, frame);
+    if (!pixels) return {};
     const GstRectanglePtr rect(gst_video_overlay_rectangle_new_raw(
-        pixels.get(), picture.at.x(), picture.at.y(), guint(img.width()), guint(img.height()),
-        GST_VIDEO_OVERLAY_FORMAT_FLAG_PREMULTIPLIED_ALPHA));
+        pixels.get(), picture.at.x(), picture.at.y(), guint(picture.image.width()),
+        guint(picture.image.height()), GST_VIDEO_OVERLAY_FORMAT_FLAG_NONE));
     return GstCompositionPtr(gst_video_overlay_composition_new(rect.get()));
+}
+
+// The frame as far as the stamp reaches: the blend unpacks and packs whole
+// lines, and the stamp covers a corner of them. Same planes, same strides.
+GstVideoInfo Corner(const GstVideoInfo& frame, const QRect& stamp) {
+    GstVideoInfo corner = frame;
+    const auto even = [](int v) { return v + (v & 1); };  // whole chroma samples
+    GST_VIDEO_INFO_WIDTH(&corner) = std::min(frame.width, even(stamp.right() + 1));
+    GST_VIDEO_INFO_HEIGHT(&corner) = std::min(frame.height, even(stamp.bottom() + 1));
+    return corner;
 }
 
 GstPadProbeReturn OnData(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
@@ -91,14 +137,17 @@ GstPadProbeReturn OnData(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     const QDateTime when = FrameWallTime(*s->zero, std::chrono::nanoseconds(running));
     const qint64 second = when.toSecsSinceEpoch();
     if (!s->composition || second != s->second) {
-        s->composition = Compose(DrawStamp(StampText(when), GST_VIDEO_INFO_WIDTH(&s->info),
-                                           GST_VIDEO_INFO_HEIGHT(&s->info)));
+        const StampPicture picture = DrawStamp(StampText(when), GST_VIDEO_INFO_WIDTH(&s->info),
+                                               GST_VIDEO_INFO_HEIGHT(&s->info));
+        s->composition = Compose(picture, s->info);
+        s->corner = Corner(s->info, QRect(picture.at, picture.image.size()));
         s->second = second;
+        if (!s->composition) return GST_PAD_PROBE_OK;
     }
     buffer = gst_buffer_make_writable(buffer);
     GST_PAD_PROBE_INFO_DATA(info) = buffer;
     GstVideoFrame frame;
-    if (gst_video_frame_map(&frame, &s->info, buffer, GST_MAP_READWRITE)) {
+    if (gst_video_frame_map(&frame, &s->corner, buffer, GST_MAP_READWRITE)) {
         gst_video_overlay_composition_blend(s->composition.get(), &frame);
         gst_video_frame_unmap(&frame);
     }
