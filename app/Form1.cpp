@@ -96,6 +96,7 @@ struct StoredChoices {
     QString activeFrom;
     QString activeTo;
     QString activeDays;
+    QString timeStamp;
 };
 
 StoredChoices ReadStoredChoices(SettingsStore& settings) {
@@ -116,6 +117,7 @@ StoredChoices ReadStoredChoices(SettingsStore& settings) {
     c.activeFrom = settings.Read(QStringLiteral("Active From"), QString());
     c.activeTo = settings.Read(QStringLiteral("Active To"), QString());
     c.activeDays = settings.Read(QStringLiteral("Active Days"), QString());
+    c.timeStamp = settings.Read(QStringLiteral("Time Stamp"), QStringLiteral("Off"));
     return c;
 }
 
@@ -166,7 +168,7 @@ void Form1::CreateControls() {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(536, 580);
+    setFixedSize(536, 605);
     setFont(ArialBold(9));
     // The window is white by design, so its text is dark whatever the
     // desktop's scheme: light text of a dark scheme would vanish on it.
@@ -194,7 +196,7 @@ void Form1::CreateControls() {
     Timer2 = new Timer(1000, false, this);
     Timer2->setObjectName(QStringLiteral("Timer2"));
 
-    Frame6 = Make<QGroupBox>(this, "Frame6", "Startup Options", {120, 6420, 7800, 750});
+    Frame6 = Make<QGroupBox>(this, "Frame6", "Startup Options", {120, 6795, 7800, 750});
     Check3 = Make<QCheckBox>(Frame6, "Check3", "Load this software on Windows startup",
                              {240, 300, 3930, 285});
     Check8 = Make<QCheckBox>(Frame6, "Check8", "Start in system tray", {4320, 300, 2100, 285});
@@ -274,15 +276,17 @@ void Form1::CreateControls() {
         toggle->setFont(dayFont);
         Check12[size_t(day)] = toggle;
     }
-    PushButton4 = Make<QPushButton>(this, "PushButton4", kTurnOn, {120, 7290, 7800, 405});
+    PushButton4 = Make<QPushButton>(this, "PushButton4", kTurnOn, {120, 7665, 7800, 405});
     PushButton2 =
         Make<QPushButton>(this, "PushButton2", "Create 5 Second Webcam Video Now (Test Software)",
-                          {120, 7800, 7800, 405});
+                          {120, 8175, 7800, 405});
     ListView1 = Make<ListView>(this, "ListView1", "", {120, 4320, 7800, 1560});
     PushButton3 =
         Make<QPushButton>(this, "PushButton3", "Video Parameters", {120, 5960, 2520, 405});
     PushButton6 = Make<QPushButton>(this, "PushButton6", "Video Format", {2760, 5960, 2520, 405});
     PushButton5 = Make<QPushButton>(this, "PushButton5", "Video Source", {5400, 5960, 2520, 405});
+    // In a row of its own under the video buttons, whose row it belongs with.
+    Check13 = Make<QCheckBox>(this, "Check13", kTimeStampCaption, {360, 6435, 5400, 285});
 
     for (QPushButton* b :
          {PushButton1, PushButton2, PushButton3, PushButton4, PushButton5, PushButton6}) {
@@ -325,11 +329,11 @@ void Form1::CreateControls() {
     for (QWidget* w : std::initializer_list<QWidget*>{Frame1, Frame4, Frame6, ProgressBar1})
         w->setFocusPolicy(Qt::NoFocus);
     // The active-hours row's controls come right after the list it is under.
-    QWidget* order[] = {Text1,      ListView2,  Check11,     Text4,       Text5,
-                        Check12[0], Check12[1], Check12[2],  Check12[3],  Check12[4],
-                        Check12[5], Check12[6], PushButton1, Check9,      Text2,
-                        Check10,    Text3,      PushButton4, PushButton2, Check8,
-                        Check3,     ListView1,  PushButton3, PushButton5, PushButton6};
+    QWidget* order[] = {Text1,       ListView2,  Check11,    Text4,      Text5,       Check12[0],
+                        Check12[1],  Check12[2], Check12[3], Check12[4], Check12[5],  Check12[6],
+                        PushButton1, Check9,     Text2,      Check10,    Text3,       PushButton4,
+                        PushButton2, Check8,     Check3,     ListView1,  PushButton3, PushButton5,
+                        PushButton6, Check13};
     for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
     for (QWidget* w : std::initializer_list<QWidget*>{
@@ -362,6 +366,7 @@ void Form1::ConnectHandlers() {
     connect(Check9, &QCheckBox::toggled, this, &Form1::Check9_Click);
     connect(Text2, &QDoubleSpinBox::valueChanged, this, &Form1::Text2_Change);
     connect(Check10, &QCheckBox::toggled, this, &Form1::Check10_Click);
+    connect(Check13, &QCheckBox::toggled, this, &Form1::Check13_Click);
     connect(Text3, &QSpinBox::valueChanged, this, &Form1::Text3_Change);
     connect(Check11, &QCheckBox::toggled, this, &Form1::Check11_Click);
     connect(Text4, &QTimeEdit::timeChanged, this, &Form1::Text4_Change);
@@ -408,6 +413,7 @@ void Form1::Form_Load() {
     LoadFolderLimit(stored.sizeLimit, stored.sizeLimitGB);
     LoadAgeLimit(stored.ageLimit, stored.ageLimitDays);
     LoadActiveHours(stored.activeHours, stored.activeFrom, stored.activeTo, stored.activeDays);
+    LoadTimeStamp(stored.timeStamp);
     trap(102, [&] { ApplySkin(*this, FolderWith(QStringLiteral("/x/o.cjs"))); });
     const QString pointer = HandCursorPath();
     if (trap.If(104, [&] { return FileExists(pointer); })) {

@@ -71,6 +71,7 @@ public:
     QPushButton* PushButton3 = nullptr;
     QPushButton* PushButton6 = nullptr;
     QPushButton* PushButton5 = nullptr;
+    QCheckBox* Check13 = nullptr;  // stamp the date and time on clips
     std::unique_ptr<cSysTray> cSysTray1;
     QMenu* TrayMenu = nullptr;          // the tray icon's menu
     QAction* TrayShowOrHide = nullptr;  // "Show" while hidden in the tray, else "Hide to tray"
@@ -129,6 +130,7 @@ public:
     void PushButton3_Click();
     void PushButton5_Click();
     void PushButton6_Click();
+    void Check13_Click();
 
     // Startup options.
     void Check3_Click();
@@ -197,6 +199,8 @@ private:
     // the camera let go outside one.
     void ActiveHoursTick();
     void WaitForSpan(const SpanPlace& place, int64_t nowMs);
+    // A stored stamp neither on nor off is shown off, and the log says so.
+    void LoadTimeStamp(const QString& on);
 
     Platform& platform_;
     ProgramState& state_;
@@ -228,6 +232,7 @@ inline constexpr int kAgeLimitMinDays = 1;
 inline constexpr int kAgeLimitMaxDays = 3650;
 inline constexpr int kAgeLimitDefaultDays = 30;
 inline constexpr char kActiveHoursCaption[] = "Record only from";
+inline constexpr char kTimeStampCaption[] = "Stamp the date and time on clips";
 inline constexpr char kStatusOff[] = "Off.";
 inline constexpr char kStatusSwitchedOn[] = "On. Next Webcam Record will occur in:";
 inline constexpr char kStatusCountdown[] = "On. Next webcam record will occur in: ";

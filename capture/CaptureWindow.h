@@ -64,6 +64,8 @@ public:
         (void)folder;
         (void)bytes;
     }
+    // Whether the next clip's frames show the time each was taken.
+    virtual void SetTimeStamp(bool on) { (void)on; }
     // Starts background capture into the capture file and returns at once.
     // A clip still being captured is finished first, so each request gets
     // its own file. False when the request is refused outright (no camera,

@@ -4,6 +4,7 @@
 #include "app/Form1.h"
 #include "app/Helpers.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QLoggingCategory>
@@ -101,6 +102,7 @@ int16_t modCam::StartCapture(Form1& form) {
         window->SetSequenceSetup(nullptr);
         window->SetClipLength(form.state().ClipSeconds);
         window->SetFolderLimit(CleanPath(folder), form.FolderLimitBytes());
+        window->SetTimeStamp(form.Check13->isChecked());
         if (!window->Sequence()) {
             qCWarning(lcCam) << "capture refused:" << path;
             return 1;

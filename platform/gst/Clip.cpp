@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/gst/CaptureLog.h"
+#include "platform/gst/TimeStamp.h"
 #include "storage/ClipRepair.h"
 
 namespace camwarden::capgst {
@@ -179,22 +180,26 @@ bool Clip::Build(ClipHost& host, QString* error) {
     GstElement* srcCaps = Make("capsfilter");
     GstElement* rate = Make("videorate");
     GstElement* rateCaps = Make("capsfilter");
+    // A frame is stamped as a picture: MJPEG passed through is decoded for
+    // it and encoded again.
+    const bool decode = f.mjpeg && plan_.timeStamp;
+    const bool encode = !f.mjpeg || decode;
+    GstElement* dec = decode ? Make("jpegdec") : nullptr;
     GstElement* convert = f.mjpeg ? nullptr : Make("videoconvert");
     GstElement* rawCaps = f.mjpeg ? nullptr : Make("capsfilter");
-    GstElement* enc = f.mjpeg ? nullptr : Make("jpegenc");
+    GstElement* enc = encode ? Make("jpegenc") : nullptr;
     GstElement* jpegCaps = Make("capsfilter");
     mux_ = Make("avimux");
     sink_ = Make("fdsink");
-    GstElement* all[] = {srcCaps, rate, rateCaps, convert, rawCaps, enc, jpegCaps, mux_, sink_};
+    GstElement* all[] = {srcCaps, rate, rateCaps, dec,  convert,
+                         rawCaps, enc,  jpegCaps, mux_, sink_};
     bool complete = true;
     for (GstElement* e : all) {
-        if (e) {
-            gst_bin_add(GST_BIN(pipeline_.get()), e);  // the pipeline owns it from here on
-        } else if (e != convert && e != rawCaps && e != enc) {
-            complete = false;
-        }
+        if (e) gst_bin_add(GST_BIN(pipeline_.get()), e);  // the pipeline owns it from here on
     }
-    if (!f.mjpeg && (!convert || !rawCaps || !enc)) complete = false;
+    for (GstElement* e : {srcCaps, rate, rateCaps, jpegCaps, mux_, sink_}) complete &= e != nullptr;
+    if (!f.mjpeg && (!convert || !rawCaps)) complete = false;
+    if ((decode && !dec) || (encode && !enc)) complete = false;
     if (!complete) return failed("a GStreamer element is missing");
     gst_bin_add(GST_BIN(pipeline_.get()), src.get());
     source_ = src.get();
@@ -212,17 +217,23 @@ bool Clip::Build(ClipHost& host, QString* error) {
         const GstCapsPtr i420(
             gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", nullptr));
         g_object_set(rawCaps, "caps", i420.get(), nullptr);
-        g_object_set(enc, "quality", plan_.settings.jpegQuality, nullptr);
     }
+    if (encode) g_object_set(enc, "quality", plan_.settings.jpegQuality, nullptr);
     const GstCapsPtr jpeg(gst_caps_new_empty_simple("image/jpeg"));
     g_object_set(jpegCaps, "caps", jpeg.get(), nullptr);
     g_object_set(sink_, "fd", file_->descriptor(), nullptr);
 
     const bool linked =
-        f.mjpeg ? gst_element_link_many(src.get(), srcCaps, rate, rateCaps, jpegCaps, nullptr)
-                : gst_element_link_many(src.get(), srcCaps, rate, rateCaps, convert, rawCaps, enc,
-                                        jpegCaps, nullptr);
+        !encode ? gst_element_link_many(src.get(), srcCaps, rate, rateCaps, jpegCaps, nullptr)
+        : decode
+            ? gst_element_link_many(src.get(), srcCaps, rate, rateCaps, dec, enc, jpegCaps, nullptr)
+            : gst_element_link_many(src.get(), srcCaps, rate, rateCaps, convert, rawCaps, enc,
+                                    jpegCaps, nullptr);
     if (!linked || !gst_element_link(mux_, sink_)) return failed("the pipeline cannot be linked");
+    if (plan_.timeStamp) {
+        const GstPadPtr raw(gst_element_get_static_pad(enc, "sink"));
+        AttachTimeStamp(raw.get());
+    }
 
     muxPad_.reset(gst_element_request_pad_simple(mux_, "video_%u"));
     const GstPadPtr jpegOut(gst_element_get_static_pad(jpegCaps, "src"));
@@ -261,11 +272,15 @@ bool Clip::Play(QString* error) {
     lastProgress_ = steady_clock::now();
     state_ = State::Recording;
     const ChosenFormat& f = plan_.format;
+    QString how = f.mjpeg && !plan_.timeStamp
+                      ? QStringLiteral("MJPEG passed through")
+                      : QStringLiteral("%1encoded at quality %2")
+                            .arg(f.mjpeg ? QStringLiteral("MJPEG decoded, ") : QString())
+                            .arg(plan_.settings.jpegQuality);
+    if (plan_.timeStamp) how += QStringLiteral(", time stamped");
     qCInfo(lcCapture).noquote()
         << "Clip started:" << plan_.file << "from" << plan_.camera.name
-        << QStringLiteral("%1x%2").arg(f.width).arg(f.height)
-        << (f.mjpeg ? QStringLiteral("MJPEG passed through")
-                    : QStringLiteral("encoded at quality %1").arg(plan_.settings.jpegQuality))
+        << QStringLiteral("%1x%2").arg(f.width).arg(f.height) << how
         << QStringLiteral("%1/%2 fps").arg(f.outputRate.num).arg(f.outputRate.den);
     return true;
 }

@@ -27,6 +27,7 @@ struct ClipPlan {
     uint32_t timeLimitSeconds = 0;  // 0: until stopped
     uint32_t meantSeconds = 0;      // how long the program means it to last, at most; 0: not said
     int64_t folderLimitBytes = 0;   // what the folder's clips may take; 0: no limit
+    bool timeStamp = false;         // each frame shows when it was taken
 };
 
 // What became of one clip, once its file is finished.

@@ -114,6 +114,10 @@ void GstCaptureWindow::SetFolderLimit(const QString& folder, int64_t bytes) {
     }
 }
 
+void GstCaptureWindow::SetTimeStamp(bool on) {
+    timeStamp_ = on;
+}
+
 bool GstCaptureWindow::Sequence() {
     if (clip_ && clip_->IsRecording()) {
         // Every clip asked for gets its own file: one left running past its
@@ -153,6 +157,7 @@ bool GstCaptureWindow::Sequence() {
     plan.timeLimitSeconds = parms_.fLimitEnabled ? parms_.wTimeLimit : 0;
     plan.meantSeconds = clipLength_;
     plan.folderLimitBytes = folderLimit_;
+    plan.timeStamp = timeStamp_;
     // Opening the camera and the file happens on the clip's own thread.
     clip_ = core_->StartClip(std::move(plan));
     if (!clip_) {

@@ -36,6 +36,7 @@ public:
     bool SetSequenceSetup(const CaptureParms* parms) override;
     void SetClipLength(int32_t seconds) override;
     void SetFolderLimit(const QString& folder, int64_t bytes) override;
+    void SetTimeStamp(bool on) override;
     bool Sequence() override;
     bool Stop() override;
     bool DlgVideoSource() override;
@@ -58,6 +59,7 @@ private:
     CaptureParms parms_;
     uint32_t clipLength_ = 0;
     int64_t folderLimit_ = 0;
+    bool timeStamp_ = false;
     QString listedAhead_;
     std::shared_ptr<capgst::Clip> clip_;
 };

@@ -22,6 +22,9 @@ struct GstMessageUnref {
 struct GstBufferUnref {
     void operator()(GstBuffer* p) const { gst_buffer_unref(p); }
 };
+struct GstMiniObjectUnref {
+    void operator()(gpointer p) const { gst_mini_object_unref(GST_MINI_OBJECT_CAST(p)); }
+};
 struct GstStructureFree {
     void operator()(GstStructure* p) const { gst_structure_free(p); }
 };

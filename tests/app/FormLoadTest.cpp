@@ -264,8 +264,9 @@ TEST_F(FormLoad, LayoutFollowsTheDesignInPixels) {
     Form1& f = MakeForm();
     // The folder frame holds two more rows, the size and age limits': all
     // below them moves down 25 pixels for each. The active hours' row under
-    // the interval list moves what is below it 26 more.
-    EXPECT_EQ(f.size(), QSize(536, 580));
+    // the interval list moves what is below it 26 more, and the time stamp's
+    // row under the video buttons what is below those 25 more.
+    EXPECT_EQ(f.size(), QSize(536, 605));
     EXPECT_EQ(f.minimumSize(), f.maximumSize());
     EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(f.windowFlags() & Qt::WindowMinimizeButtonHint);
@@ -287,8 +288,9 @@ TEST_F(FormLoad, LayoutFollowsTheDesignInPixels) {
     EXPECT_EQ(f.PushButton3->geometry(), QRect(8, 423, 168, 27));
     EXPECT_EQ(f.PushButton6->geometry(), QRect(184, 423, 168, 27));
     EXPECT_EQ(f.PushButton5->geometry(), QRect(360, 423, 168, 27));
-    EXPECT_EQ(f.Frame6->geometry().top(), 454);
-    EXPECT_EQ(f.PushButton2->geometry().bottom(), 572);
+    EXPECT_EQ(f.Check13->geometry(), QRect(24, 455, 360, 19));
+    EXPECT_EQ(f.Frame6->geometry().top(), 479);
+    EXPECT_EQ(f.PushButton2->geometry().bottom(), 597);
     EXPECT_EQ(f.Check8->parentWidget(), f.Frame6);
     EXPECT_EQ(f.PushButton1->parentWidget(), f.Frame1);
     EXPECT_EQ(f.PushButton4->font().pointSizeF(), 11.25);
@@ -300,18 +302,19 @@ TEST_F(FormLoad, LayoutFollowsTheDesignInPixels) {
     // Tab order of the focusable controls.
     QStringList order;
     QWidget* w = f.Text1;
-    for (int i = 0; i < 25; ++i, w = w->nextInFocusChain()) {
+    for (int i = 0; i < 26; ++i, w = w->nextInFocusChain()) {
         while (w->focusPolicy() == Qt::NoFocus || w->objectName().isEmpty() ||
                w->objectName().startsWith("qt_"))
             w = w->nextInFocusChain();
         order << w->objectName();
     }
-    EXPECT_EQ(order, (QStringList{
-                         "Text1",      "ListView2",  "Check11",     "Text4",       "Text5",
-                         "Check12(0)", "Check12(1)", "Check12(2)",  "Check12(3)",  "Check12(4)",
-                         "Check12(5)", "Check12(6)", "PushButton1", "Check9",      "Text2",
-                         "Check10",    "Text3",      "PushButton4", "PushButton2", "Check8",
-                         "Check3",     "ListView1",  "PushButton3", "PushButton5", "PushButton6"}));
+    EXPECT_EQ(order,
+              (QStringList{"Text1",      "ListView2",  "Check11",     "Text4",       "Text5",
+                           "Check12(0)", "Check12(1)", "Check12(2)",  "Check12(3)",  "Check12(4)",
+                           "Check12(5)", "Check12(6)", "PushButton1", "Check9",      "Text2",
+                           "Check10",    "Text3",      "PushButton4", "PushButton2", "Check8",
+                           "Check3",     "ListView1",  "PushButton3", "PushButton5", "PushButton6",
+                           "Check13"}));
 }
 
 }  // namespace

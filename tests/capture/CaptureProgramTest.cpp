@@ -3,6 +3,7 @@
 #include "platform/gst/GstCaptureSystem.h"
 #include "support/FormFixture.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -53,6 +54,50 @@ TEST_F(Capture, ClipIsNamedAfterItsStartAndRecordsInTheBackgroundWithoutAudio) {
     EXPECT_EQ(capture->clipLength, 30);
     EXPECT_TRUE(f.Timer2->Enabled());
     EXPECT_TRUE(dialogs->shown.empty());
+}
+
+// The stamp is stored the moment it is ticked, never at start-up, and told
+// to each clip; a stored value neither On nor Off is shown off and logged once.
+TEST_F(Capture, TheTimeStampIsStoredAtOnceAndToldToEachClip) {
+    Form1& f = Ready();
+    EXPECT_FALSE(f.Check13->isChecked());
+    f.Cam().RecordClip(f);
+    EXPECT_FALSE(capture->timeStamp);
+    settings->writes.clear();
+    f.Check13->click();
+    EXPECT_EQ(settings->writes, QStringList{"Time Stamp=On"});
+    f.Cam().RecordClip(f);
+    EXPECT_TRUE(capture->timeStamp);
+    capture->timeStamp = false;
+    f.PushButton2_Click();  // the test clip too
+    EXPECT_TRUE(capture->timeStamp);
+    f.Check13->click();
+    EXPECT_EQ(settings->writes, (QStringList{"Time Stamp=On", "Time Stamp=Off"}));
+
+    static QStringList warnings;
+    for (const auto& [stored, on, told] : {std::tuple{"On", true, false},
+                                           {"Off", false, false},
+                                           {"on", false, true},
+                                           {"", false, true},
+                                           {"1", false, true}}) {
+        form.reset();
+        settings->Preset("Time Stamp", stored);
+        settings->writes.clear();
+        warnings.clear();
+        const QtMessageHandler before =
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& t) {
+                if (type == QtWarningMsg) warnings << t;
+            });
+        Form1& g = Ready();
+        qInstallMessageHandler(before);
+        EXPECT_EQ(g.Check13->isChecked(), on) << stored;
+        EXPECT_EQ(warnings.filter(QStringLiteral("time stamp \"%1\"").arg(stored)).size(),
+                  told ? 1 : 0)
+            << stored;
+        EXPECT_TRUE(settings->writes.filter(QStringLiteral("Time Stamp")).isEmpty()) << stored;
+        g.Cam().RecordClip(g);
+        EXPECT_EQ(capture->timeStamp, on) << stored;
+    }
 }
 
 // A clip that could not start, or ended by a failure (disk full, camera

@@ -49,7 +49,7 @@ wait_for() {
 
 # A display of our own, whatever is free.
 exec 3<> "$work/display"
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp > "$out/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp > "$out/xvfb.log" 2>&1 &
 pids+=($!)
 wait_for 100 test -s "$work/display" || fail "Xvfb did not start"
 export DISPLAY=":$(head -n1 "$work/display")"

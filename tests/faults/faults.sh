@@ -196,7 +196,7 @@ clip_bytes() {
 xvfb() {
   command -v Xvfb >/dev/null || skip "no Xvfb"
   exec 5<> <(:)
-  Xvfb -displayfd 5 -nolisten tcp -screen 0 800x600x24 >/dev/null 2>&1 &
+  Xvfb -displayfd 5 -nolisten tcp -screen 0 1024x768x24 >/dev/null 2>&1 &
   xpid=$!
   pids+=("$xpid")
   read -r -t 10 display <&5 || fail "Xvfb did not start"
@@ -981,6 +981,51 @@ active-hours)
     note "$run: first clip asked for at $(grep -m1 'clip requested' "$work/$run.log" | cut -c12-23)," \
       "$(grep -c 'clip due' "$work/$run.log") clips"
   done
+  ;;
+time-stamp)
+  # Each frame shows when it was taken, read back by OCR from the first and
+  # the last frame of a clip from each test camera (raw, and MJPEG that is
+  # otherwise passed through); with the key absent, nothing is stamped.
+  command -v tesseract >/dev/null || skip "no tesseract"
+  # The stamp OCR reads in frame $2 of clip $1, as "yyyyMMddHHmmss", or nothing.
+  stamp_in() {
+    ffmpeg -v error -y -i "$1" -vf "select=eq(n\,$2),crop=iw*2/3:ih/8:0:0,scale=iw*3:-1,format=gray,negate" \
+      -frames:v 1 "$work/stamp.png" || fail "cannot take frame $2 of $1"
+    tesseract "$work/stamp.png" - --psm 7 2>/dev/null | tr -cd '0-9' | grep -oE '^[0-9]{14}$' || true
+  }
+  seconds_of() { date -d "${1:0:8} ${1:8:2}:${1:10:2}:${1:12:2}" +%s; }
+  clips=$work/clips
+  for camera in test test-mjpeg; do
+    : >"$work/log"
+    rm -rf "$clips"
+    preset 'Time%20Stamp=On'
+    start
+    wait_log 'Clip finished' 1 40
+    stop
+    grep -q 'Clip started:.*time stamped' "$work/log" || fail "$camera: the clip is not stamped"
+    [[ $camera == test ]] || grep -q 'MJPEG decoded' "$work/log" || fail "MJPEG was not decoded"
+    f=$(clips_in "$clips" | head -1)
+    frames=$(playable "$f")
+    name=$(basename "$f" .avi | tr -cd '0-9')
+    first=$(stamp_in "$f" 0) last=$(stamp_in "$f" $((frames - 1)))
+    [[ -n $first && -n $last ]] || fail "$camera: OCR read '$first' and '$last' in $f"
+    from_name=$(( $(seconds_of "$first") - $(seconds_of "$name") ))
+    through=$(( $(seconds_of "$last") - $(seconds_of "$first") ))
+    (( from_name >= -1 && from_name <= 1 )) || fail "$camera: first frame $first, clip $name"
+    (( through >= 3 && through <= 6 )) || fail "$camera: last frame $last, $through s after the first"
+    note "$camera: $(basename "$f"): first frame $first, last ($frames) $last"
+  done
+  camera=test-mjpeg
+  : >"$work/log"
+  rm -rf "$clips"
+  preset
+  start
+  wait_log 'Clip finished' 1 40
+  stop
+  ! grep -q 'time stamped\|MJPEG decoded' "$work/log" || fail "stamped without the key"
+  grep -q 'MJPEG passed through' "$work/log" || fail "MJPEG is no longer passed through"
+  f=$(clips_in "$clips" | head -1)
+  [[ -z $(stamp_in "$f" 0) ]] || fail "a stamp is read in a clip recorded without one"
   ;;
 *)
   echo "unknown case $case_name"; exit 2 ;;

@@ -73,7 +73,9 @@ TEST(CaptureLeaks, ClipsLeaveNoObjectOrDescriptorBehind) {
         ASSERT_TRUE(w->Sequence());
         ASSERT_TRUE(system.WaitUntilIdle(10s));
     };
-    // The first clip fills caches that live as long as the process.
+    // The first clip fills caches that live as long as the process; it is
+    // stamped, so the stamp's are filled too.
+    w->SetTimeStamp(true);
     record(0);
     w->Stop();  // lets go of the finished clip
     GObject* tracer = LeaksTracer();
@@ -81,7 +83,11 @@ TEST(CaptureLeaks, ClipsLeaveNoObjectOrDescriptorBehind) {
     g_signal_emit_by_name(tracer, "activity-start-tracking");
     const int fds = OpenDescriptors();
 
-    for (int n = 1; n <= 5; ++n) record(n);
+    // Stamped clips too: the stamp's pictures are made anew each second.
+    for (int n = 1; n <= 5; ++n) {
+        w->SetTimeStamp(n % 2 == 1);
+        record(n);
+    }
     // Clips that cannot start must not leak either.
     ASSERT_TRUE(w->SetCaptureFile(dir.filePath(QStringLiteral("none/c.avi"))));
     EXPECT_TRUE(w->Sequence());

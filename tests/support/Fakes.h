@@ -146,6 +146,7 @@ public:
             sys_.limitedFolder = folder;
             sys_.folderLimit = bytes;
         }
+        void SetTimeStamp(bool on) override { sys_.timeStamp = on; }
         bool GetSequenceSetup(CaptureParms& parms) override {
             parms = sys_.parms;
             return Log("GetSequenceSetup");
@@ -186,6 +187,7 @@ public:
     QString captureFile;
     int32_t clipLength = 0;
     int64_t folderLimit = 0;
+    bool timeStamp = false;
     QString limitedFolder;
     QStringList ageLimits;  // "days folder", as told
 };
