@@ -227,14 +227,15 @@ for _ in $(seq 150); do [[ -n $(window_id) ]] && break; sleep 0.1; done
 [[ -n $(window_id) ]] || fail "the second start did not bring the window up"
 [[ -z $screens ]] || sleep 0.5  # painted
 shot window-100 window
-# Check3, "Load this software on Windows startup": Frame6 at (120, 6420), the box at (240, 300) in it.
-click_twips $((120 + 240)) $((6420 + 300))
+# Check3, "Load this software on Windows startup": Frame6 at (120, 7185) once the active hours' and
+# the time stamp's rows moved it down, the box at (240, 300) in it.
+click_twips $((120 + 240)) $((7185 + 300))
 for _ in $(seq 100); do [[ -n $(run_value) ]] && break; sleep 0.1; done
 expected="\"$(towin "$build/camwarden.exe")\""
 [[ $(run_value) == "$expected" ]] || fail "Run value '$(run_value)', not '$expected'"
 "$wine" reg query "$key\\Camwarden" /v "Windows Startup" 2>/dev/null | grep -q 'REG_SZ *On' ||
   fail "the box's setting is not stored"
-click_twips $((120 + 240)) $((6420 + 300))
+click_twips $((120 + 240)) $((7185 + 300))
 for _ in $(seq 100); do [[ -z $(run_value) ]] && break; sleep 0.1; done
 [[ -z $(run_value) ]] || fail "the Run value stayed after the box was cleared"
 close_program
