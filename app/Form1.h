@@ -199,6 +199,8 @@ private:
     // the camera let go outside one.
     void ActiveHoursTick();
     void WaitForSpan(const SpanPlace& place, int64_t nowMs);
+    // The status line's countdown to the next clip, and its log line.
+    void ShowCountdown(const QString& left);
     // A stored stamp neither on nor off is shown off, and the log says so.
     void LoadTimeStamp(const QString& on);
 

@@ -124,7 +124,8 @@ void Form1::Check12_Click(int day) {
 
 void Form1::ActiveHoursTick() {
     const int64_t now = platform().clock->NowMs();
-    const SpanPlace place = spans_.At(ActiveHoursShown(), now, LocalOffsetAt);
+    const ActiveHours hours = ActiveHoursShown();
+    const SpanPlace place = spans_.At(hours, now, LocalOffsetAt);
     const int64_t lastSpan = spanOfLastTick_;
     spanOfLastTick_ = place.inside ? *place.openingMs : kOutsideSpans;
     if (!place.inside) {
@@ -146,11 +147,10 @@ void Form1::ActiveHoursTick() {
     const int32_t left = IntervalSeconds - ElapsedSeconds;
     QString shown = SecondsToClock(left);
     if (now + int64_t(left) * 1000 >= place.endMs) {
-        const SpanPlace& after = spansAfter_.At(ActiveHoursShown(), place.endMs, LocalOffsetAt);
+        const SpanPlace& after = spansAfter_.At(hours, place.endMs, LocalOffsetAt);
         if (after.openingMs) shown = ClockWithDays(WholeSecondsUntil(now, *after.openingMs));
     }
-    Frame4->setTitle(QLatin1String(kStatusCountdown) + shown);
-    qCDebug(lcSchedule).noquote() << "countdown" << shown;
+    ShowCountdown(shown);
     ElapsedSeconds += 1;
     UpdateProgress(IntervalSeconds, ElapsedSeconds);
     if (IntervalSeconds > 0 && ElapsedSeconds >= IntervalSeconds) {
@@ -163,9 +163,7 @@ void Form1::ActiveHoursTick() {
 void Form1::WaitForSpan(const SpanPlace& place, int64_t now) {
     if (!place.openingMs) return;  // no day ticked: the row never lets that be
     const int64_t untilOpening = *place.openingMs - now;
-    const QString shown = ClockWithDays(WholeSecondsUntil(now, *place.openingMs));
-    Frame4->setTitle(QLatin1String(kStatusCountdown) + shown);
-    qCDebug(lcSchedule).noquote() << "countdown" << shown;
+    ShowCountdown(ClockWithDays(WholeSecondsUntil(now, *place.openingMs)));
     UpdateProgress(IntervalSeconds, 0);
     if (untilOpening > kCameraLeadMs) {
         // Let go as Turn Off does, once no clip records (a clip running at

@@ -46,6 +46,12 @@ void Form1::PushButton4_Click() {
     }
 }
 
+void Form1::ShowCountdown(const QString& left) {
+    Frame4->setTitle(QLatin1String(kStatusCountdown) + left);
+    // Lets a long run be checked for a second shown twice or never.
+    qCDebug(lcSchedule).noquote() << "countdown" << left;
+}
+
 void Form1::Timer1_Timer() {
     ErrorTrap trap(dialogs(), QStringLiteral("Form1.Timer1"));
     trap(100, [&] { IntervalSeconds = GetIntervalSeconds(); });
@@ -53,12 +59,7 @@ void Form1::Timer1_Timer() {
         trap(103, [&] { ActiveHoursTick(); });
         return;
     }
-    trap(102, [&] {
-        const QString left = SecondsToClock(IntervalSeconds - ElapsedSeconds);
-        Frame4->setTitle(QLatin1String(kStatusCountdown) + left);
-        // Lets a long run be checked for a second shown twice or never.
-        qCDebug(lcSchedule).noquote() << "countdown" << left;
-    });
+    trap(102, [&] { ShowCountdown(SecondsToClock(IntervalSeconds - ElapsedSeconds)); });
     trap(104, [&] { ElapsedSeconds += 1; });
     trap(106, [&] { UpdateProgress(IntervalSeconds, ElapsedSeconds); });
     // A count at or past the interval is due: the interval may have been
